@@ -7,7 +7,10 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
+
+#include "platform/image.h"
 
 namespace win32 {
 
@@ -29,10 +32,24 @@ public:
     virtual int message_box(HWND owner, const std::string& text, const std::string& caption,
                             UINT type) = 0;
     virtual void beep(UINT) {}
+
+    // The board's monitor and TV picture. The board asks before it builds a picture (the
+    // gamma lookup costs time), then hands each picture over on the GUI thread at the retrace
+    // that shows it; board_closed() follows grGlideShutdown.
+    [[nodiscard]] virtual bool wants_board_frames() const { return false; }
+    [[nodiscard]] virtual bool wants_tv_frames() const { return false; }
+    virtual void board_frame(const platform::Image&) {}
+    virtual void tv_frame(const platform::Image&) {}
+    virtual void board_closed() {}
 };
 
 // The backend in use, chosen on first use from WINTEST_DISPLAY (headless or sdl).
 DisplayBackend& display();
+
+#ifdef WINTEST_HAVE_SDL2
+// Real windows through SDL2; null when no display can be opened.
+std::unique_ptr<DisplayBackend> make_sdl_display();
+#endif
 
 // The button that a message box of this type answers with when nobody is there to click.
 int default_button(UINT type);
