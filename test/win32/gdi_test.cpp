@@ -10,7 +10,6 @@
 
 namespace {
 
-#define CLR_INVALID 0xFFFFFFFF
 
 // stb's asymmetric test picture: a red "F" on blue, 6 x 5, top row first.
 constexpr int k_w = 6, k_h = 5;

@@ -3,8 +3,6 @@
 // clipped to the context's visible region (a paint's update rectangle, a bitmap's bounds).
 #include "gdi_internal.h"
 
-#define CLR_INVALID 0xFFFFFFFF
-
 namespace win32::gdi {
 
 namespace {

@@ -361,6 +361,23 @@ UINT WINAPI RealizePalette(HDC hdc) {
     return p ? UINT(p->entries.size()) : 0;
 }
 
+/* Copies entries [start, start + count) of a palette; with no buffer, returns the entry count.
+ * Returns the number copied, 0 on failure. */
+UINT WINAPI GetPaletteEntries(HPALETTE palette, UINT start, UINT count, LPPALETTEENTRY entries) {
+    Palette* p = find_palette(palette);
+    if (!p) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return 0;
+    }
+    if (!entries)
+        return UINT(p->entries.size());
+    if (start >= p->entries.size())
+        return 0;
+    UINT n = std::min<UINT>(count, UINT(p->entries.size() - start));
+    std::copy_n(p->entries.begin() + start, n, entries);
+    return n;
+}
+
 /* A bitmap of the device's format (32 bits a pixel), black. Either size 0 gives the stock 1 x 1
  * bitmap; the bitmap fault switches apply. */
 HBITMAP WINAPI CreateCompatibleBitmap(HDC hdc, int width, int height) {
