@@ -211,6 +211,19 @@ using namespace win32::gdi;
 
 extern "C" {
 
+/* A context for a window's whole client area, or for the screen with no window. */
+HDC WINAPI GetDC(HWND hwnd) {
+    RECT visible{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    if (hwnd && !GetClientRect(hwnd, &visible))
+        return nullptr;
+    return open_window_dc(hwnd, visible);
+}
+
+/* Gives back a context from GetDC: 1, or 0 for any other handle. */
+int WINAPI ReleaseDC(HWND, HDC hdc) {
+    return close_window_dc(hdc) ? 1 : 0;
+}
+
 /* The stock brushes and DEFAULT_PALETTE; NULL for any other index. */
 HGDIOBJ WINAPI GetStockObject(int object) {
     HGDIOBJ handle = ObjectTable::the().stock(object);
