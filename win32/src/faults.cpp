@@ -18,6 +18,8 @@ struct FaultState {
     std::optional<int> taller_than;
     int fail_next{0};
     bool fail_all{false};
+    int set_dibits_after{0};
+    int set_dibits_fail{0};
 };
 
 // Parses WINTEST_FAIL_BITMAP: "taller:N", "next:N" or "all"; anything else is ignored with a
@@ -90,6 +92,25 @@ void fail_next_bitmaps(int count) {
 void fail_all_bitmaps(bool on) {
     std::lock_guard lock(s_mutex);
     state().fail_all = on;
+}
+
+void fail_set_dibits(int count, int after) {
+    std::lock_guard lock(s_mutex);
+    state().set_dibits_fail = count < 0 ? 0 : count;
+    state().set_dibits_after = after < 0 ? 0 : after;
+}
+
+bool set_dibits_allowed() {
+    std::lock_guard lock(s_mutex);
+    FaultState& s = state();
+    if (s.set_dibits_fail == 0)
+        return true;
+    if (s.set_dibits_after > 0) {
+        --s.set_dibits_after;
+        return true;
+    }
+    --s.set_dibits_fail;
+    return false;
 }
 
 void reset() {

@@ -360,6 +360,10 @@ int WINAPI SetDIBits(HDC hdc, HBITMAP bitmap, UINT startScan, UINT scanLines, LP
         SetLastError(ERROR_INVALID_HANDLE);
         return 0;
     }
+    if (!win32::faults::set_dibits_allowed()) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return 0;
+    }
     return set_rows(dc, *target, startScan, scanLines, bits, info, usage);
 }
 

@@ -31,11 +31,18 @@ void fail_next_bitmaps(int count);
 // Every bitmap creation fails while set.
 void fail_all_bitmaps(bool on);
 
+// After `after` more successful calls, the next `count` calls of SetDIBits fail (return 0
+// with ERROR_NOT_ENOUGH_MEMORY). Tests only.
+void fail_set_dibits(int count, int after = 0);
+
 // Back to the state the environment asks for (or no faults when it asks for none).
 void reset();
 
 // Whether a bitmap of `rows` rows may be created now; counts down fail_next_bitmaps. Called
 // by GDI.
 [[nodiscard]] bool bitmap_creation_allowed(int rows);
+
+// Whether SetDIBits may work now; counts the switch of fail_set_dibits down. Called by GDI.
+[[nodiscard]] bool set_dibits_allowed();
 
 } // namespace win32::faults
