@@ -25,11 +25,22 @@ struct Channel {
             max = m >> shift;
         }
     }
-    // The channel of `pixel` scaled to 0..255.
+    // The channel of `pixel` widened to 8 bits by repeating its bits (5 bits abcde become
+    // abcdeabc), or cut to its top 8 bits when it is wider.
     [[nodiscard]] uint32_t value(uint32_t pixel) const {
         if (!max)
             return 0;
-        return uint32_t((uint64_t((pixel & mask) >> shift) * 255 + max / 2) / max);
+        uint32_t v = (pixel & mask) >> shift;
+        int width = std::bit_width(max);
+        if (width >= 8)
+            return v >> (width - 8);
+        uint32_t out = 0;
+        int filled = 0;
+        while (filled < 8) {
+            out = (out << width) | v;
+            filled += width;
+        }
+        return out >> (filled - 8);
     }
 };
 
