@@ -9,6 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+
 namespace {
 
 using namespace dibtest;
@@ -367,6 +370,40 @@ TEST_F(BitmapWindow, WithoutABitmapOnlyOriginAndModeAreSet) {
     EXPECT_EQ(SetBkMode(dc, OPAQUE), TRANSPARENT);
     ReleaseDC(m_window, dc);
     EXPECT_EQ(BlitDeviceBitmap(nullptr, nullptr, SRCCOPY), FALSE);
+}
+
+} // namespace
+
+namespace {
+
+// The default logo, found by its bare name beside the program, fills a window fitted to it.
+TEST(DefaultLogo, ShowsInAWindowFittedToIt) {
+    win32::harness::reset();
+    FreeBitmap();
+    ASSERT_TRUE(CreateTestWindow("Kavix Glide Test", nullptr, "kvxlogo.bmp"));
+    ASSERT_TRUE(BitmapState.BitmapValid) << "kvxlogo.bmp beside the test binary";
+    EXPECT_EQ(BitmapState.BitmapWidth, 256);
+    EXPECT_EQ(BitmapState.BitmapHeight, 128);
+    RECT client;
+    GetClientRect(TestWindow, &client);
+    EXPECT_EQ(client.right, 257);
+    EXPECT_EQ(client.bottom, 129);
+
+    // The committed file decoded by hand: 8 bits, 256 colours, rows bottom-up, no padding.
+    std::ifstream in(std::string(WINTEST_SOURCE_DIR) + "/data/kvxlogo.bmp", std::ios::binary);
+    std::vector<BYTE> bmp((std::istreambuf_iterator<char>(in)), {});
+    ASSERT_EQ(bmp.size(), 14u + 40 + 1024 + 256 * 128);
+    platform::Image shot = win32::harness::window_image(TestWindow);
+    platform::write_png(std::string(WINTEST_BIN_DIR) + "/kvxlogo_window.png", shot);
+    for (int y = 0; y < 128; ++y)
+        for (int x = 0; x < 256; ++x) {
+            BYTE index = bmp[1078 + size_t(127 - y) * 256 + x];
+            const BYTE* q = &bmp[54 + index * 4];
+            uint32_t want = (uint32_t(q[2]) << 16) | (uint32_t(q[1]) << 8) | q[0];
+            ASSERT_EQ(shot.at(x, y), want) << x << "," << y;
+        }
+    EXPECT_EQ(shot.at(256, 128), 0u) << "the extra pixel shows the black background";
+    FreeBitmap();
 }
 
 } // namespace
