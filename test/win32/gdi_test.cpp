@@ -10,7 +10,6 @@
 
 namespace {
 
-
 // stb's asymmetric test picture: a red "F" on blue, 6 x 5, top row first.
 constexpr int k_w = 6, k_h = 5;
 constexpr const char* k_f[k_h] = {"RRRRRB", "RBBBBB", "RRRBBB", "RBBBBB", "RBBBBB"};
