@@ -10,6 +10,7 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <stdio.h>
 
 #ifdef __cplusplus
 extern "C" {
@@ -118,6 +119,7 @@ typedef const RECT* LPCRECT;
 #define ERROR_BAD_FORMAT 11L
 #define ERROR_OUTOFMEMORY 14L
 #define ERROR_INVALID_PARAMETER 87L
+#define ERROR_BAD_PATHNAME 161L
 #define ERROR_MORE_DATA 234L
 #define ERROR_NO_MORE_ITEMS 259L
 #define ERROR_INVALID_WINDOW_HANDLE 1400L
@@ -129,6 +131,7 @@ typedef const RECT* LPCRECT;
 #define ERROR_CANTREAD 1012L
 #define ERROR_CANTWRITE 1013L
 #define ERROR_REGISTRY_CORRUPT 1015L
+#define ERROR_KEY_DELETED 1018L
 
 DWORD WINAPI GetLastError(void);
 void WINAPI SetLastError(DWORD code);
@@ -663,6 +666,13 @@ HGLOBAL WINAPI GlobalFree(HGLOBAL mem);
 SIZE_T WINAPI GlobalSize(HGLOBAL mem);
 HLOCAL WINAPI LocalAlloc(UINT flags, SIZE_T bytes);
 HLOCAL WINAPI LocalFree(HLOCAL mem);
+
+/* The C runtime's fopen takes the program's Windows paths on this platform: the name goes
+ * through the path mapping of the prefix (drive letters, backslashes, case) first. */
+#ifndef _WIN32
+FILE* wintest_fopen(const char* path, const char* mode);
+#define fopen wintest_fopen
+#endif
 
 void WINAPI OutputDebugStringA(LPCSTR text);
 void WINAPI Sleep(DWORD milliseconds);
