@@ -1,12 +1,13 @@
 // The registry calls against documented Win32 results, and the file that keeps them.
 #include <windows.h>
 
-#include "fresh_prefix.h"
+#include "platform/prefix.h"
 #include "win32/registry.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <filesystem>
 #include <cstring>
 #include <fstream>
 #include <random>
@@ -17,10 +18,13 @@
 
 namespace {
 
-const std::string& k_prefix = test::fresh_prefix();
+// Each test process has a prefix of its own (test/support/test_main.cpp).
+std::string prefix() {
+    return platform::prefix_dir();
+}
 
 std::string registry_file() {
-    return k_prefix + "/registry.reg";
+    return prefix() + "/registry.reg";
 }
 
 std::string read_text(const std::string& path) {

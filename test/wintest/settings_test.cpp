@@ -2,7 +2,7 @@
 #include "settings/board_settings.h"
 #include "tests/tv/tv.h"
 
-#include "fresh_prefix.h"
+#include "platform/prefix.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,10 @@
 
 namespace {
 
-const std::string& k_prefix = test::fresh_prefix();
+// Each test process has a prefix of its own (test/support/test_main.cpp).
+std::string prefix() {
+    return platform::prefix_dir();
+}
 
 const char k_current[] = "Software\\Kavix\\Board0\\Current";
 const char k_default[] = "Software\\Kavix\\Board0\\Default";
@@ -22,15 +25,14 @@ class Settings : public ::testing::Test {
 protected:
     void SetUp() override {
         std::error_code ec;
-        std::filesystem::remove(k_prefix + "/registry.reg", ec);
+        std::filesystem::remove(prefix() + "/registry.reg", ec);
         std::memset(&TvSettings, 0, sizeof TvSettings);
         std::strcpy(CurrentKeyPath, k_current);
         std::strcpy(DefaultKeyPath, k_default);
     }
 
     // Sets raw bytes under a key, creating it.
-    static void put(const char* path, const char* name, DWORD type, const void* data,
-                    DWORD size) {
+    static void put(const char* path, const char* name, DWORD type, const void* data, DWORD size) {
         HKEY key = nullptr;
         ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, path, &key), ERROR_SUCCESS);
         ASSERT_EQ(RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size),
@@ -205,8 +207,7 @@ TEST_F(Settings, RestoreTakesOnlyItsFieldsFromTheDefaultKey) {
     RestoreTvSetting("SST_TV_TUNING_KVX");
     EXPECT_EQ(TvSettings.TUNING, 107u);
     HKEY key = nullptr;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, k_default, 0, KEY_ALL_ACCESS, &key),
-              ERROR_SUCCESS);
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, k_default, 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
     RegDeleteValueA(key, "SST_TV_TUNING_KVX");
     RegCloseKey(key);
     TvSettings.TUNING = 3;

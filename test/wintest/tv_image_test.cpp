@@ -1,7 +1,7 @@
 // The TV test image reader over files written into the prefix's drive C.
 #include "tests/tv/tv.h"
 
-#include "fresh_prefix.h"
+#include "platform/prefix.h"
 
 #include <gtest/gtest.h>
 
@@ -13,14 +13,16 @@
 
 namespace {
 
-const std::string& k_prefix = test::fresh_prefix();
+// Each test process has a prefix of its own (test/support/test_main.cpp).
+std::string prefix() {
+    return platform::prefix_dir();
+}
 
 // Writes the file as drive_c/Tv/TestTV.3DF; the reader is given the Windows path in other
 // case, as the program builds it.
 const char* write_image_file(const std::string& bytes) {
-    std::filesystem::create_directories(k_prefix + "/drive_c/Tv");
-    std::ofstream(k_prefix + "/drive_c/Tv/TestTV.3DF", std::ios::binary | std::ios::trunc)
-        << bytes;
+    std::filesystem::create_directories(prefix() + "/drive_c/Tv");
+    std::ofstream(prefix() + "/drive_c/Tv/TestTV.3DF", std::ios::binary | std::ios::trunc) << bytes;
     return "C:\\tv\\testtv.3df";
 }
 
@@ -45,7 +47,9 @@ struct Read {
     ~Read() { std::free(pixels); }
 };
 
-void read_image(const char* path, Read& r) { r.pixels = ReadTvTestImage(path, &r.width, &r.height); }
+void read_image(const char* path, Read& r) {
+    r.pixels = ReadTvTestImage(path, &r.width, &r.height);
+}
 
 TEST(TvImage, SizeFollowsTheLargerAspectTerm) {
     struct Case {
@@ -53,8 +57,8 @@ TEST(TvImage, SizeFollowsTheLargerAspectTerm) {
         const char* aspect;
         int width, height;
     } cases[] = {
-        {"1 256", "1 1", 256, 256}, {"1 256", "2 1", 256, 128}, {"1 256", "1 4", 64, 256},
-        {"1 256", "3 2", 256, 85},  {"1 0x100", "0x1 01", 256, 256}, {"1 0400", "1 010", 32, 256},
+        {"1 256", "1 1", 256, 256},  {"1 256", "2 1", 256, 128},      {"1 256", "1 4", 64, 256},
+        {"1 256", "3 2", 256, 85},   {"1 0x100", "0x1 01", 256, 256}, {"1 0400", "1 010", 32, 256},
         {"1 +256", "1 2", 128, 256},
     };
     for (const Case& c : cases) {
@@ -102,13 +106,13 @@ TEST(TvImage, UnusableHeadersGiveNoImageAndLeaveTheSizeAlone) {
         header("I8", "1 16", "1 -2"),
         header("I8", "1 0", "1 1"),
         header("I8", "1 -16", "1 1"),
-        header("I8", "1 1", "2 1"),          // height 1 / 2 = 0
-        header("I8", "1 8192", "1 1"),       // larger than the reader takes
+        header("I8", "1 1", "2 1"),    // height 1 / 2 = 0
+        header("I8", "1 8192", "1 1"), // larger than the reader takes
         header("I8", "1 0x7fffffffff", "1 1"),
-        header("I8", "1 16", "1"),           // a field missing
+        header("I8", "1 16", "1"), // a field missing
         header("I8", "x 16", "1 1"),
-        "3df v12345678\nI8\nlod range: 1 16\naspect ratio: 1 1\n",   // version over 7
-        "3df v1.0\nI8abcdefghij\nlod range: 1 16\naspect ratio: 1 1\n", // name over 11
+        "3df v12345678\nI8\nlod range: 1 16\naspect ratio: 1 1\n",           // version over 7
+        "3df v1.0\nI8abcdefghij\nlod range: 1 16\naspect ratio: 1 1\n",      // name over 11
         "3df v1.0\nI8\nlod range: 1 16\naspect ratio: 1 1" + padding + "\n", // over 100 bytes
         " 3df v1.0\nI8\nlod range: 1 16\naspect ratio: 1 1\n",
     };
