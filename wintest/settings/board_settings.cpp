@@ -23,8 +23,7 @@ char DefaultKeyPath[256];
  * Returns 1 when the value was read; 0 with an empty text when the key cannot be opened, the
  * value is missing or it holds more than 200 bytes.
  */
-BOOL ReadBoardSetting(HKEY root, const char* keyPath, const char* valueName, char* text)
-{
+BOOL ReadBoardSetting(HKEY root, const char* keyPath, const char* valueName, char* text) {
     HKEY key;
     DWORD disposition;
     DWORD type;
@@ -55,8 +54,7 @@ BOOL ReadBoardSetting(HKEY root, const char* keyPath, const char* valueName, cha
  * Stores the text with its terminating zero as a REG_SZ value, creating the key when it does
  * not exist. Returns 1 when the value was stored, 0 otherwise; the key is closed either way.
  */
-BOOL WriteBoardSetting(HKEY root, const char* keyPath, const char* valueName, const char* text)
-{
+BOOL WriteBoardSetting(HKEY root, const char* keyPath, const char* valueName, const char* text) {
     HKEY key;
 
     if (RegCreateKeyA(root, keyPath, &key) != ERROR_SUCCESS)

@@ -36,8 +36,7 @@ struct TvImageHeader {
  * before the fourth line feed or the lines run past 100 bytes; nothing past the area is
  * read or written then.
  */
-static int ReadTvImageHeader(FILE* file, char* header)
-{
+static int ReadTvImageHeader(FILE* file, char* header) {
     int lineFeeds = 0;
     for (int length = 0; length < TV_IMAGE_HEADER_SIZE; length++) {
         int c = fgetc(file);
@@ -53,16 +52,14 @@ static int ReadTvImageHeader(FILE* file, char* header)
 }
 
 /* Skips white space, as a blank of a scanf format does. */
-static const char* SkipSpace(const char* p)
-{
+static const char* SkipSpace(const char* p) {
     while (*p && isspace((unsigned char)*p))
         p++;
     return p;
 }
 
 /* Matches literal text exactly; NULL when it differs. */
-static const char* MatchText(const char* p, const char* text)
-{
+static const char* MatchText(const char* p, const char* text) {
     if (p == NULL)
         return NULL;
     while (*text)
@@ -73,8 +70,7 @@ static const char* MatchText(const char* p, const char* text)
 
 /* Reads a word as "%s" does into an area of `size` bytes; NULL when there is none or it is
  * longer than size - 1 characters. */
-static const char* ReadWord(const char* p, char* word, int size)
-{
+static const char* ReadWord(const char* p, char* word, int size) {
     if (p == NULL)
         return NULL;
     p = SkipSpace(p);
@@ -90,8 +86,7 @@ static const char* ReadWord(const char* p, char* word, int size)
 
 /* Reads an integer as "%i" does: decimal, hexadecimal after 0x, octal after a leading 0,
  * with an optional sign. A number beyond the range of int is held at its nearest end. */
-static const char* ReadInteger(const char* p, long* value)
-{
+static const char* ReadInteger(const char* p, long* value) {
     if (p == NULL)
         return NULL;
     char* end;
@@ -113,8 +108,7 @@ static const char* ReadInteger(const char* p, long* value)
  * would. Returns 1 when all six fields are there; a version word over 7 characters or a
  * format name over 11 counts as a missing field.
  */
-static int ParseTvImageHeader(const char* text, TvImageHeader* header)
-{
+static int ParseTvImageHeader(const char* text, TvImageHeader* header) {
     char version[8];
     long smallestSize;
     const char* p = MatchText(text, "3df");
@@ -133,8 +127,7 @@ static int ParseTvImageHeader(const char* text, TvImageHeader* header)
 }
 
 /* Compares with "I8" ignoring ASCII case. */
-static int IsIntensityFormat(const char* name)
-{
+static int IsIntensityFormat(const char* name) {
     return (name[0] == 'I' || name[0] == 'i') && name[1] == '8' && name[2] == '\0';
 }
 
@@ -145,8 +138,7 @@ static int IsIntensityFormat(const char* name)
  * division). Returns 0 when a term or the size is 0 or below, or the result is empty or
  * wider or higher than TV_IMAGE_MAX_SIDE.
  */
-static int TvImageSize(const TvImageHeader* header, int* width, int* height)
-{
+static int TvImageSize(const TvImageHeader* header, int* width, int* height) {
     long size = header->LargestSize;
     long a = header->AspectWidth;
     long b = header->AspectHeight;
@@ -171,8 +163,7 @@ static int TvImageSize(const TvImageHeader* header, int* width, int* height)
  * alone. A file shorter than the image still gives an image: the missing pixels are black.
  * Silent on every path.
  */
-DWORD* ReadTvTestImage(const char* path, int* width, int* height)
-{
+DWORD* ReadTvTestImage(const char* path, int* width, int* height) {
     char text[TV_IMAGE_HEADER_SIZE];
     TvImageHeader header;
     int w, h;

@@ -46,8 +46,7 @@ static const char BoardBusyText[] =
  * Copies a command-line word into an area of `size` bytes. Returns 0, copying nothing, when
  * the word does not fit with its terminating zero.
  */
-static int CopyTvWord(char* area, size_t size, const char* word)
-{
+static int CopyTvWord(char* area, size_t size, const char* word) {
     size_t length = strlen(word);
     if (length >= size)
         return 0;
@@ -62,8 +61,7 @@ static int CopyTvWord(char* area, size_t size, const char* word)
  * path is longer than 255 characters or the image directory longer than 248, which would not
  * name the key or the file meant.
  */
-static int TakeTvWords(char** words)
-{
+static int TakeTvWords(char** words) {
     size_t directorySize = sizeof(TvImagePath) - strlen(TV_IMAGE_FILE_NAME);
     if (!CopyTvWord(CurrentKeyPath, sizeof(CurrentKeyPath), words[3]) ||
         !CopyTvWord(DefaultKeyPath, sizeof(DefaultKeyPath), words[4]) ||
@@ -74,8 +72,7 @@ static int TakeTvWords(char** words)
 }
 
 /* Sets an outline corner: red is r 255, g 10, b 10; green is r 10, g 255, b 10. */
-static void SetOutlineCorner(GrVertex* vertex, float x, float y, int red)
-{
+static void SetOutlineCorner(GrVertex* vertex, float x, float y, int red) {
     memset(vertex, 0, sizeof(*vertex));
     vertex->x = x;
     vertex->y = y;
@@ -92,8 +89,7 @@ static void SetOutlineCorner(GrVertex* vertex, float x, float y, int red)
  * frame) start red at the top-left, 2 and 4 (the inner frame) green; colours alternate
  * corner by corner.
  */
-static void BuildTvOutline(float width, float height)
-{
+static void BuildTvOutline(float width, float height) {
     static const float Insets[4] = {25.0f, 45.0f, 24.0f, 44.0f};
     for (int r = 0; r < 4; r++) {
         float d = Insets[r];
@@ -112,8 +108,7 @@ static void BuildTvOutline(float width, float height)
  * Draws one frame into the back buffer and shows it at the next retrace: black, the test
  * image at (64, 48) when there is one, and the sixteen outline lines in iterated colour.
  */
-static void DrawTvFrame(void)
-{
+static void DrawTvFrame(void) {
     grDitherMode(GR_DITHER_DISABLE);
     grBufferClear(0, 0, 0);
     if (TvImagePixels != NULL)
@@ -130,15 +125,13 @@ static void DrawTvFrame(void)
 }
 
 /* A change that hits a limit: sound the beep and do not send the change. */
-static void TvLimitBeep(void)
-{
+static void TvLimitBeep(void) {
     MessageBeep(0);
     TvApply = 0;
 }
 
 /* Shift counts as held when the high byte of its key state is not zero. */
-static int TvShiftHeld(void)
-{
+static int TvShiftHeld(void) {
     return (GetKeyState(VK_SHIFT) & 0xFF00) != 0;
 }
 
@@ -148,8 +141,7 @@ static int TvShiftHeld(void)
  * Moves XSHIFT or YSHIFT one step, held within -128 to 128 (signed). Stepping past a limit
  * leaves the limit, beeps and sends nothing.
  */
-static void StepTvShift(LONG* shift, int step)
-{
+static void StepTvShift(LONG* shift, int step) {
     TvApply = 1;
     if (step < 0 && *shift <= -128) {
         *shift = -128;
@@ -169,8 +161,7 @@ static void StepTvShift(LONG* shift, int step)
  * would pass a limit, or run past the ends of the unsigned range from a value loaded outside
  * 51 to 80, leaves the limit, beeps and sends nothing.
  */
-static void StepTvBrightness(void)
-{
+static void StepTvBrightness(void) {
     TvApply = 1;
     if (TvShiftHeld()) {
         if (TvSettings.BRIGHTNESS > 77) {
@@ -195,8 +186,7 @@ static void StepTvBrightness(void)
  * With Shift one up while below 15, without one down while above 0 (unsigned); at a limit
  * nothing changes, a beep sounds and nothing is sent.
  */
-static void StepTvTuning(void)
-{
+static void StepTvTuning(void) {
     TvApply = 1;
     if (TvShiftHeld()) {
         if (TvSettings.TUNING < 15)
@@ -217,8 +207,7 @@ static void StepTvTuning(void)
  * Switches between underscan and overscan: SCAN 0 becomes 1, anything else 0. Tells the
  * property sheet the new choice (wParam 1 or 0).
  */
-static void ToggleTvScan(void)
-{
+static void ToggleTvScan(void) {
     TvApply = 1;
     TvSettings.SCAN = TvSettings.SCAN == 0 ? 1 : 0;
     SendMessageA(HWND_BROADCAST, TvUnderscanOverscanMessage, (WPARAM)TvSettings.SCAN, 0);
@@ -231,8 +220,7 @@ static void ToggleTvScan(void)
  * Returns 1 for Esc, after telling the property sheet (wParam 1); 0 otherwise. Codes that no
  * key binds do nothing.
  */
-static int HandleTvKey(signed char key)
-{
+static int HandleTvKey(signed char key) {
     switch (key) {
     case VK_RETURN:
         OutputDebugStringA("return\n");
@@ -318,8 +306,7 @@ static int HandleTvKey(signed char key)
  * Sends the whole record to the board when the key asked for it. After a Space the output
  * is first switched off (ENABLE 0) and then on: ENABLE is 1 from then on.
  */
-static void ApplyTvSettings(void)
-{
+static void ApplyTvSettings(void) {
     if (!TvApply)
         return;
     if (TvRestart) {
@@ -339,8 +326,7 @@ static void ApplyTvSettings(void)
  * Returns 0 when another program holds the board, after saying so in a message box and
  * shutting Glide down.
  */
-static int OpenTvBoard(void)
-{
+static int OpenTvBoard(void) {
     grGlideInit();
     grSstSelect(0);
     if (!grSstWinOpen(0, GR_RESOLUTION_640x480, GR_REFRESH_60Hz, GR_COLORFORMAT_ARGB,
@@ -364,8 +350,7 @@ static int OpenTvBoard(void)
  * without one when it cannot be read) and draws frames until Esc, a refused resize or the end
  * of the countdown; one key is handled per frame. Returns after shutting Glide down.
  */
-void RunTvTest(int count, char** words)
-{
+void RunTvTest(int count, char** words) {
     memset(CurrentKeyPath, 0, sizeof(CurrentKeyPath));
     memset(DefaultKeyPath, 0, sizeof(DefaultKeyPath));
     if (count != 5 || !TakeTvWords(words))

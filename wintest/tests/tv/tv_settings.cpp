@@ -41,8 +41,7 @@ static const struct {
 static const int TvDefaultFields[7] = {2, 4, 5, 6, 7, 8, 9};
 
 /* The field of a table entry; signed and unsigned fields alike are 32 bits. */
-static LONG* TvField(int index)
-{
+static LONG* TvField(int index) {
     return (LONG*)((char*)&TvSettings + TvSettingTable[index].Offset);
 }
 
@@ -54,8 +53,7 @@ static LONG* TvField(int index)
  * unchanged and returns 0 when the text holds none. A number beyond 32 bits is held at the
  * nearest 32-bit value.
  */
-static int ParseSettingText(const char* text, LONG* field)
-{
+static int ParseSettingText(const char* text, LONG* field) {
     char* end;
     long long value = strtoll(text, &end, 10);
     if (end == text)
@@ -69,8 +67,7 @@ static int ParseSettingText(const char* text, LONG* field)
 }
 
 /* Reads one setting from the default key; the field stays as it is when that fails. */
-static void RestoreTvField(int index)
-{
+static void RestoreTvField(int index) {
     char text[BOARD_SETTING_AREA_SIZE];
     ReadBoardSetting(HKEY_LOCAL_MACHINE, DefaultKeyPath, TvSettingTable[index].ValueName, text);
     ParseSettingText(text, TvField(index));
@@ -83,8 +80,7 @@ static void RestoreTvField(int index)
  * from the default key; one that the current key holds without a number keeps its field as
  * it is (the default key is not asked then). Settings that neither key gives stay unchanged.
  */
-void LoadTvSettings(void)
-{
+void LoadTvSettings(void) {
     for (int i = 0; i < 10; i++) {
         char text[BOARD_SETTING_AREA_SIZE];
         if (!ReadBoardSetting(HKEY_LOCAL_MACHINE, CurrentKeyPath, TvSettingTable[i].ValueName,
@@ -100,8 +96,7 @@ void LoadTvSettings(void)
  * Writes all ten settings as "%d" texts into the current key, creating it when needed. A
  * failed write is silent and the others are still written.
  */
-void SaveTvSettings(void)
-{
+void SaveTvSettings(void) {
     for (int i = 0; i < 10; i++) {
         char text[16];
         snprintf(text, sizeof(text), "%d", (int)*TvField(i));
@@ -115,8 +110,7 @@ void SaveTvSettings(void)
  * Takes SCAN, XSHIFT, YSHIFT, BRIGHTNESS, TUNING, SHARPNESS and FFILTER from the default
  * key; ENABLE, OUTPUT and FORMAT stay as they are.
  */
-void RestoreTvDefaults(void)
-{
+void RestoreTvDefaults(void) {
     for (int i = 0; i < 7; i++)
         RestoreTvField(TvDefaultFields[i]);
 }
@@ -127,8 +121,7 @@ void RestoreTvDefaults(void)
  * Takes the one setting of that value name from the default key. An unknown name does
  * nothing.
  */
-void RestoreTvSetting(const char* valueName)
-{
+void RestoreTvSetting(const char* valueName) {
     for (int i = 0; i < 10; i++)
         if (strcmp(TvSettingTable[i].ValueName, valueName) == 0)
             RestoreTvField(i);
