@@ -4,7 +4,6 @@
 #include "win32/harness.h"
 
 #include <cstring>
-#include <strings.h>
 
 using namespace win32;
 
