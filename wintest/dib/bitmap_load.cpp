@@ -212,7 +212,7 @@ int LoadBitmapFile(const char* fileName, HWND window) {
     HFILE file;
 
     FreeBitmap();
-    if (strlen(fileName) >= sizeof(BitmapState.BitmapFileName)) {
+    if (fileName == NULL || strlen(fileName) >= sizeof(BitmapState.BitmapFileName)) {
         BitmapState.BitmapFileName[0] = '\0';
         return 0;
     }
