@@ -73,7 +73,7 @@ std::string map_path(std::string_view windows_path) {
     size_t pos = 0;
     if (path.size() >= 2 && path[1] == ':' && std::isalpha(static_cast<unsigned char>(path[0]))) {
         char drive = char(std::tolower(static_cast<unsigned char>(path[0])));
-        result = prefix_dir() + "/drive_" + drive;
+        result = prefix_dir() + "/drive_" + drive + "/";
         pos = 2;
         while (pos < path.size() && path[pos] == '/')
             ++pos;
@@ -86,7 +86,8 @@ std::string map_path(std::string_view windows_path) {
     // Walk component by component, matching case-insensitively where the exact name is missing.
     while (pos < path.size()) {
         size_t end = path.find('/', pos);
-        std::string name = path.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
+        std::string name =
+            path.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
         if (!name.empty()) {
             std::string base = result.empty() ? std::string() : result;
             std::string candidate = base + name;
