@@ -63,10 +63,10 @@ public:
     [[nodiscard]] int button_of_letter(char c) const;
 
     [[nodiscard]] platform::Image render() const;
-
-private:
+    // Where the button at this index of buttons() lies in the box.
     [[nodiscard]] RECT button_rect(size_t index) const;
 
+private:
     std::vector<std::string> m_lines;
     std::vector<int> m_buttons;
     size_t m_selected{0};

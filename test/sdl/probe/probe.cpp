@@ -17,6 +17,7 @@
 //   rect                          prints "rect <client x> <client y> <client w> <client h>"
 //   ping                          prints "pong" (shows that messages are being pumped)
 //   beep                          MessageBeep, then prints "beeped <microseconds>"
+//   box TYPE CAPTION|TEXT         MessageBoxA over the test window, then "answer <button>"
 #include <windows.h>
 
 #include "glide.h"
@@ -89,6 +90,13 @@ void run_command(const std::string& line) {
         say("rect " + std::to_string(w.left - adjust.left) + " " +
             std::to_string(w.top - adjust.top) + " " + std::to_string(c.right) + " " +
             std::to_string(c.bottom));
+    } else if (sscanf(line.c_str(), "box %i %n", &a, &b) == 1) {
+        std::string rest = line.substr(size_t(b));
+        size_t bar = rest.find('|');
+        std::string caption = rest.substr(0, bar);
+        std::string text = bar == std::string::npos ? "" : rest.substr(bar + 1);
+        int answer = MessageBoxA(TestWindow, text.c_str(), caption.c_str(), UINT(a));
+        say("answer " + std::to_string(answer));
     } else if (line == "ping") {
         say("pong");
     } else if (line == "beep") {
@@ -111,6 +119,7 @@ void read_commands() {
 // read the way the tests read it.
 [[noreturn]] void run_shell(const char* title, const char* bitmap) {
     TestMode = 0;
+    snprintf(WindowTitle, sizeof WindowTitle, "%s", title);
     TvApplicationClosedMessage = RegisterWindowMessageA("KVXPS Test TV Application Closed");
     PropertySheetClosedMessage = RegisterWindowMessageA("KVXPS Property Sheet Closed");
     if (!CreateTestWindow(title, GetModuleHandleA(nullptr), bitmap)) {
