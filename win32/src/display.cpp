@@ -1,6 +1,7 @@
 #include "display.h"
 
 #include "platform/prefix.h"
+#include "win32/board_display.h"
 
 #include <cstdio>
 #include <memory>
@@ -54,3 +55,23 @@ int default_button(UINT type) {
 }
 
 } // namespace win32
+
+namespace win32::board_display {
+
+bool wants_screen() {
+    return display().wants_board_frames();
+}
+bool wants_tv() {
+    return display().wants_tv_frames();
+}
+void show_screen(const platform::Image& screen) {
+    display().board_frame(screen);
+}
+void show_tv(const platform::Image& tv) {
+    display().tv_frame(tv);
+}
+void closed() {
+    display().board_closed();
+}
+
+} // namespace win32::board_display

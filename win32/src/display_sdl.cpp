@@ -108,9 +108,14 @@ bool confirm(std::deque<SDL_Point>& pending, int a, int b) {
     return true;
 }
 
-// A picture of the board shown in a window of its own (the monitor, the TV view).
+// A picture of the board shown in a window of its own (the monitor, the TV view), through a
+// renderer: on a real desktop the graphics card scales the full-screen monitor.
 struct BoardView {
     SDL_Window* window{nullptr};
+    SDL_Renderer* renderer{nullptr};
+    SDL_Texture* texture{nullptr};
+    int width{0};
+    int height{0};
     const char* title{""};
 };
 
@@ -180,10 +185,17 @@ private:
     HWND program_window(Uint32 window_id) const;
     void show_view(BoardView& view, const platform::Image& image, int slot);
     void close_view(BoardView& view) {
+        if (view.texture)
+            SDL_DestroyTexture(view.texture);
+        if (view.renderer)
+            SDL_DestroyRenderer(view.renderer);
         if (view.window)
             SDL_DestroyWindow(view.window);
+        view.texture = nullptr;
+        view.renderer = nullptr;
         view.window = nullptr;
     }
+    bool open_view(BoardView& view, const platform::Image& image, int slot);
     bool open_audio();
 
     std::map<HWND, ShownWindow> m_windows;
@@ -378,27 +390,46 @@ void SdlDisplay::handle_key(const SDL_KeyboardEvent& e) {
 
 // ---- the board's monitor and TV view -------------------------------------------------------
 
-void SdlDisplay::show_view(BoardView& view, const platform::Image& image, int slot) {
-    if (!view.window) {
-        if (image.empty())
-            return;
-        int x = int(SDL_WINDOWPOS_UNDEFINED), y = int(SDL_WINDOWPOS_UNDEFINED);
-        SDL_Rect usable{};
-        int want_y = slot * (image.height + kTvWindowGap);
-        if (SDL_GetDisplayUsableBounds(0, &usable) == 0 &&
-            usable.x + usable.w >= kBoardWindowX + image.width &&
-            usable.y + usable.h >= want_y + image.height) {
-            x = kBoardWindowX;
-            y = want_y;
-        }
-        Uint32 flags = (m_fullscreen && slot == 0) ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0;
-        view.window = SDL_CreateWindow(view.title, x, y, image.width, image.height, flags);
-        if (!view.window) {
-            fprintf(stderr, "wintest: cannot open the %s window: %s\n", view.title, SDL_GetError());
-            return;
-        }
+bool SdlDisplay::open_view(BoardView& view, const platform::Image& image, int slot) {
+    int x = int(SDL_WINDOWPOS_UNDEFINED), y = int(SDL_WINDOWPOS_UNDEFINED);
+    SDL_Rect usable{};
+    int want_y = slot * (image.height + kTvWindowGap);
+    if (SDL_GetDisplayUsableBounds(0, &usable) == 0 &&
+        usable.x + usable.w >= kBoardWindowX + image.width &&
+        usable.y + usable.h >= want_y + image.height) {
+        x = kBoardWindowX;
+        y = want_y;
     }
-    present_image(view.window, image);
+    Uint32 flags = (m_fullscreen && slot == 0) ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0;
+    view.window = SDL_CreateWindow(view.title, x, y, image.width, image.height, flags);
+    if (view.window)
+        view.renderer = SDL_CreateRenderer(view.window, -1, 0);
+    if (view.renderer) {
+        SDL_RenderSetLogicalSize(view.renderer, image.width, image.height); // letterboxed
+        view.texture = SDL_CreateTexture(view.renderer, SDL_PIXELFORMAT_RGB888,
+                                         SDL_TEXTUREACCESS_STREAMING, image.width, image.height);
+    }
+    if (!view.texture) {
+        fprintf(stderr, "wintest: cannot open the %s window: %s\n", view.title, SDL_GetError());
+        close_view(view);
+        return false;
+    }
+    view.width = image.width;
+    view.height = image.height;
+    return true;
+}
+
+void SdlDisplay::show_view(BoardView& view, const platform::Image& image, int slot) {
+    if (image.empty())
+        return;
+    if (view.window && (view.width != image.width || view.height != image.height))
+        close_view(view);
+    if (!view.window && !open_view(view, image, slot))
+        return;
+    SDL_UpdateTexture(view.texture, nullptr, image.pixels.data(), image.width * 4);
+    SDL_RenderClear(view.renderer);
+    SDL_RenderCopy(view.renderer, view.texture, nullptr, nullptr);
+    SDL_RenderPresent(view.renderer);
 }
 
 // ---- message boxes --------------------------------------------------------------------------
@@ -539,6 +570,8 @@ std::unique_ptr<DisplayBackend> make_sdl_display() {
     SDL_SetHint("SDL_QUIT_ON_LAST_WINDOW_CLOSE", "0");
     SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
     SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
+    SDL_SetHint(SDL_HINT_RENDER_VSYNC, "0");         // the board keeps its own 60 Hz
+    SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "0"); // whole pixels when scaled
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
         fprintf(stderr, "wintest: cannot open the display: %s\n", SDL_GetError());
         return nullptr;
