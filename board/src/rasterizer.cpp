@@ -85,8 +85,8 @@ struct Sampler {
     }
 
     [[nodiscard]] uint32_t nearest(int64_t s, int64_t t) const {
-        int64_t x = address(level_units(s) >> 8, level->width, wrap_s);
-        int64_t y = address(level_units(t) >> 8, level->height, wrap_t);
+        int64_t x = address(s >> (shift + 8), level->width, wrap_s); // the texel holding s
+        int64_t y = address(t >> (shift + 8), level->height, wrap_t);
         return level->texels[size_t((y << level->width_shift) + x)];
     }
 
