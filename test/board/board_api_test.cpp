@@ -345,14 +345,14 @@ TEST(Board3df, GetInfoAndLoadThroughWindowsPaths) {
 }
 
 TEST(Board3df, DrawsALoadedTextureOverTheScreen) {
-    auto bytes = board::read_file(std::string(WINTEST_DATA_DIR) + "/sample_p8.3df");
+    auto bytes = board::read_file(std::string(WINTEST_SOURCE_DIR "/data") + "/sample_p8.3df");
     ASSERT_TRUE(bytes);
     auto file = board::parse_3df(*bytes);
     ASSERT_TRUE(file);
     OpenBoard b;
     ASSERT_TRUE(b.ok);
     Gu3dfInfo info{};
-    std::string path = std::string(WINTEST_DATA_DIR) + "/sample_p8.3df";
+    std::string path = std::string(WINTEST_SOURCE_DIR "/data") + "/sample_p8.3df";
     ASSERT_TRUE(gu3dfGetInfo(path.c_str(), &info));
     std::vector<uint8_t> data(info.mem_required);
     info.data = data.data();

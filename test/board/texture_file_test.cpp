@@ -70,7 +70,7 @@ TEST(TextureFile, EveryFormatRoundTripsThroughTheTool) {
         ASSERT_NE(format, nullptr);
         std::string png = temp_path("in.png"), tex = temp_path("out.3df"), back = temp_path("back");
         ASSERT_TRUE(texlib::write_png(png, four(fc.colours)));
-        std::string to3df = std::string(WINTEST_TEXCONV) + " to3df " + png + " " + tex +
+        std::string to3df = std::string(WINTEST_BIN_DIR "/texconv") + " to3df " + png + " " + tex +
                             " --mipmaps --format " + fc.name;
         ASSERT_EQ(std::system(to3df.c_str()), 0);
         auto bytes = read_file(tex);
@@ -86,7 +86,7 @@ TEST(TextureFile, EveryFormatRoundTripsThroughTheTool) {
         ASSERT_EQ(levels.size(), 2u);
         EXPECT_EQ(levels[0].argb, fc.colours);
         // And back to PNG: the largest level as a picture.
-        std::string topng = std::string(WINTEST_TEXCONV) + " topng " + tex + " " + back;
+        std::string topng = std::string(WINTEST_BIN_DIR "/texconv") + " topng " + tex + " " + back;
         ASSERT_EQ(std::system(topng.c_str()), 0);
         auto picture = texlib::read_png(back + "_2x2.png");
         ASSERT_TRUE(picture);
@@ -153,7 +153,7 @@ TEST(TextureFile, EveryTruncatedPrefixIsRefused) {
     std::vector<std::vector<uint8_t>> files;
     for (const char* name :
          {"sample256.3df", "sample_argb4444.3df", "sample_p8.3df", "testtv.3df", "TESTGAMA.3DF"}) {
-        auto bytes = read_file(std::string(WINTEST_DATA_DIR) + "/" + name);
+        auto bytes = read_file(std::string(WINTEST_SOURCE_DIR "/data") + "/" + name);
         ASSERT_TRUE(bytes) << name;
         files.push_back(*bytes);
     }
@@ -206,12 +206,13 @@ TEST(TextureFile, PaletteIsReadBigEndian) {
 TEST(TextureFile, ToolRefusesPicturesThatAreNoTexture) {
     std::string png = temp_path("odd.png"), tex = temp_path("odd.3df");
     ASSERT_TRUE(texlib::write_png(png, texlib::Picture(3, 2)));
-    std::string cmd = std::string(WINTEST_TEXCONV) + " to3df " + png + " " + tex + " 2>/dev/null";
+    std::string cmd =
+        std::string(WINTEST_BIN_DIR "/texconv") + " to3df " + png + " " + tex + " 2>/dev/null";
     EXPECT_NE(std::system(cmd.c_str()), 0);
     ASSERT_TRUE(texlib::write_png(png, texlib::Picture(16, 1))); // 16:1 is too narrow
     EXPECT_NE(std::system(cmd.c_str()), 0);
     ASSERT_TRUE(write_bytes(tex, bytes_of("3df v1.1\ni8\nlod range: 1 2\naspect ratio: 1 1\n")));
-    std::string topng =
-        std::string(WINTEST_TEXCONV) + " topng " + tex + " " + temp_path("x") + " 2>/dev/null";
+    std::string topng = std::string(WINTEST_BIN_DIR "/texconv") + " topng " + tex + " " +
+                        temp_path("x") + " 2>/dev/null";
     EXPECT_NE(std::system(topng.c_str()), 0);
 }
