@@ -51,6 +51,12 @@ int64_t to_st(double v) {
     return std::llround(v * k_st_one);
 }
 
+// floor() for values well inside the int range, without a library call.
+inline int floor_int(float v) {
+    int i = int(v);
+    return float(i) > v ? i - 1 : i;
+}
+
 bool usable_w(float oow) {
     return std::isfinite(oow) && oow > 0.0f;
 }
@@ -376,8 +382,8 @@ uint32_t vertex_color(const GrVertex& v) {
 bool pixel_of(const Target& target, float x, float y, int& px, int& py) {
     if (!(std::fabs(x) < k_guard) || !(std::fabs(y) < k_guard))
         return false;
-    px = int(std::floor(x));
-    int row = int(std::floor(y));
+    px = floor_int(x);
+    int row = floor_int(y);
     py = target.lower_left ? target.height - 1 - row : row;
     return true;
 }
@@ -454,17 +460,96 @@ struct Span {
     double cx, cy; // centre of the first pixel
 };
 
+// Bilinear blending in two exact integer steps (no rounding between them, so the result is
+// the four texels weighted by (256 - fx)(256 - fy), fx(256 - fy), (256 - fx)fy and fx fy,
+// rounded half up). Colour channels ride in 16-bit lanes of a 64-bit word: 0x00RR00GG00BB
+// (TextureLevel::lanes).
+// One row: c0 (256 - fx) + c1 fx in each lane (at most 65280).
+inline uint64_t mix_row(uint64_t c0, uint64_t c1, uint32_t fx) {
+    return c0 * (256 - fx) + c1 * fx;
+}
+// Two rows into a colour 0x00RRGGBB; R and B in 32-bit lanes, G apart.
+inline uint32_t mix_rows(uint64_t top, uint64_t bottom, uint32_t fy) {
+    constexpr uint64_t k_rb = 0x0000FFFF0000FFFFull;
+    uint64_t rb = (top & k_rb) * (256 - fy) + (bottom & k_rb) * fy + 0x0000800000008000ull;
+    uint32_t g =
+        uint32_t(top >> 16 & 0xFFFF) * (256 - fy) + uint32_t(bottom >> 16 & 0xFFFF) * fy + 0x8000u;
+    return uint32_t(rb >> 48 & 0xFF) << 16 | (g >> 16 & 0xFF) << 8 | uint32_t(rb >> 16 & 0xFF);
+}
+
 // The fast span: the texel is the colour, alpha comes from the vertices, written unblended.
-template <bool Bilinear>
-void texture_span(const Span& span, const Sampler& sampler, int64_t s, int64_t ds, int64_t t,
-                  int64_t dt, int64_t a, int64_t da) {
-    for (int x = span.x0; x <= span.x1; ++x) {
-        uint32_t texel = Bilinear ? sampler.filtered(s, t) : sampler.nearest(s, t);
-        span.row[x] = (texel & 0x00FFFFFFu) | clamp255(int(a >> 16)) << 24;
+// Everything the loop reads is copied into locals first, so the stores cannot alias it.
+template <bool Bilinear, bool WrapS, bool WrapT>
+void texture_span(uint32_t* dst, int count, const Sampler& sampler, int64_t s, int64_t ds,
+                  int64_t t, int64_t dt, int64_t a, int64_t da) {
+    const uint32_t* texels = sampler.level->texels.data();
+    const uint64_t* lanes = sampler.level->lanes.data();
+    const int64_t w = sampler.level->width, h = sampler.level->height;
+    const int wshift = sampler.level->width_shift;
+    const int shift = sampler.shift;
+    const int64_t half = int64_t(1) << (shift - 1);
+    auto ax = [w](int64_t x) {
+        if constexpr (WrapS)
+            return x & (w - 1);
+        else
+            return x < 0 ? 0 : x >= w ? w - 1 : x;
+    };
+    auto ay = [h](int64_t y) {
+        if constexpr (WrapT)
+            return y & (h - 1);
+        else
+            return y < 0 ? 0 : y >= h ? h - 1 : y;
+    };
+    if constexpr (Bilinear) {
+        if (dt == 0) { // t is the same along the span: two texel rows and one fy
+            int64_t tu = ((t + half) >> shift) - 128;
+            const uint64_t* r0 = lanes + (ay(tu >> 8) << wshift);
+            const uint64_t* r1 = lanes + (ay((tu >> 8) + 1) << wshift);
+            const uint32_t fy = uint32_t(tu & 255);
+            for (int i = 0; i < count; ++i) {
+                int64_t su = ((s + half) >> shift) - 128;
+                int64_t x0 = ax(su >> 8), x1 = ax((su >> 8) + 1);
+                uint32_t fx = uint32_t(su & 255);
+                uint32_t texel =
+                    mix_rows(mix_row(r0[x0], r0[x1], fx), mix_row(r1[x0], r1[x1], fx), fy);
+                dst[i] = texel | clamp255(int(a >> 16)) << 24;
+                s += ds;
+                a += da;
+            }
+            return;
+        }
+    }
+    for (int i = 0; i < count; ++i) {
+        uint32_t texel;
+        if constexpr (Bilinear) {
+            int64_t su = ((s + half) >> shift) - 128, tu = ((t + half) >> shift) - 128;
+            int64_t x0 = ax(su >> 8), x1 = ax((su >> 8) + 1);
+            const uint64_t* r0 = lanes + (ay(tu >> 8) << wshift);
+            const uint64_t* r1 = lanes + (ay((tu >> 8) + 1) << wshift);
+            uint32_t fx = uint32_t(su & 255);
+            texel = mix_rows(mix_row(r0[x0], r0[x1], fx), mix_row(r1[x0], r1[x1], fx),
+                             uint32_t(tu & 255));
+        } else {
+            texel = texels[(ay(t >> (shift + 8)) << wshift) + ax(s >> (shift + 8))];
+        }
+        dst[i] = (texel & 0x00FFFFFFu) | clamp255(int(a >> 16)) << 24;
         s += ds;
         t += dt;
         a += da;
     }
+}
+
+using SpanFunction = void (*)(uint32_t*, int, const Sampler&, int64_t, int64_t, int64_t, int64_t,
+                              int64_t, int64_t);
+
+SpanFunction pick_texture_span(const Sampler& s) {
+    static constexpr SpanFunction k_spans[8] = {
+        texture_span<false, false, false>, texture_span<false, false, true>,
+        texture_span<false, true, false>,  texture_span<false, true, true>,
+        texture_span<true, false, false>,  texture_span<true, false, true>,
+        texture_span<true, true, false>,   texture_span<true, true, true>,
+    };
+    return k_spans[(s.bilinear ? 4 : 0) + (s.wrap_s ? 2 : 0) + (s.wrap_t ? 1 : 0)];
 }
 
 } // namespace
@@ -621,6 +706,7 @@ void draw_triangle(const Target& target, const RenderState& state, const Texture
         (is_replace(state) ||
          (is_alpha_over(state) && va.a >= 255.0f && vb.a >= 255.0f && vc.a >= 255.0f));
 
+    SpanFunction fast_span = fast ? pick_texture_span(pipe.sampler()) : nullptr;
     int64_t ymin = std::min({fy[0], fy[1], fy[2]}), ymax = std::max({fy[0], fy[1], fy[2]});
     int64_t row0 = std::max<int64_t>(0, ceil_div(ymin - 128, 256));
     int64_t row1 = std::min<int64_t>(target.height - 1, floor_div(ymax - 128, 256));
@@ -639,12 +725,9 @@ void draw_triangle(const Target& target, const RenderState& state, const Texture
             dc[i] = std::llround(std::clamp(color[i].dx, -1e6, 1e6) * 65536.0);
         }
         if (fast) {
-            int64_t s = to_st(ps.at(span.cx, span.cy)), t = to_st(pt.at(span.cx, span.cy));
-            int64_t ds = to_st(ps.dx), dt = to_st(pt.dx);
-            if (bilinear)
-                texture_span<true>(span, pipe.sampler(), s, ds, t, dt, c[0], dc[0]);
-            else
-                texture_span<false>(span, pipe.sampler(), s, ds, t, dt, c[0], dc[0]);
+            fast_span(span.row + span.x0, span.x1 - span.x0 + 1, pipe.sampler(),
+                      to_st(ps.at(span.cx, span.cy)), to_st(ps.dx), to_st(pt.at(span.cx, span.cy)),
+                      to_st(pt.dx), c[0], dc[0]);
             continue;
         }
         int64_t s = 0, t = 0, ds = 0, dt = 0;

@@ -7,6 +7,14 @@
 
 namespace board {
 
+void refresh_lanes(TextureLevel& level) {
+    level.lanes.resize(level.texels.size());
+    for (size_t i = 0; i < level.texels.size(); ++i) {
+        uint32_t c = level.texels[i];
+        level.lanes[i] = (uint64_t(c & 0x00FF0000u) << 16) | ((c & 0x0000FF00u) << 8) | (c & 0xFFu);
+    }
+}
+
 const TextureLevel& Texture::level(GrLOD_t lod) const {
     size_t index = size_t(std::clamp(lod, large_lod, small_lod) - large_lod);
     return levels[std::min(index, levels.size() - 1)];
@@ -62,6 +70,7 @@ bool TextureMemory::download(GrMipMapId_t id, const void* src, const GuTexTable*
         if (!decode_texels(t.format, bytes, level.texels.size(), table, level.texels.data()))
             return false;
         bytes += level.texels.size() * size_t(format->bytes);
+        refresh_lanes(level);
     }
     t.downloaded = true;
     return true;

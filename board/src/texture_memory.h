@@ -15,7 +15,12 @@ struct TextureLevel {
     int width_shift{0};           // log2(width)
     int height_shift{0};          // log2(height)
     std::vector<uint32_t> texels; // 0xAARRGGBB, row after row
+    // The same colours spread into 16-bit lanes (0x00RR00GG00BB) for bilinear filtering.
+    std::vector<uint64_t> lanes;
 };
+
+// Fills the level's lanes from its texels.
+void refresh_lanes(TextureLevel& level);
 
 // One allocation: its description and, once downloaded, its levels.
 struct Texture {

@@ -101,6 +101,7 @@ Texture make_texture(GrLOD_t lod, GrAspectRatio_t aspect, std::vector<uint32_t> 
     GrMipMapId_t id = memory.allocate(r);
     Texture t = *memory.find(id);
     t.levels[0].texels = std::move(texels);
+    refresh_lanes(t.levels[0]);
     t.downloaded = true;
     return t;
 }
