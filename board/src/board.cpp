@@ -27,11 +27,6 @@ bool refuses(const char* variable, bool open) {
 
 } // namespace
 
-Board& Board::the() {
-    static Board* s_board = new Board; // never destroyed: exit handlers still read it
-    return *s_board;
-}
-
 Board::Board() : m_epoch(steady_clock::now()) {
     m_frame.reset();
 }
@@ -51,7 +46,7 @@ bool Board::open(GrScreenResolution_t resolution, GrScreenRefresh_t refresh, GrC
         std::lock_guard guard(m_mutex);
         m_frame.reset();
     }
-    m_state = RenderState{};
+    state() = RenderState{};
     m_textures.reset();
     m_format = format;
     m_lower_left = origin == GR_ORIGIN_LOWER_LEFT;
@@ -114,19 +109,12 @@ bool Board::write_region(GrBuffer_t buffer, FxU32 x, FxU32 y, GrLfbSrcFmt_t form
                      data);
 }
 
-Target Board::target() {
-    uint32_t* pixels = m_frame.color(m_state.render_buffer);
-    return {pixels ? pixels : m_frame.back(), FrameBuffer::k_width, FrameBuffer::k_height,
-            m_lower_left};
-}
-
 const Texture* Board::current_texture() const {
     return m_textures.find(m_state.tex_source[0]);
 }
 
-void Board::draw_point(const GrVertex& v) {
-    if (is_open())
-        board::draw_point(target(), m_state, current_texture(), v);
+void Board::draw_point_slow(const Target& t, const GrVertex& v) {
+    board::draw_point(t, m_state, current_texture(), v);
 }
 
 void Board::draw_line(const GrVertex& a, const GrVertex& b) {

@@ -24,7 +24,10 @@ namespace board {
 class Board {
 public:
     // The one board of the process (never destroyed, so exit handlers can still read it).
-    static Board& the();
+    static Board& the() {
+        static Board* s_board = new Board; // never destroyed: exit handlers still read it
+        return *s_board;
+    }
 
     // ---- lifecycle ----
     void init() { m_initialized = true; }
@@ -44,8 +47,22 @@ public:
                       FxU32 height, FxI32 stride, const void* data);
 
     // ---- drawing ----
-    [[nodiscard]] RenderState& state() { return m_state; }
-    void draw_point(const GrVertex& v);
+    // The render state, for changing it.
+    [[nodiscard]] RenderState& state() {
+        m_point_mode_known = false;
+        return m_state;
+    }
+    void draw_point(const GrVertex& v) {
+        if (!is_open())
+            return;
+        if (!m_point_mode_known) {
+            m_point_mode = point_mode(m_state);
+            m_point_mode_known = true;
+        }
+        Target t = target();
+        if (!draw_point_fast(t, m_point_mode, v))
+            draw_point_slow(t, v);
+    }
     void draw_line(const GrVertex& a, const GrVertex& b);
     void draw_triangle(const GrVertex& a, const GrVertex& b, const GrVertex& c);
 
@@ -65,13 +82,20 @@ public:
 
 private:
     Board();
-    [[nodiscard]] Target target();
+    [[nodiscard]] Target target() {
+        uint32_t* pixels = m_frame.color(m_state.render_buffer);
+        return {pixels ? pixels : m_frame.back(), FrameBuffer::k_width, FrameBuffer::k_height,
+                m_lower_left};
+    }
+    void draw_point_slow(const Target& t, const GrVertex& v);
     [[nodiscard]] const Texture* current_texture() const;
     void wait_for_retrace(int interval);
 
     mutable std::mutex m_mutex; // guards the front buffer choice, the gamma and the TV record
     FrameBuffer m_frame;
     RenderState m_state;
+    PointMode m_point_mode{PointMode::Pipeline}; // of m_state, while m_point_mode_known
+    bool m_point_mode_known{false};
     TextureMemory m_textures;
     GammaTables m_gamma;
     TvRecord m_tv{k_tv_defaults};

@@ -5,17 +5,6 @@
 
 namespace board {
 
-uint32_t* FrameBuffer::color(GrBuffer_t buffer) {
-    switch (buffer) {
-    case GR_BUFFER_FRONTBUFFER:
-        return front();
-    case GR_BUFFER_BACKBUFFER:
-        return back();
-    default:
-        return nullptr;
-    }
-}
-
 void FrameBuffer::fill(uint32_t* buffer, uint32_t argb) {
     std::fill_n(buffer, k_pixels, argb);
 }

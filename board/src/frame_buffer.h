@@ -25,7 +25,11 @@ public:
     [[nodiscard]] uint32_t* back() { return m_color[1 - m_front].data(); }
     [[nodiscard]] uint16_t* aux() { return m_aux.data(); }
     // The colour buffer that GR_BUFFER_FRONTBUFFER or GR_BUFFER_BACKBUFFER names, else nullptr.
-    [[nodiscard]] uint32_t* color(GrBuffer_t buffer);
+    [[nodiscard]] uint32_t* color(GrBuffer_t buffer) {
+        return buffer == GR_BUFFER_FRONTBUFFER  ? front()
+               : buffer == GR_BUFFER_BACKBUFFER ? back()
+                                                : nullptr;
+    }
 
     void swap() { m_front = 1 - m_front; }
     void fill(uint32_t* buffer, uint32_t argb);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 
 namespace board {
@@ -24,8 +25,8 @@ constexpr uint32_t ch(uint32_t c, int index) {
 constexpr uint32_t clamp255(int v) {
     return uint32_t(v < 0 ? 0 : v > 255 ? 255 : v);
 }
-constexpr uint32_t clamp255f(float v) {
-    return v <= 0.0f ? 0 : v >= 255.0f ? 255 : uint32_t(v);
+constexpr uint32_t clamp255f(float v) { // NaN gives 0
+    return !(v > 0.0f) ? 0 : v >= 255.0f ? 255 : uint32_t(v);
 }
 
 // x * f / 255 rounded to nearest, for signed x.
@@ -501,18 +502,26 @@ void texture_span(uint32_t* dst, int count, const Sampler& sampler, int64_t s, i
             return y < 0 ? 0 : y >= h ? h - 1 : y;
     };
     if constexpr (Bilinear) {
-        if (dt == 0) { // t is the same along the span: two texel rows and one fy
+        if (dt == 0) {
+            // t is the same along the span: two texel rows and one fy. Each texel column is
+            // mixed vertically once and kept while the pixels stay between the same two
+            // columns (the sum is the same exact integer in either order).
             int64_t tu = ((t + half) >> shift) - 128;
             const uint64_t* r0 = lanes + (ay(tu >> 8) << wshift);
             const uint64_t* r1 = lanes + (ay((tu >> 8) + 1) << wshift);
             const uint32_t fy = uint32_t(tu & 255);
+            auto column = [=](int64_t x) { return mix_row(r0[x], r1[x], fy); };
+            int64_t current = INT64_MIN;
+            uint64_t left = 0, right = 0;
             for (int i = 0; i < count; ++i) {
                 int64_t su = ((s + half) >> shift) - 128;
-                int64_t x0 = ax(su >> 8), x1 = ax((su >> 8) + 1);
-                uint32_t fx = uint32_t(su & 255);
-                uint32_t texel =
-                    mix_rows(mix_row(r0[x0], r0[x1], fx), mix_row(r1[x0], r1[x1], fx), fy);
-                dst[i] = texel | clamp255(int(a >> 16)) << 24;
+                int64_t xi = su >> 8;
+                if (xi != current) {
+                    left = xi == current + 1 ? right : column(ax(xi));
+                    right = column(ax(xi + 1));
+                    current = xi;
+                }
+                dst[i] = mix_rows(left, right, uint32_t(su & 255)) | clamp255(int(a >> 16)) << 24;
                 s += ds;
                 a += da;
             }
@@ -554,6 +563,14 @@ SpanFunction pick_texture_span(const Sampler& s) {
 
 } // namespace
 
+PointMode point_mode(const RenderState& st) {
+    if (!unit_iterated(st.color) || !unit_iterated(st.alpha) || st.alpha_test != GR_CMP_ALWAYS)
+        return PointMode::Pipeline;
+    return is_replace(st)      ? PointMode::Replace
+           : is_alpha_over(st) ? PointMode::OpaqueOver
+                               : PointMode::Pipeline;
+}
+
 uint32_t sample_texture(const Texture& texture, GrLOD_t lod, bool bilinear, int64_t s, int64_t t) {
     return make_sampler(texture, lod, bilinear)(s, t);
 }
@@ -565,13 +582,6 @@ void draw_point(const Target& target, const RenderState& state, const Texture* t
         return;
     uint32_t& dst = target.pixels[size_t(y) * size_t(target.width) + size_t(x)];
     uint32_t iterated = vertex_color(v);
-    // The common case: an opaque vertex colour, written as is.
-    if (!state.color.invert && unit_iterated(state.color) && unit_iterated(state.alpha) &&
-        state.alpha_test == GR_CMP_ALWAYS &&
-        (is_replace(state) || (is_alpha_over(state) && (iterated >> 24) == 255))) {
-        dst = iterated;
-        return;
-    }
     Pipeline pipe(state, texture);
     int64_t s = 0, t = 0;
     if (pipe.reads_texture()) {

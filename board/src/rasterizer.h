@@ -16,6 +16,7 @@
 #include "render_state.h"
 #include "texture_memory.h"
 
+#include <cstddef>
 #include <cstdint>
 
 namespace board {
@@ -29,6 +30,34 @@ struct Target {
 
 void draw_point(const Target& target, const RenderState& state, const Texture* texture,
                 const GrVertex& v);
+
+// How the render state treats a point: through the whole pipeline, or (the common cases) its
+// vertex colour written as it is, always or when its alpha is 255.
+enum class PointMode { Pipeline, Replace, OpaqueOver };
+[[nodiscard]] PointMode point_mode(const RenderState& state);
+
+// Draws a point of the common cases and returns true, or returns false (drawing nothing) for
+// draw_point to take it.
+[[nodiscard, gnu::always_inline]] inline bool draw_point_fast(const Target& target, PointMode mode,
+                                                              const GrVertex& v) {
+    auto level = [](float c) { // NaN gives 0
+        float f = c > 0.0f ? c : 0.0f;
+        return uint32_t(f < 255.0f ? f : 255.0f);
+    };
+    if (mode == PointMode::Pipeline)
+        return false;
+    const uint32_t a = level(v.a);
+    if (mode == PointMode::OpaqueOver && a != 255)
+        return false;
+    if (!(v.x >= 0.0f && v.y >= 0.0f && v.x < float(target.width) && v.y < float(target.height)))
+        return false;
+    const int x = int(v.x), row = int(v.y); // both at least 0: truncation is floor
+    const int y = target.lower_left ? target.height - 1 - row : row;
+    target.pixels[std::size_t(y) * std::size_t(target.width) + std::size_t(x)] =
+        a << 24 | level(v.r) << 16 | level(v.g) << 8 | level(v.b);
+    return true;
+}
+
 void draw_line(const Target& target, const RenderState& state, const Texture* texture,
                const GrVertex& a, const GrVertex& b);
 void draw_triangle(const Target& target, const RenderState& state, const Texture* texture,
