@@ -2,6 +2,9 @@
 
 #include "board_harness.h"
 #include "platform/prefix.h"
+#ifndef _WIN32
+#include "win32/board_display.h"
+#endif
 
 #include <cstdlib>
 #include <string>
@@ -74,6 +77,9 @@ void Board::shutdown() {
     m_textures.reset();
     m_lock.release();
     m_open = false;
+#ifndef _WIN32
+    win32::board_display::closed();
+#endif
 }
 
 void Board::clear(GrColor_t color, GrAlpha_t alpha, FxU16 depth) {
@@ -96,9 +102,22 @@ void Board::swap(int interval) {
     if (!is_open())
         return;
     wait_for_retrace(interval);
-    std::lock_guard guard(m_mutex);
-    m_frame.swap();
-    ++m_frames;
+    {
+        std::lock_guard guard(m_mutex);
+        m_frame.swap();
+        ++m_frames;
+    }
+    show_on_display();
+}
+
+// The monitor (and the TV set, when it is watched) shows the new front buffer at this retrace.
+void Board::show_on_display() const {
+#ifndef _WIN32
+    if (win32::board_display::wants_screen())
+        win32::board_display::show_screen(screen_image());
+    if (win32::board_display::wants_tv())
+        win32::board_display::show_tv(tv_image());
+#endif
 }
 
 bool Board::write_region(GrBuffer_t buffer, FxU32 x, FxU32 y, GrLfbSrcFmt_t format, FxU32 width,

@@ -43,6 +43,8 @@ public:
     // ---- frame buffer ----
     void clear(GrColor_t color, GrAlpha_t alpha, FxU16 depth);
     void swap(int interval);
+    // Hands the shown pictures to the display (real windows), when it wants them.
+    void show_on_display() const;
     bool write_region(GrBuffer_t buffer, FxU32 x, FxU32 y, GrLfbSrcFmt_t format, FxU32 width,
                       FxU32 height, FxI32 stride, const void* data);
 

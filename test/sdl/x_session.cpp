@@ -140,6 +140,13 @@ bool VirtualDisplay::start(std::string& why) {
     m_name = ":" + number;
     setenv("DISPLAY", m_name.c_str(), 1);
     s_display = XOpenDisplay(m_name.c_str());
+    // A window that went away between a lookup and a request is an answer, not a reason to
+    // end the test process (Xlib's default).
+    XSetErrorHandler([](Display*, XErrorEvent* e) {
+        fprintf(stderr, "test: X error %d on resource 0x%lx (request %d)\n", e->error_code,
+                e->resourceid, e->request_code);
+        return 0;
+    });
     if (!s_display)
         why = "cannot connect to " + m_name;
     return s_display != nullptr;
@@ -249,7 +256,7 @@ void Program::send(const std::string& command) {
         perror("send");
 }
 
-int Program::wait_exit(std::chrono::milliseconds timeout) {
+int Program::wait_exit(std::chrono::milliseconds timeout, bool keep) {
     auto end = std::chrono::steady_clock::now() + timeout;
     while (m_pid > 0) {
         int status = 0;
@@ -259,6 +266,8 @@ int Program::wait_exit(std::chrono::milliseconds timeout) {
             return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         }
         if (std::chrono::steady_clock::now() > end) {
+            if (keep)
+                return -1;
             kill(m_pid, SIGKILL);
             waitpid(m_pid, nullptr, 0);
             m_pid = -1;
@@ -319,9 +328,12 @@ platform::Image capture(unsigned long window) {
     TempDir dir;
     std::string file = dir.path() + "/capture.xwd";
     int status = 0;
-    shell("xwd -silent -id " + std::to_string(window) + " -out " + file, &status);
-    if (status != 0)
+    std::string errors =
+        shell("xwd -silent -id " + std::to_string(window) + " -out " + file + " 2>&1", &status);
+    if (status != 0) {
+        fprintf(stderr, "xwd of window %lu: %s", window, errors.c_str());
         return {};
+    }
     std::ifstream in(file, std::ios::binary);
     std::vector<unsigned char> data((std::istreambuf_iterator<char>(in)),
                                     std::istreambuf_iterator<char>());
@@ -342,7 +354,12 @@ void click_close_button(unsigned long window) {
 }
 
 void focus(unsigned long window) {
-    shell("xdotool windowfocus --sync " + std::to_string(window) + " 2>/dev/null");
+    // A window that is not mapped yet cannot take the focus: try again until it has it.
+    std::string id = std::to_string(window);
+    eventually([&] {
+        shell("xdotool windowfocus " + id + " 2>/dev/null");
+        return strtoul(shell("xdotool getwindowfocus 2>/dev/null").c_str(), nullptr, 10) == window;
+    });
 }
 
 // ---- files and pictures ----------------------------------------------------------------------

@@ -55,9 +55,9 @@ public:
                           size_t from = 0);
     [[nodiscard]] std::vector<std::string> lines();
     void send(const std::string& command);
-    // The exit code, -1 when the process did not end in time (it is killed then), 128 + N
-    // for a death by signal N.
-    int wait_exit(std::chrono::milliseconds timeout = 10s);
+    // The exit code, -1 when the process did not end in time (it is killed then unless
+    // `keep` is set), 128 + N for a death by signal N.
+    int wait_exit(std::chrono::milliseconds timeout = 10s, bool keep = false);
     [[nodiscard]] const std::string& prefix() const { return m_prefix; }
 
 private:

@@ -381,7 +381,7 @@ void SdlDisplay::handle_window_event(HWND hwnd, const SDL_WindowEvent& e) {
 // Keys typed into a program window go to that window; keys typed into the board's monitor
 // or TV view go to the focus window, as on a machine whose board owns the second screen.
 void SdlDisplay::handle_key(const SDL_KeyboardEvent& e) {
-    bool num_lock = (SDL_GetModState() & KMOD_NUM) != 0;
+    bool num_lock = (e.keysym.mod & KMOD_NUM) != 0; // as it was at this key, not at the last
     UINT vk = sdl::virtual_key(e.keysym.scancode, e.keysym.sym, num_lock);
     if (!vk)
         return;
@@ -400,7 +400,10 @@ bool SdlDisplay::open_view(BoardView& view, const platform::Image& image, int sl
         x = kBoardWindowX;
         y = want_y;
     }
-    Uint32 flags = (m_fullscreen && slot == 0) ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0;
+    // Hidden until the renderer is made: making it may recreate the window.
+    Uint32 flags = SDL_WINDOW_HIDDEN;
+    if (m_fullscreen && slot == 0)
+        flags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
     view.window = SDL_CreateWindow(view.title, x, y, image.width, image.height, flags);
     if (view.window)
         view.renderer = SDL_CreateRenderer(view.window, -1, 0);
@@ -416,6 +419,7 @@ bool SdlDisplay::open_view(BoardView& view, const platform::Image& image, int sl
     }
     view.width = image.width;
     view.height = image.height;
+    SDL_ShowWindow(view.window);
     return true;
 }
 
@@ -467,8 +471,11 @@ int SdlDisplay::message_box(HWND owner, const std::string& text, const std::stri
     while (!answer) {
         SDL_Event e;
         while (!answer && SDL_PollEvent(&e)) {
+            // Key presses belong to the box whichever window of the program has the focus:
+            // the owner is disabled, and over a full-screen board the box is the only thing
+            // that can take them.
             bool for_box = (e.type == SDL_WINDOWEVENT && e.window.windowID == box_id) ||
-                           ((e.type == SDL_KEYDOWN) && e.key.windowID == box_id) ||
+                           e.type == SDL_KEYDOWN ||
                            ((e.type == SDL_MOUSEBUTTONDOWN || e.type == SDL_MOUSEBUTTONUP) &&
                             e.button.windowID == box_id);
             if (!for_box) {
@@ -518,7 +525,10 @@ int SdlDisplay::message_box(HWND owner, const std::string& text, const std::stri
             TranslateMessage(&msg);
             DispatchMessageA(&msg);
         }
-        SDL_WaitEventTimeout(nullptr, 10);
+        // A plain sleep, not SDL_WaitEventTimeout: that one leaves a wake-up aimed at the box's
+        // window, which a wake-up sent after the box is gone turns into an X error that ends
+        // the program.
+        SDL_Delay(5);
     }
     --m_modal;
     SDL_DestroyWindow(box);
@@ -570,7 +580,11 @@ std::unique_ptr<DisplayBackend> make_sdl_display() {
     SDL_SetHint("SDL_QUIT_ON_LAST_WINDOW_CLOSE", "0");
     SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
     SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
-    SDL_SetHint(SDL_HINT_RENDER_VSYNC, "0");         // the board keeps its own 60 Hz
+    SDL_SetHint(SDL_HINT_RENDER_VSYNC, "0"); // the board keeps its own 60 Hz
+    // Program windows and message boxes draw into the window system's own buffers: a
+    // renderer behind them would recreate each window at its first picture, so that the
+    // window seen a moment ago is gone.
+    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "0"); // whole pixels when scaled
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
         fprintf(stderr, "wintest: cannot open the display: %s\n", SDL_GetError());

@@ -7,7 +7,7 @@
 //
 // It prints what happens, one line each, on stdout:
 //   ready <display>               the test window exists and the frame loop runs
-//   event <kind> <name|caption> | <text> | <wparam> <lparam>
+//   event <kind> <name|caption> | <text> | <wparam> <lparam>   (line breaks as \\n)
 //   key <signed code> frame <n> t <monotonic ns>
 // and obeys commands on stdin, run on the GUI thread at its next message retrieval:
 //   snap DIR                      writes DIR/window.png (the test window's client area) and,
@@ -16,10 +16,12 @@
 //   size W H                      resizes the test window's client area as a user would
 //   rect                          prints "rect <client x> <client y> <client w> <client h>"
 //   ping                          prints "pong" (shows that messages are being pumped)
+//   frames                        prints "frames <buffer swaps since the board opened>"
 //   beep                          MessageBeep, then prints "beeped <microseconds>"
 //   box TYPE CAPTION|TEXT         MessageBoxA over the test window, then "answer <button>"
 #include <windows.h>
 
+#include "board_harness.h"
 #include "glide.h"
 #include "shell.h"
 
@@ -50,19 +52,31 @@ void say(const std::string& line) {
     fflush(stdout);
 }
 
+// Line breaks in texts are written as \n, so that an event stays one line.
+std::string one_line(const std::string& text) {
+    std::string out;
+    for (char c : text)
+        out += c == '\n' ? std::string("\\n") : std::string(1, c);
+    return out;
+}
+
 void print_event(const platform::Event& e) {
     char numbers[64];
     snprintf(numbers, sizeof numbers, "%llu %lld", (unsigned long long)e.wparam,
              (long long)e.lparam);
     std::string head = e.kind == platform::EventKind::MessageBox ? e.caption : e.name;
-    say(std::string("event ") + platform::event_kind_name(e.kind) + " " + head + " | " + e.text +
-        " | " + numbers);
+    say(std::string("event ") + platform::event_kind_name(e.kind) + " " + head + " | " +
+        one_line(e.text) + " | " + numbers);
 }
 
 void snap(const std::string& dir) {
     HWND window = TestWindow ? TestWindow : win32::harness::find_window("WinGlideClass", nullptr);
     bool ok =
         window && platform::write_png(dir + "/window.png", win32::harness::window_image(window));
+    if (board::frame_count() > 0) {
+        ok = platform::write_png(dir + "/screen.png", board::screen_image()) && ok;
+        ok = platform::write_png(dir + "/tv.png", board::tv_image()) && ok;
+    }
     say(ok ? "snapped " + dir : "snap failed");
 }
 
@@ -97,6 +111,8 @@ void run_command(const std::string& line) {
         std::string text = bar == std::string::npos ? "" : rest.substr(bar + 1);
         int answer = MessageBoxA(TestWindow, text.c_str(), caption.c_str(), UINT(a));
         say("answer " + std::to_string(answer));
+    } else if (line == "frames") {
+        say("frames " + std::to_string(board::frame_count()));
     } else if (line == "ping") {
         say("pong");
     } else if (line == "beep") {
