@@ -23,7 +23,6 @@ public:
 std::unique_ptr<DisplayBackend> make_display() {
     std::string wanted = platform::env_string("WINTEST_DISPLAY", "auto");
 #ifdef WINTEST_HAVE_SDL2
-    extern std::unique_ptr<DisplayBackend> make_sdl_display();
     if (wanted == "sdl" || (wanted == "auto" && !platform::env_string("DISPLAY").empty())) {
         if (auto sdl = make_sdl_display())
             return sdl;

@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
 
 namespace win32 {
@@ -33,6 +34,11 @@ public:
 
 // The backend in use, chosen on first use from WINTEST_DISPLAY (headless or sdl).
 DisplayBackend& display();
+
+#ifdef WINTEST_HAVE_SDL2
+// Real windows through SDL2; null when no display can be opened.
+std::unique_ptr<DisplayBackend> make_sdl_display();
+#endif
 
 // The button that a message box of this type answers with when nobody is there to click.
 int default_button(UINT type);

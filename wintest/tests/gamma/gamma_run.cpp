@@ -3,8 +3,7 @@
 
 #include <stdlib.h>
 
-void RunGammaTest(int count, char** words)
-{
+void RunGammaTest(int count, char** words) {
     if (count != 4)
         exit(1);
     exit(0);
