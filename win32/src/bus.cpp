@@ -169,6 +169,7 @@ public:
     std::vector<Endpoint> peers();
     void set_event_handler(std::function<void(const desktop::ProcessEvent&)> handler);
     void wait(int ms);
+    void wake() { note_activity(); }
     int start_program(const std::string& path, const std::string& command_line,
                       const std::vector<std::string>& extra_env, std::string* error);
     void replay_window_created(HWND hwnd);
@@ -930,6 +931,10 @@ void on_event(std::function<void(const ProcessEvent&)> handler) {
 
 void wait(int ms) {
     Bus::the().wait(ms);
+}
+
+void wake() {
+    Bus::the().wake();
 }
 
 std::vector<Process> processes() {

@@ -82,8 +82,10 @@ bool join(bool observer);
 // Receives every event of the processes on the desktop, this one's own included.
 void on_event(std::function<void(const ProcessEvent&)> handler);
 
-// Sleeps up to `ms` milliseconds, waking early when anything arrives for this process.
+// Sleeps up to `ms` milliseconds, waking early when anything arrives for this process or
+// another thread calls wake().
 void wait(int ms);
+void wake();
 
 // The other processes on the desktop.
 [[nodiscard]] std::vector<Process> processes();
