@@ -3,6 +3,7 @@
 #include "settings.h"
 
 #include <fstream>
+#include <iostream>
 #include <sstream>
 
 namespace propsheet {
