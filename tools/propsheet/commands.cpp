@@ -125,14 +125,12 @@ const char* const kTvFields[10] = {"enable", "output",     "scan",   "format",  
                                    "yshift", "brightness", "tuning", "sharpness", "ffilter"};
 
 const std::map<std::string, unsigned> kKeyNames = {
-    {"backspace", 0x08}, {"tab", 0x09},      {"enter", 0x0D},    {"return", 0x0D},
-    {"shift", 0x10},     {"ctrl", 0x11},     {"control", 0x11},  {"alt", 0x12},
-    {"menu", 0x12},      {"pause", 0x13},    {"esc", 0x1B},      {"escape", 0x1B},
-    {"space", 0x20},     {"pageup", 0x21},   {"pagedown", 0x22}, {"end", 0x23},
-    {"home", 0x24},      {"left", 0x25},     {"up", 0x26},       {"right", 0x27},
-    {"down", 0x28},      {"insert", 0x2D},   {"delete", 0x2E},   {"lshift", 0xA0},
-    {"rshift", 0xA1},    {"lctrl", 0xA2},    {"rctrl", 0xA3},    {"lalt", 0xA4},
-    {"ralt", 0xA5},
+    {"backspace", 0x08}, {"tab", 0x09},     {"enter", 0x0D},  {"return", 0x0D}, {"shift", 0x10},
+    {"ctrl", 0x11},      {"control", 0x11}, {"alt", 0x12},    {"menu", 0x12},   {"pause", 0x13},
+    {"esc", 0x1B},       {"escape", 0x1B},  {"space", 0x20},  {"pageup", 0x21}, {"pagedown", 0x22},
+    {"end", 0x23},       {"home", 0x24},    {"left", 0x25},   {"up", 0x26},     {"right", 0x27},
+    {"down", 0x28},      {"insert", 0x2D},  {"delete", 0x2E}, {"lshift", 0xA0}, {"rshift", 0xA1},
+    {"lctrl", 0xA2},     {"rctrl", 0xA3},   {"lalt", 0xA4},   {"ralt", 0xA5},
 };
 
 // "shift+r" gives {0x10, 0x52}: modifiers first, the key last.
@@ -152,8 +150,14 @@ bool parse_combo(const std::string& combo, std::vector<unsigned>& keys, std::str
     return !keys.empty();
 }
 
+// A key that ends the program (Escape) leaves no one to take the rest of the press: once the
+// program has ended, the remaining key-ups are not a failure.
 bool inject(Session& s, unsigned vk, bool down, std::string& error) {
-    return s.controller->key(vk, down, s.timeout_ms, &error);
+    if (s.exit_code && s.pressing)
+        return true;
+    if (s.controller->key(vk, down, s.timeout_ms, &error))
+        return true;
+    return s.pressing && pump_until(s, 1000, [&] { return s.exit_code.has_value(); });
 }
 
 // key <combo> [down|up|repeat N]
@@ -175,14 +179,20 @@ bool cmd_key(Session& s, const std::vector<std::string>& w, std::string& error) 
                 return false;
         return true;
     }
+    struct Pressing {
+        Session& s;
+        ~Pressing() { s.pressing = false; }
+    } pressing{s};
     if (how != "press" && how != "repeat")
         return error = "expected down, up or repeat, not \"" + w[2] + "\"", false;
     for (size_t i = 0; i + 1 < keys.size(); ++i)
         if (!inject(s, keys[i], true, error))
             return false;
-    for (long i = 0; i < repeat; ++i) // a key-down of a held key is an auto-repeat
+    for (long i = 0; i < repeat; ++i) { // a key-down of a held key is an auto-repeat
         if (!inject(s, keys.back(), true, error))
             return false;
+        s.pressing = true;
+    }
     for (size_t i = keys.size(); i-- > 0;)
         if (!inject(s, keys[i], false, error))
             return false;
@@ -238,8 +248,10 @@ bool cmd_window(Session& s, const std::vector<std::string>& w, std::string& erro
 }
 
 bool cmd_screenshot(Session& s, const std::vector<std::string>& w, std::string& error) {
-    static const std::map<std::string, Shot> shots = {
-        {"board", Shot::Board}, {"screen", Shot::Board}, {"tv", Shot::Tv}, {"window", Shot::Window}};
+    static const std::map<std::string, Shot> shots = {{"board", Shot::Board},
+                                                      {"screen", Shot::Board},
+                                                      {"tv", Shot::Tv},
+                                                      {"window", Shot::Window}};
     if (w.size() != 3 || !shots.count(lower(w[1])))
         return error = "usage: screenshot board|tv|window <file.png>", false;
     if (!s.controller->screenshot(shots.at(lower(w[1])), w[2], s.timeout_ms, &error))
@@ -322,8 +334,8 @@ bool cmd_expect_reg(Session& s, const std::vector<std::string>& w, std::string& 
     bool present = read_setting(key, w[2], text);
     if (w[3] == "-" ? !present : (present && text == w[3]))
         return true;
-    error = w[1] + "\\" + w[2] + " holds " + (present ? quoted(text) : "no value") +
-            ", expected " + (w[3] == "-" ? "no value" : quoted(w[3]));
+    error = w[1] + "\\" + w[2] + " holds " + (present ? quoted(text) : "no value") + ", expected " +
+            (w[3] == "-" ? "no value" : quoted(w[3]));
     return false;
 }
 
@@ -384,8 +396,8 @@ std::string describe(const SheetEvent& e) {
 }
 
 std::string describe_json(const SheetEvent& e) {
-    std::string j = "{\"pid\":" + std::to_string(e.pid) + ",\"program\":" +
-                    json_string(e.program) + ",\"kind\":\"" + kind_word(e.kind) + "\"";
+    std::string j = "{\"pid\":" + std::to_string(e.pid) + ",\"program\":" + json_string(e.program) +
+                    ",\"kind\":\"" + kind_word(e.kind) + "\"";
     char buf[160];
     switch (e.kind) {
     case SheetEvent::Kind::Window:

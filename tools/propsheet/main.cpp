@@ -317,8 +317,7 @@ int run_test(const Options& o) {
     Input input(o.script, *s.controller);
     if (!input.ok())
         return fprintf(stderr, "propsheet: cannot read %s\n", o.script.c_str()), kExitUsage;
-    std::string program =
-        o.program.empty() ? (executable_dir() / "wintest").string() : o.program;
+    std::string program = o.program.empty() ? (executable_dir() / "wintest").string() : o.program;
     std::string tail = build_command_line(o);
     int pid = s.controller->start(program, tail, &error);
     if (!pid)
@@ -333,8 +332,8 @@ int run_test(const Options& o) {
         bool ended = false;
         if (auto line = input.next(ended)) {
             if (!run_command(s, *line, error)) {
-                fprintf(stderr, "propsheet: %s:%d: %s\n", input.name().c_str(),
-                        input.line_number(), error.c_str());
+                fprintf(stderr, "propsheet: %s:%d: %s\n", input.name().c_str(), input.line_number(),
+                        error.c_str());
                 if (!input.interactive()) {
                     s.controller->kill_program();
                     return kExitScriptFailed;

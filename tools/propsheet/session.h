@@ -18,13 +18,14 @@ namespace propsheet {
 struct Session {
     std::unique_ptr<Controller> controller;
     SheetState sheet;
-    bool json{false};         // events as JSON lines
-    int timeout_ms{5000};     // default bound of expect and of waiting for the test window
-    FILE* out{stdout};        // where events and command output go
-    std::vector<SheetEvent> log; // every event heard, in order
-    size_t cursor{0};            // expect looks at the log from here on
+    bool json{false};             // events as JSON lines
+    int timeout_ms{5000};         // default bound of expect and of waiting for the test window
+    FILE* out{stdout};            // where events and command output go
+    std::vector<SheetEvent> log;  // every event heard, in order
+    size_t cursor{0};             // expect looks at the log from here on
     std::optional<int> exit_code; // the program's, once it has ended
     int self_pid{0};
+    bool pressing{false}; // inside a key press whose first key-down has gone in
 };
 
 // Runs the window messages of the sheet and takes in the events heard (printing each).

@@ -10,15 +10,15 @@ namespace propsheet {
 // A TV picture centred, on, composite output, underscan, the first format, mid brightness
 // (51 to 80 in steps of 3 reach 66), mid tuning, the sharper setting and the flicker filter on.
 const std::vector<FactoryValue> kTvFactoryDefaults = {
-    {"SST_TV_ENABLE_KVX", "1"},      {"SST_TV_OUTPUT_KVX", "0"},   {"SST_TV_SCAN_KVX", "0"},
-    {"SST_TV_FORMAT_KVX", "0"},      {"SST_TV_XSHIFT_KVX", "0"},   {"SST_TV_YSHIFT_KVX", "0"},
-    {"SST_TV_BRIGHTNESS_KVX", "66"}, {"SST_TV_TUNING_KVX", "7"},   {"SST_TV_SHARPNESS_KVX", "3"},
+    {"SST_TV_ENABLE_KVX", "1"},      {"SST_TV_OUTPUT_KVX", "0"}, {"SST_TV_SCAN_KVX", "0"},
+    {"SST_TV_FORMAT_KVX", "0"},      {"SST_TV_XSHIFT_KVX", "0"}, {"SST_TV_YSHIFT_KVX", "0"},
+    {"SST_TV_BRIGHTNESS_KVX", "66"}, {"SST_TV_TUNING_KVX", "7"}, {"SST_TV_SHARPNESS_KVX", "3"},
     {"SST_TV_FFILTER_KVX", "3"},
 };
 
 // Correction on with the default curve on every channel.
 const std::vector<FactoryValue> kGammaFactoryDefaults = {
-    {"SST_RGAMMA", "1.7"}, {"SST_GGAMMA", "1.7"}, {"SST_BGAMMA", "1.7"},
+    {"SST_RGAMMA", "1.7"},      {"SST_GGAMMA", "1.7"},     {"SST_BGAMMA", "1.7"},
     {"=CurrGammaColor", "RGB"}, {"=CurrGammaEnable", "1"},
 };
 

@@ -11,8 +11,8 @@ namespace propsheet {
 // pumping and inside the sheet's own broadcasts) and by the senders below.
 struct SheetState {
     HWND window{nullptr};
-    bool answer_enable{true}; // answer an enable request by switching correction on
-    bool correction_on{true}; // as far as the sheet knows
+    bool answer_enable{true};  // answer an enable request by switching correction on
+    bool correction_on{true};  // as far as the sheet knows
     int tenths[3]{17, 17, 17}; // red, green, blue gamma in tenths, as last heard or sent
     bool test_closed{false};   // the test announced its end
     bool scan_over{false};     // mode 0: the last underscan/overscan announcement

@@ -4,6 +4,7 @@
 //   echo <title>     answers "Test Ping" with "Test Pong" (wParam + 1) inside the broadcast
 //   deaf <title>     creates its window, then never retrieves a message again
 //   chatty <title>   like echo, and broadcasts "Test Chatter" about every millisecond
+//   die-on <name>    like echo, and kills itself while handling the registered message <name>
 //
 // Every peer reports its command-line tail as its first debug string, reports keys and
 // display changes as debug strings, shows a message box on "Test Box", ends with wParam as
@@ -24,6 +25,7 @@
 namespace {
 
 UINT g_ping, g_pong, g_quit, g_die, g_box, g_chatter;
+UINT g_fatal; // die-on: the message that kills this peer
 
 void debug(const char* format, unsigned a, unsigned b = 0, unsigned c = 0) {
     char text[128];
@@ -52,10 +54,14 @@ LRESULT CALLBACK PeerProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     default:
         break;
     }
+    if (msg == 0)
+        return DefWindowProcA(hwnd, msg, wParam, lParam);
     if (msg == g_ping)
         SendMessageA(HWND_BROADCAST, g_pong, wParam + 1, lParam);
     else if (msg == g_quit)
         exit(int(wParam));
+    else if (msg == g_fatal)
+        raise(SIGKILL);
     else if (msg == g_die && wParam == WPARAM(getpid()))
         raise(SIGKILL);
     else if (msg == g_box)
@@ -88,6 +94,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR tail, int) {
                                 20, 240, 160, nullptr, nullptr, instance, nullptr);
     if (!hwnd)
         return 2;
+    if (mode == "die-on")
+        g_fatal = RegisterWindowMessageA(title.c_str());
     OutputDebugStringA(line.c_str());
 
     if (mode == "deaf") {
