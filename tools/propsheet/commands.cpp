@@ -480,6 +480,12 @@ bool run_command(Session& s, const std::string& line, std::string& error) {
     std::string rest = line.substr(line.find(w[0]) + w[0].size());
     bool on = false;
     long n = 0;
+    if (cmd == "try") { // the command may fail: say so and go on
+        std::string why;
+        if (!run_command(s, rest, why))
+            fprintf(s.out, "propsheet: (went on) %s\n", why.c_str());
+        return true;
+    }
     if (cmd == "key")
         return cmd_key(s, w, error);
     if (cmd == "keys")

@@ -95,6 +95,7 @@ Commands:
   reg ...                                 as on the command line
   sheet                                   print what the sheet knows (gamma, correction)
   echo <text>                             print a line
+  try <command>                           run a command; if it fails, say why and go on
   # ...                                   a comment
 
 Example:
