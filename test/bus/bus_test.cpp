@@ -15,6 +15,7 @@
 #include <string>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -415,6 +416,34 @@ TEST_F(DesktopBus, RequestToAProcessNotOnTheDesktopFailsAtOnce) {
     EXPECT_FALSE(desktop::frame_count(999999, &error));
     EXPECT_LT(Clock::now() - t0, 100ms);
     EXPECT_NE(error.find("no process"), std::string::npos) << error;
+}
+
+} // namespace
+
+namespace {
+
+// A child forked from a process on the desktop (as a death test forks) does not speak for it.
+TEST_F(DesktopBus, ForkedChildLeavesTheParentsEndpointAlone) {
+    auto p = peer("echo parent-peer");
+    std::string own =
+        platform::prefix_dir() + "/desktop/" + std::to_string(getpid()) + ".watch.sock";
+    ASSERT_TRUE(std::filesystem::exists(own));
+    pid_t child = fork();
+    if (child == 0) {
+        auto t0 = Clock::now();
+        SendMessageA(HWND_BROADCAST, RegisterWindowMessageA("Test Ping"), 1, 0);
+        _exit(Clock::now() - t0 < 500ms && !desktop::joined() ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the child's broadcast stayed in the child";
+    pid_t exiting = fork();
+    if (exiting == 0)
+        exit(0); // runs the exit handlers
+    ASSERT_EQ(waitpid(exiting, &status, 0), exiting);
+    EXPECT_TRUE(std::filesystem::exists(own)) << "a child's exit removed the parent's endpoint";
+    SendMessageA(HWND_BROADCAST, m_ping, 70, 0);
+    EXPECT_EQ(pongs_with(71), 1);
 }
 
 } // namespace

@@ -155,6 +155,7 @@ int parse_mode(const std::string& word) {
 
 // Returns -1 to go on, else the exit code.
 int parse_options(int argc, char** argv, Options& o) {
+    std::vector<std::string> positional; // <test> [<script>]
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         auto value = [&](std::string& into) {
@@ -194,22 +195,24 @@ int parse_options(int argc, char** argv, Options& o) {
         else if (!a.empty() && a[0] == '-' && a != "-")
             return fprintf(stderr, "propsheet: unknown option %s (see --help)\n", a.c_str()),
                    kExitUsage;
-        else if (o.mode < 0 && (o.mode = parse_mode(a)) < 0)
-            return fprintf(stderr, "propsheet: unknown test \"%s\" (tv, gamma or glide)\n",
-                           a.c_str()),
-                   kExitUsage;
-        else if (o.mode >= 0 && parse_mode(a) != o.mode && o.script.empty())
-            o.script = a;
-        else if (!o.script.empty() || parse_mode(a) != o.mode)
-            return fprintf(stderr, "propsheet: unexpected argument %s\n", a.c_str()), kExitUsage;
+        else
+            positional.push_back(a);
         if (!ok)
             return fprintf(stderr, "propsheet: %s needs a value (see --help)\n", a.c_str()),
                    kExitUsage;
     }
-    if (o.mode < 0) {
-        fputs("propsheet: name a test: tv, gamma or glide (see --help)\n", stderr);
+    if (positional.empty() || positional.size() > 2) {
+        fputs("propsheet: name a test (tv, gamma or glide) and at most one script; see --help\n",
+              stderr);
         return kExitUsage;
     }
+    if ((o.mode = parse_mode(positional[0])) < 0) {
+        fprintf(stderr, "propsheet: unknown test \"%s\" (tv, gamma or glide)\n",
+                positional[0].c_str());
+        return kExitUsage;
+    }
+    if (positional.size() == 2)
+        o.script = positional[1];
     return -1;
 }
 
@@ -370,5 +373,6 @@ int main(int argc, char** argv) {
     signal(SIGINT, on_signal);
     signal(SIGTERM, on_signal);
     signal(SIGHUP, on_signal);
+    signal(SIGPIPE, on_signal); // the reader of our output went away
     return run_test(o);
 }

@@ -158,7 +158,9 @@ public:
     static Bus& the();
 
     bool join(bool observer);
-    [[nodiscard]] bool joined() const { return m_socket >= 0; }
+    // A child forked from a joined process (a death test, say) shares the parent's endpoint
+    // without its receiver thread: it is not on the desktop until it joins itself.
+    [[nodiscard]] bool joined() const { return m_socket >= 0 && getpid() == m_self.pid; }
     [[nodiscard]] bool joined_as_observer() const { return m_self.observer; }
     [[nodiscard]] int timeout_ms() const { return m_timeout_ms; }
 
@@ -204,6 +206,7 @@ private:
     void forward_event(const platform::Event& event);
     void reap(int pid);
     void leave();
+    void forget_parent();
 
     Endpoint m_self;
     std::string m_dir;
@@ -213,7 +216,8 @@ private:
     std::string m_program;
     int m_timeout_ms{2000};
     std::thread::id m_gui_thread;
-    std::thread m_receiver;
+    std::thread* m_receiver{nullptr}; // never destroyed: a forked child only forgets it
+    std::vector<uint8_t> m_buffer;    // the receiver's datagram buffer
     std::atomic<bool> m_closing{false};
     std::atomic<bool> m_left{false};
 
@@ -254,6 +258,8 @@ std::string Bus::address_of(const std::string& name, sockaddr_un& addr) const {
 }
 
 bool Bus::join(bool observer) {
+    if (m_socket >= 0 && !joined())
+        forget_parent();
     if (joined()) {
         if (observer && !m_self.observer) {
             fprintf(stderr, "desktop bus: already joined as a plain process\n");
@@ -283,12 +289,24 @@ bool Bus::join(bool observer) {
     int buffer = 1 << 20;
     setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
     m_wake_fd = eventfd(0, EFD_CLOEXEC);
+    if (m_wake_fd < 0) { // without it the receiver could not be stopped at exit
+        fprintf(stderr, "desktop bus: no event descriptor: %s\n", strerror(errno));
+        close(fd);
+        unlinkat(m_dir_fd, m_self.name().c_str(), 0);
+        return false;
+    }
     m_program = short_program_name();
     m_gui_thread = std::this_thread::get_id();
     m_socket = fd;
-    platform::add_event_sink([this](const platform::Event& e) { forward_event(e); });
-    m_receiver = std::thread([this] { receive_loop(); });
-    atexit([] { Bus::the().leave(); });
+    static int s_sink = platform::add_event_sink([this](const platform::Event& e) {
+        if (joined())
+            forward_event(e);
+    });
+    (void)s_sink;
+    m_buffer.assign(kMaxPacket + 1, 0);
+    m_receiver = new std::thread([this] { receive_loop(); });
+    static bool s_registered = (atexit([] { Bus::the().leave(); }), true);
+    (void)s_registered;
     return true;
 }
 
@@ -296,17 +314,33 @@ bool Bus::join(bool observer) {
 // all it ever will), then the endpoint goes away.
 void Bus::leave() {
     if (!joined() || m_left.exchange(true))
-        return;
+        return; // a forked child leaves the parent's endpoint alone
     for (auto& h : m_handling)
         reply(h.sender, h.sequence, true, "");
     m_closing = true;
     uint64_t one = 1;
     if (write(m_wake_fd, &one, sizeof one) < 0) {
     }
-    if (m_receiver.joinable() && m_receiver.get_id() != std::this_thread::get_id())
-        m_receiver.join();
+    if (m_receiver->joinable() && m_receiver->get_id() != std::this_thread::get_id())
+        m_receiver->join();
     close(m_socket);
     unlinkat(m_dir_fd, m_self.name().c_str(), 0);
+}
+
+// In a child forked from a joined process: drops the parent's endpoint (without touching it)
+// so that the child can join as itself.
+void Bus::forget_parent() {
+    close(m_socket);
+    close(m_wake_fd);
+    m_socket = m_wake_fd = -1;
+    m_receiver = nullptr; // the parent's thread does not exist here
+    m_closing = false;
+    m_left = false;
+    m_handling.clear();
+    std::lock_guard lock(m_mutex);
+    m_pending.clear();
+    m_hung.clear();
+    m_peers_stamp = {};
 }
 
 std::vector<Endpoint> Bus::peers() {
@@ -526,7 +560,7 @@ desktop::Stats Bus::stats() const {
 // ---- receiving ---------------------------------------------------------------------------
 
 void Bus::receive_loop() {
-    std::vector<uint8_t> buffer(kMaxPacket + 1);
+    std::vector<uint8_t>& buffer = m_buffer;
     pollfd fds[2] = {{m_socket, POLLIN, 0}, {m_wake_fd, POLLIN, 0}};
     while (!m_closing) {
         if (poll(fds, 2, -1) < 0 && errno != EINTR)
