@@ -10,11 +10,11 @@ namespace win32::bus {
 #ifdef WINTEST_BOARD_HARNESS
 
 platform::Image board_picture(bool tv) {
-    return tv ? board::harness::tv_image() : board::harness::screen_image();
+    return tv ? board::tv_image() : board::screen_image();
 }
 
 std::optional<uint64_t> board_frame_count() {
-    return uint64_t(board::harness::frame_count());
+    return board::frame_count();
 }
 
 #else
