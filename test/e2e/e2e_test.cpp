@@ -179,13 +179,28 @@ std::string diagnostics(const Sheet& s) {
     return "\n--- stdout\n" + s.out + "--- stderr\n" + s.err;
 }
 
+// Every case starts from an empty registry, also when several run in one process (each
+// process has a prefix of its own; CTest runs one case a process).
+class FreshRegistry : public testing::Test {
+protected:
+    void SetUp() override {
+        std::error_code ec;
+        fs::remove(platform::prefix_dir() + "/registry.reg", ec);
+    }
+};
+class TvTest : public FreshRegistry {};
+class Propsheet : public FreshRegistry {};
+class Desktop : public FreshRegistry {};
+class GammaTest : public FreshRegistry {};
+class GlideTest : public FreshRegistry {};
+
 #define RUN_SHEET(var, code, args, script)                                                         \
     Sheet var(args, script);                                                                       \
     ASSERT_EQ(var.finish(), code) << diagnostics(var)
 
 // ---- mode 0: TV adjustment -------------------------------------------------------------------
 
-TEST(TvTest, KeysBroadcastsAndSavedTextsThenEscapeEndsThroughWinMain) {
+TEST_F(TvTest, KeysBroadcastsAndSavedTextsThenEscapeEndsThroughWinMain) {
     RUN_SHEET(s, 0, test_args("tv"), R"(
 expect window WinGlideClass "Kavix TV Adjustment"
 keys right right right up shift+b t d
@@ -212,7 +227,7 @@ expect exit 0
         << "the default key is only read";
 }
 
-TEST(TvTest, LimitsBeepAndEscapeSavesNothing) {
+TEST_F(TvTest, LimitsBeepAndEscapeSavesNothing) {
     reg_set("SST_TV_XSHIFT_KVX", "128");
     reg_set("SST_TV_TUNING_KVX", "0");
     RUN_SHEET(s, 0, test_args("tv"), R"(
@@ -228,7 +243,7 @@ expect exit 0
     EXPECT_EQ(reg_get("SST_TV_SCAN_KVX"), "<none>") << "Escape saves nothing";
 }
 
-TEST(TvTest, ClosingTheWindowBroadcastsWithWParam0AndSavesNothing) {
+TEST_F(TvTest, ClosingTheWindowBroadcastsWithWParam0AndSavesNothing) {
     RUN_SHEET(s, 0, test_args("tv"), R"(
 keys left left
 expect debug "left\n"
@@ -239,7 +254,7 @@ expect exit 0
     EXPECT_EQ(reg_get("SST_TV_XSHIFT_KVX"), "<none>");
 }
 
-TEST(TvTest, SheetClosingEndsTheTestWithoutSaving) {
+TEST_F(TvTest, SheetClosingEndsTheTestWithoutSaving) {
     RUN_SHEET(s, 0, test_args("tv"), R"(
 keys right d
 expect broadcast "KVXPS Test TV Underscan Overscan" wparam=1
@@ -250,14 +265,36 @@ expect exit 0
     EXPECT_EQ(reg_get("SST_TV_XSHIFT_KVX"), "<none>");
 }
 
-TEST(TvTest, WrongWordCountEndsWithCode1) {
+TEST_F(TvTest, WrongWordCountEndsWithCode1) {
     auto args = test_args("tv");
     args.insert(args.begin(), {"--command-line", "0 x.bmp data only-one-key"});
     RUN_SHEET(s, 1, args, "expect exit 1\n");
     EXPECT_EQ(s.count("broadcast"), 0);
 }
 
-TEST(Propsheet, FailedExpectationStopsTheProgramAndSaysWhy) {
+#ifdef WINTEST_E2E_BOARD
+TEST_F(TvTest, RecordReachesTheBoardAndSpaceRestartsTheOutput) {
+    reg_set("SST_TV_ENABLE_KVX", "0");
+    std::string tv = platform::prefix_dir() + "/tv.png";
+    RUN_SHEET(s, 0, test_args("tv"), R"(
+key right
+expect tv enable=0 output=0 scan=0 format=0 xshift=1 yshift=0 brightness=66 tuning=7
+key space
+expect tv enable=0 * xshift=1 *
+expect tv enable=1 * xshift=1 *
+screenshot tv )" + tv + R"(
+frames
+key esc
+expect exit 0
+)");
+    EXPECT_EQ(s.count("tv "), 3) << "no record is sent on Escape";
+    platform::Image image = platform::read_png(tv);
+    EXPECT_EQ(image.width, 640);
+    EXPECT_NE(s.out.find("frames "), std::string::npos);
+}
+#endif
+
+TEST_F(Propsheet, FailedExpectationStopsTheProgramAndSaysWhy) {
     RUN_SHEET(s, 3, test_args("tv"), "# nothing comes\nexpect broadcast \"never\" 300ms\n");
     EXPECT_NE(s.err.find("expected \"broadcast \"never\"\" within 300 ms"), std::string::npos)
         << s.err;
@@ -282,7 +319,7 @@ pid_t start_peer(const std::string& command_line, const std::vector<std::string>
     return pid;
 }
 
-TEST(Desktop, SheetDyingInTheMiddleOfABroadcastDoesNotHoldTheTestUp) {
+TEST_F(Desktop, SheetDyingInTheMiddleOfABroadcastDoesNotHoldTheTestUp) {
     pid_t peer = start_peer("die-on KVXPS Test TV Underscan Overscan");
     Sheet s(test_args("tv"), R"(
 key d
@@ -298,7 +335,7 @@ expect exit 0 1500ms
     EXPECT_TRUE(WIFSIGNALED(status)) << "the peer died inside the broadcast";
 }
 
-TEST(Desktop, PeerThatNeverAnswersCostsOneBound) {
+TEST_F(Desktop, PeerThatNeverAnswersCostsOneBound) {
     pid_t peer = start_peer("deaf hung");
     auto t0 = Clock::now();
     Sheet s(test_args("tv"), R"(
@@ -332,7 +369,7 @@ void send_garbage(const std::string& endpoint, const std::vector<uint8_t>& bytes
     close(fd);
 }
 
-TEST(Desktop, GarbageWrittenToTheProgramsEndpointIsCountedAndTheTestGoesOn) {
+TEST_F(Desktop, GarbageWrittenToTheProgramsEndpointIsCountedAndTheTestGoesOn) {
     ASSERT_TRUE(win32::desktop::join(false));
     Sheet s(test_args("tv"), R"(
 expect window WinGlideClass
@@ -342,12 +379,12 @@ expect broadcast "KVXPS Test TV Underscan Overscan" wparam=1
 key esc
 expect exit 0
 )");
-    // Find the program: the endpoint that is neither the sheet's nor ours.
+    // Find the program among the endpoints on the desktop.
     int program = 0;
     auto until = Clock::now() + 5s;
     while (!program && Clock::now() < until) {
         for (auto& p : win32::desktop::processes())
-            if (p.pid != s.pid() && !p.observer)
+            if (read_file("/proc/" + std::to_string(p.pid) + "/comm") == "wintest\n")
                 program = p.pid;
         Sheet::serve_bus();
     }
@@ -370,9 +407,9 @@ expect exit 0
 // ---- mode 1: gamma correction adjustment ---------------------------------------------------
 
 #ifdef WINTEST_E2E_GAMMA
-#define GAMMA_TEST(name) TEST(GammaTest, name)
+#define GAMMA_TEST(name) TEST_F(GammaTest, name)
 #else
-#define GAMMA_TEST(name) TEST(GammaTest, DISABLED_##name)
+#define GAMMA_TEST(name) TEST_F(GammaTest, DISABLED_##name)
 #endif
 
 GAMMA_TEST(StepsBroadcastPackedTenthsAndEnterSaves) {
@@ -462,7 +499,7 @@ expect exit 0
 }
 
 #if defined(WINTEST_E2E_GAMMA) && defined(WINTEST_E2E_BOARD)
-TEST(GammaTest, SheetGammaChangeShowsOnTheBoardsScreen) {
+TEST_F(GammaTest, SheetGammaChangeShowsOnTheBoardsScreen) {
     std::string before = platform::prefix_dir() + "/before.png";
     std::string after = platform::prefix_dir() + "/after.png";
     RUN_SHEET(s, 0, test_args("gamma"), R"(
@@ -486,9 +523,9 @@ expect exit 0
 // ---- mode 2: Glide test, and two programs on one board -------------------------------------
 
 #ifdef WINTEST_E2E_GLIDE
-#define GLIDE_TEST(name) TEST(GlideTest, name)
+#define GLIDE_TEST(name) TEST_F(GlideTest, name)
 #else
-#define GLIDE_TEST(name) TEST(GlideTest, DISABLED_##name)
+#define GLIDE_TEST(name) TEST_F(GlideTest, DISABLED_##name)
 #endif
 
 GLIDE_TEST(EscapeBroadcastsTheGammaClosingMessage) {
@@ -512,7 +549,7 @@ expect exit 0
 }
 
 #if defined(WINTEST_E2E_GLIDE) && defined(WINTEST_E2E_BOARD)
-TEST(GlideTest, SecondProgramFindsTheBoardBusy) {
+TEST_F(GlideTest, SecondProgramFindsTheBoardBusy) {
     Sheet first(test_args("glide"), "expect window WinGlideClass\nwait 3000\nkey esc\n"
                                     "expect exit 0\n");
     std::this_thread::sleep_for(1000ms);
