@@ -25,7 +25,7 @@ fi
 if ((${#missing[@]})); then
     echo "wine-check: installing ${missing[*]}"
     "${sudo_cmd[@]}" apt-get update -qq
-    "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
 
 jobs=$(nproc)
