@@ -16,7 +16,12 @@
 //   answer                   answers the program's message boxes with their default button
 //   pump MS                  serves messages for MS milliseconds
 //   exit MS                  waits for the program's end; prints its exit code
-// At the end every event is printed, one a line: "event KIND PID ...".
+//   use N                    the program of the Nth start becomes the one driven (from 1)
+//   fit W H                  prints the outer size that a W x H bitmap gives the program's
+//                            window (AdjustWindowRect on this system's metrics, style
+//                            WS_THICKFRAME, with menu, plus one) beside the window's size
+// At the end every event is printed, one a line: "event KIND PID ...", with a line feed in a
+// text written as \n.
 #include "desktop_win32.h"
 
 #include <cstdio>
@@ -46,6 +51,7 @@ constexpr char k_test_window_class[] = "WinGlideClass";
 struct Run {
     Desktop desktop;
     std::vector<std::string> env;
+    std::vector<DWORD> started;
     DWORD pid{0};
     HWND window{nullptr};
     int failures{0};
@@ -85,8 +91,30 @@ void do_line(Run& run, const std::string& line) {
         size_t tail_at = 6 + exe.size() + 1;
         std::string tail = line.size() > tail_at ? line.substr(tail_at) : "";
         run.pid = run.desktop.start_program(exe, tail, run.env, &error);
+        run.window = nullptr;
+        run.started.push_back(run.pid);
         if (!run.pid)
             fail(run, error);
+    } else if (word == "use") {
+        size_t n = 0;
+        in >> n;
+        if (n < 1 || n > run.started.size())
+            fail(run, "use: no such start");
+        else
+            run.pid = run.started[n - 1];
+        auto info = run.desktop.wait_window(run.pid, k_test_window_class, 0);
+        run.window = info ? info->hwnd : nullptr;
+    } else if (word == "fit") {
+        int width = 0, height = 0;
+        in >> width >> height;
+        RECT expected{0, 0, width, height};
+        AdjustWindowRect(&expected, WS_THICKFRAME, TRUE);
+        RECT actual{};
+        GetWindowRect(run.window, &actual);
+        std::printf("fit expected=%ldx%ld actual=%ldx%ld\n",
+                    long(expected.right - expected.left + 1),
+                    long(expected.bottom - expected.top + 1), long(actual.right - actual.left),
+                    long(actual.bottom - actual.top));
     } else if (word == "window") {
         int ms = 20000;
         in >> ms;
@@ -152,6 +180,14 @@ void do_line(Run& run, const std::string& line) {
     std::fflush(stdout);
 }
 
+// A text on one line: line feeds as \n, carriage returns as \r.
+std::string one_line(const std::string& text) {
+    std::string out;
+    for (char c : text)
+        out += c == '\n' ? std::string("\\n") : c == '\r' ? std::string("\\r") : std::string(1, c);
+    return out;
+}
+
 void print_events(Run& run) {
     for (const Event& e : run.desktop.events()) {
         std::printf("event %s %lu", event_kind_name(e.kind), static_cast<unsigned long>(e.pid));
@@ -164,10 +200,10 @@ void print_events(Run& run) {
             std::printf(" %s|%s", e.name.c_str(), e.text.c_str());
             break;
         case EventKind::MessageBox:
-            std::printf(" %s|%s", e.caption.c_str(), e.text.c_str());
+            std::printf(" %s|%s", e.caption.c_str(), one_line(e.text).c_str());
             break;
         case EventKind::DebugString:
-            std::printf(" %s", e.text.c_str());
+            std::printf(" %s", one_line(e.text).c_str());
             break;
         case EventKind::Exit:
             std::printf(" %d|%lu", e.code, static_cast<unsigned long>(e.full_code));

@@ -76,3 +76,43 @@ make_prefix() {
     fi
     echo "prefix ready: $WINEPREFIX ($(wine --version))"
 }
+
+# win_path PATH: a host path as the programs under Wine name it (drive Z: is the root).
+win_path() {
+    echo "Z:$1" | tr / '\\'
+}
+
+# drive: runs wine_driver.exe on the script read from standard input; its output in OUT (and
+# printed), its exit code in RC.
+drive() {
+    cat >driver-script.txt
+    timeout -k 5 120 wine "$WINE_BIN_DIR/wine_driver.exe" driver-script.txt >driver-out.txt \
+        2>driver-stderr.txt
+    RC=$?
+    OUT=$(tr -d '\r' <driver-out.txt) # the driver writes Windows line ends
+    echo "$OUT"
+}
+
+# events KIND: the driver's events of that kind, without "event KIND PID ", one a line.
+events() {
+    echo "$OUT" | grep "^event $1 " | sed -E "s/^event $1 [0-9]+ //"
+}
+
+# reg_value KEY NAME: a value of HKEY_LOCAL_MACHINE\KEY as the build's programs see it (a
+# 32-bit program's view lies under Wow6432Node), read back through Wine's own reg.exe.
+reg_value() {
+    wine reg query "HKLM\\$1" /v "$2" /reg:"$WINE_ARCH_BITS" 2>/dev/null |
+        tr -d '\r' | awk -v name="$2" '$1 == name { $1 = ""; $2 = ""; sub(/^  /, ""); print }'
+}
+
+# state_line FIELD: the line of the board's state file state.txt that starts with FIELD.
+state_line() {
+    tr -d '\r' <state.txt | grep "^$1"
+}
+
+# copy_data: the bundled data files into the current folder's data/.
+copy_data() {
+    mkdir -p data && cp "$WINE_SOURCE_DIR"/data/*.3df data/
+}
+
+WINTEST=$(win_path "$WINE_BIN_DIR/wintest.exe")

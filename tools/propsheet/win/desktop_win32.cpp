@@ -307,6 +307,8 @@ void Desktop::look_at_windows() {
         GetWindowThreadProcessId(window, &pid);
         if (!find_program(pid))
             continue; // a window of Wine's or of another program: looked at again later
+        if (class_of(window) == k_dialog_class && !IsWindowVisible(window))
+            continue; // a message box gets its caption and text before it is shown
         m_seen_windows.push_back(window);
         if (class_of(window) == k_ime_class)
             continue; // the system's input method window of each thread with windows
@@ -434,18 +436,16 @@ bool Desktop::window_command(HWND window, WindowCommand command, int x, int y, s
         ok = SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
         break;
     case WindowCommand::Resize:
-        ok = SetWindowPos(window, nullptr, 0, 0, x, y, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        ok = SetWindowPos(window, nullptr, 0, 0, x, y,
+                          SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_ASYNCWINDOWPOS);
         break;
     case WindowCommand::DisplayChange: {
         DWORD pid = 0;
         GetWindowThreadProcessId(window, &pid);
         ok = TRUE;
-        for (const WindowInfo& info : windows(pid)) {
-            DWORD_PTR result = 0;
-            if (!SendMessageTimeoutA(info.hwnd, WM_DISPLAYCHANGE, 32, MAKELPARAM(x, y),
-                                     SMTO_ABORTIFHUNG, 5000, &result))
+        for (const WindowInfo& info : windows(pid))
+            if (!SendNotifyMessageA(info.hwnd, WM_DISPLAYCHANGE, 32, MAKELPARAM(x, y)))
                 ok = FALSE;
-        }
         break;
     }
     }
