@@ -508,6 +508,7 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName);
 #define OBJ_MEMDC 10
 
 #define GDI_ERROR 0xFFFFFFFFUL
+#define CLR_INVALID 0xFFFFFFFF
 #define HGDI_ERROR ((HGDIOBJ)(intptr_t)-1)
 
 #define PC_RESERVED 0x01
@@ -604,6 +605,7 @@ int WINAPI GetObjectA(HGDIOBJ object, int size, LPVOID buffer);
 HPALETTE WINAPI CreatePalette(const LOGPALETTE* palette);
 HPALETTE WINAPI SelectPalette(HDC hdc, HPALETTE palette, BOOL forceBackground);
 UINT WINAPI RealizePalette(HDC hdc);
+UINT WINAPI GetPaletteEntries(HPALETTE palette, UINT start, UINT count, LPPALETTEENTRY entries);
 HBITMAP WINAPI CreateDIBitmap(HDC hdc, const BITMAPINFOHEADER* header, DWORD init, LPCVOID bits,
                               const BITMAPINFO* info, UINT usage);
 HBITMAP WINAPI CreateCompatibleBitmap(HDC hdc, int width, int height);
