@@ -199,6 +199,46 @@ EOF
     finish
 }
 
+# sheet MODE SCRIPT...: propsheet.exe runs the mode with the script lines given; its output in
+# OUT, its exit code in RC.
+sheet() {
+    local mode=$1
+    shift
+    printf '%s\n' "$@" >sheet-script.txt
+    timeout -k 5 120 wine "$WINE_BIN_DIR/propsheet.exe" --data "$(win_path "$PWD/data")" \
+        "$mode" sheet-script.txt >sheet-out.txt 2>&1
+    RC=$?
+    OUT=$(tr -d '\r' <sheet-out.txt)
+    echo "$OUT"
+}
+
+# The property sheet stand-in drives the TV test under Wine as on Linux: its factory values
+# go in, the keys, the scan broadcast, the TV record of each key, Enter saves, Esc ends.
+case_propsheet_tv() {
+    case_dir propsheet_tv
+    copy_data
+    sheet tv 'keys right right d' \
+        'expect broadcast "KVXPS Test TV Underscan Overscan" wparam=1' \
+        'expect tv enable=1 output=0 scan=1 format=0 xshift=2' \
+        'key enter' 'key esc' \
+        'expect broadcast "KVXPS Test TV Application Closed" wparam=1 lparam=0' 'expect exit 0'
+    check "propsheet exit code" 0 "$RC"
+    check "saved XSHIFT" 2 "$(reg_value 'SOFTWARE\Kavix\Board' SST_TV_XSHIFT_KVX)"
+    check "saved SCAN" 1 "$(reg_value 'SOFTWARE\Kavix\Board' SST_TV_SCAN_KVX)"
+    check "factory BRIGHTNESS kept" 66 "$(reg_value 'SOFTWARE\Kavix\Board' SST_TV_BRIGHTNESS_KVX)"
+    finish
+}
+
+# The Glide test through the property sheet: board picture, close from the sheet.
+case_propsheet_glide() {
+    case_dir propsheet_glide
+    copy_data
+    sheet glide 'wait 300' 'screenshot board board.png' 'frames' 'close' 'expect exit 0'
+    check "propsheet exit code" 0 "$RC"
+    check "board picture" 1 "$([ -s board.png ] && echo 1)"
+    finish
+}
+
 case "${1:-}" in
 prefix) make_prefix ;;
 shutdown) wineserver -k >/dev/null 2>&1 || true ;;

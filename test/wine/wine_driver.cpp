@@ -199,7 +199,7 @@ void print_events(Run& run) {
         case EventKind::WindowCreated:
             std::printf(" %s|%s", e.name.c_str(), e.text.c_str());
             break;
-        case EventKind::MessageBox:
+        case EventKind::Box:
             std::printf(" %s|%s", e.caption.c_str(), one_line(e.text).c_str());
             break;
         case EventKind::DebugString:
@@ -207,6 +207,14 @@ void print_events(Run& run) {
             break;
         case EventKind::Exit:
             std::printf(" %d|%lu", e.code, static_cast<unsigned long>(e.full_code));
+            break;
+        case EventKind::BoardGamma:
+            std::printf(" %.2f %.2f %.2f", double(e.gamma[0]), double(e.gamma[1]),
+                        double(e.gamma[2]));
+            break;
+        case EventKind::BoardTv:
+            for (int32_t field : e.tv)
+                std::printf(" %ld", static_cast<long>(field));
             break;
         }
         std::printf("\n");

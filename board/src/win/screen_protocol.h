@@ -5,6 +5,11 @@
 //   tv      what a TV set on the TV output shows, as a PNG file,
 //   state   a text file: "open 0|1", "frames N", "gamma R G B", "tv F0 .. F9", one a line.
 // The window answers TRUE once the file is written, FALSE otherwise.
+//
+// The other way, the board tells a watching controller of each call of its two extensions,
+// in the order the program makes them: a WM_COPYDATA, sent from the program's thread to the
+// first window of class k_observer_class, with dwData k_board_event and the text
+// "gamma R G B" or "tv F0 .. F9".
 #pragma once
 
 namespace board {
@@ -12,5 +17,7 @@ namespace board {
 inline constexpr char k_screen_class[] = "WinTestBoardScreen";
 inline constexpr char k_screen_title[] = "Board screen";
 inline constexpr unsigned long k_screen_request = 0x57544253; // 'WTBS'
+inline constexpr char k_observer_class[] = "WinTestSheetListener";
+inline constexpr unsigned long k_board_event = 0x57544245; // 'WTBE'
 
 } // namespace board

@@ -5,12 +5,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <sstream>
 
 namespace propsheet::win {
 
 namespace {
 
-constexpr char k_listener_class[] = "WinTestSheetListener";
+constexpr const char* k_listener_class = board::k_observer_class;
 constexpr char k_dialog_class[] = "#32770"; // the class of message boxes and dialogs
 constexpr char k_ime_class[] = "IME";
 
@@ -94,10 +95,14 @@ const char* event_kind_name(EventKind kind) {
         return "broadcast";
     case EventKind::WindowCreated:
         return "window";
-    case EventKind::MessageBox:
+    case EventKind::Box:
         return "messagebox";
     case EventKind::DebugString:
         return "debugstring";
+    case EventKind::BoardGamma:
+        return "gamma";
+    case EventKind::BoardTv:
+        return "tv";
     case EventKind::Exit:
         return "exit";
     }
@@ -206,6 +211,8 @@ Desktop::~Desktop() {
 
 LRESULT CALLBACK Desktop::listener_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     auto* self = reinterpret_cast<Desktop*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    if (self && message == WM_COPYDATA)
+        return self->board_event(reinterpret_cast<const COPYDATASTRUCT*>(lparam)) ? TRUE : FALSE;
     if (self && message >= 0xC000 && message != self->m_own_message) {
         for (const auto& [number, name] : self->m_names) {
             if (number != message)
@@ -228,6 +235,29 @@ LRESULT CALLBACK Desktop::listener_proc(HWND window, UINT message, WPARAM wparam
         }
     }
     return DefWindowProcA(window, message, wparam, lparam);
+}
+
+// A call of the board's extensions, told by the board of the program (screen_protocol.h).
+bool Desktop::board_event(const COPYDATASTRUCT* data) {
+    if (!data || data->dwData != board::k_board_event || !data->lpData)
+        return false;
+    std::istringstream in(std::string(static_cast<const char*>(data->lpData), data->cbData));
+    std::string what;
+    in >> what;
+    Event e;
+    e.pid = m_programs.empty() ? 0 : m_programs.back()->pid;
+    if (what == "gamma") {
+        e.kind = EventKind::BoardGamma;
+        in >> e.gamma[0] >> e.gamma[1] >> e.gamma[2];
+    } else if (what == "tv") {
+        e.kind = EventKind::BoardTv;
+        for (int32_t& field : e.tv)
+            in >> field;
+    } else {
+        return false;
+    }
+    record(std::move(e));
+    return true;
 }
 
 bool Desktop::listen(const std::vector<std::string>& names, std::string* error) {
@@ -317,7 +347,7 @@ void Desktop::look_at_windows() {
         e.name = class_of(window);
         e.text = text_of(window);
         if (e.name == k_dialog_class) {
-            e.kind = EventKind::MessageBox;
+            e.kind = EventKind::Box;
             e.caption = e.text;
             e.text = message_box_text(window);
             e.name.clear();
@@ -535,6 +565,13 @@ bool Desktop::broadcast(const std::string& name, WPARAM wparam, LPARAM lparam) {
                                      SMTO_ABORTIFHUNG, 5000, &result);
     m_own_message = 0;
     return ok != 0;
+}
+
+void Desktop::kill(DWORD pid) {
+    if (HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, pid)) {
+        TerminateProcess(process, 137);
+        CloseHandle(process);
+    }
 }
 
 void Desktop::answer_message_boxes(DWORD pid) {

@@ -25,8 +25,10 @@ namespace propsheet::win {
 enum class EventKind {
     Broadcast,     // a registered message heard by the hidden window: name, wparam, lparam
     WindowCreated, // a new top-level window of the program: name = class, text = title
-    MessageBox,    // a message box of the program: caption, text
+    Box,           // a message box of the program: caption, text
     DebugString,   // text
+    BoardGamma,    // gamma[0..2]: the values the program gave the gamma extension
+    BoardTv,       // tv[0..9]: the record the program gave the TV extension
     Exit,          // code: the low 8 bits of the exit code, as on Linux; full_code: all 32
 };
 
@@ -40,6 +42,8 @@ struct Event {
     int64_t lparam{0};
     int code{0};
     uint32_t full_code{0};
+    float gamma[3]{};
+    int32_t tv[10]{};
 };
 
 [[nodiscard]] const char* event_kind_name(EventKind kind);
@@ -102,10 +106,14 @@ public:
     // Answers the message boxes of a process with their default button (Enter).
     void answer_message_boxes(DWORD pid);
 
+    // Ends a started program at once.
+    void kill(DWORD pid);
+
 private:
     struct Program;
     static LRESULT CALLBACK listener_proc(HWND, UINT, WPARAM, LPARAM);
     void record(Event event);
+    bool board_event(const COPYDATASTRUCT* data);
     void look_at_windows();
     Program* find_program(DWORD pid);
 
