@@ -199,6 +199,28 @@ EOF
     finish
 }
 
+# The test window fitted to the logo (256 x 128): the size that AdjustWindowRect gives on
+# Wine's own metrics, plus one; the title kept.
+case_window_fit() {
+    case_dir window_fit
+    copy_data
+    drive <<EOF
+start $WINTEST 2 data\\kvxlogo.bmp data\\sample256.3df
+window
+pump 300
+fit 256 128
+picture window.png
+key 0x1B press
+exit 20000
+EOF
+    check "driver" 0 "$RC"
+    local fit
+    fit=$(echo "$OUT" | grep '^fit ')
+    check_match "fitted size" '^fit expected=([0-9]+x[0-9]+) actual=\1$' "$fit"
+    check "exit code" "exit 0" "$(echo "$OUT" | grep '^exit ')"
+    finish
+}
+
 # sheet MODE SCRIPT...: propsheet.exe runs the mode with the script lines given; its output in
 # OUT, its exit code in RC.
 sheet() {

@@ -16,6 +16,7 @@
 //   answer                   answers the program's message boxes with their default button
 //   pump MS                  serves messages for MS milliseconds
 //   exit MS                  waits for the program's end; prints its exit code
+//   metrics                  prints this system's window metrics and AdjustWindowRect results
 //   use N                    the program of the Nth start becomes the one driven (from 1)
 //   fit W H                  prints the outer size that a W x H bitmap gives the program's
 //                            window (AdjustWindowRect on this system's metrics, style
@@ -104,6 +105,22 @@ void do_line(Run& run, const std::string& line) {
             run.pid = run.started[n - 1];
         auto info = run.desktop.wait_window(run.pid, k_test_window_class, 0);
         run.window = info ? info->hwnd : nullptr;
+    } else if (word == "metrics") {
+        std::printf("metrics caption=%d menu=%d border=%d dlgframe=%d frame=%d padded=%d "
+                    "vscroll=%d screen=%dx%d\n",
+                    GetSystemMetrics(SM_CYCAPTION), GetSystemMetrics(SM_CYMENU),
+                    GetSystemMetrics(SM_CXBORDER), GetSystemMetrics(SM_CXDLGFRAME),
+                    GetSystemMetrics(SM_CXFRAME), GetSystemMetrics(SM_CXPADDEDBORDER),
+                    GetSystemMetrics(SM_CXVSCROLL), GetSystemMetrics(SM_CXSCREEN),
+                    GetSystemMetrics(SM_CYSCREEN));
+        const DWORD styles[] = {WS_THICKFRAME, WS_CAPTION | WS_THICKFRAME, WS_CAPTION, WS_BORDER,
+                                WS_DLGFRAME};
+        for (DWORD style : styles) {
+            RECT r{0, 0, 100, 100};
+            AdjustWindowRect(&r, style, FALSE);
+            std::printf("adjust style=%#lx rect=%s\n", static_cast<unsigned long>(style),
+                        rect_text(r).c_str());
+        }
     } else if (word == "fit") {
         int width = 0, height = 0;
         in >> width >> height;

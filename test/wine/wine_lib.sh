@@ -112,7 +112,7 @@ state_line() {
 
 # copy_data: the bundled data files into the current folder's data/.
 copy_data() {
-    mkdir -p data && cp "$WINE_SOURCE_DIR"/data/*.3df data/
+    mkdir -p data && cp "$WINE_SOURCE_DIR"/data/*.3df "$WINE_SOURCE_DIR"/data/*.bmp data/
 }
 
 WINTEST=$(win_path "$WINE_BIN_DIR/wintest.exe")
