@@ -21,7 +21,7 @@ TEST(EventLine, BroadcastsAndMessageBoxesReadAsWritten) {
     EXPECT_EQ(describe(broadcast("KVXPS Test TV Underscan Overscan", 1, 0)),
               "broadcast \"KVXPS Test TV Underscan Overscan\" wparam=1 lparam=0");
     SheetEvent box;
-    box.kind = SheetEvent::Kind::MessageBox;
+    box.kind = SheetEvent::Kind::Box;
     box.caption = "Allocation Failure";
     box.text = "Resize failed \"now\".\n";
     EXPECT_EQ(describe(box), R"(messagebox "Allocation Failure" "Resize failed \"now\".\n")");

@@ -105,7 +105,7 @@ const char* kind_word(SheetEvent::Kind k) {
         return "window";
     case SheetEvent::Kind::Broadcast:
         return "broadcast";
-    case SheetEvent::Kind::MessageBox:
+    case SheetEvent::Kind::Box:
         return "messagebox";
     case SheetEvent::Kind::Beep:
         return "beep";
@@ -375,7 +375,7 @@ std::string describe(const SheetEvent& e) {
         snprintf(buf, sizeof buf, " wparam=%llu lparam=%lld", (unsigned long long)e.wparam,
                  (long long)e.lparam);
         return line + " " + quoted(e.name) + buf;
-    case SheetEvent::Kind::MessageBox:
+    case SheetEvent::Kind::Box:
         return line + " " + quoted(e.caption) + " " + quoted(e.text);
     case SheetEvent::Kind::Beep:
         return line + " " + std::to_string(e.code);
@@ -407,7 +407,7 @@ std::string describe_json(const SheetEvent& e) {
         j += ",\"name\":" + json_string(e.name) + ",\"wparam\":" + std::to_string(e.wparam) +
              ",\"lparam\":" + std::to_string(e.lparam);
         break;
-    case SheetEvent::Kind::MessageBox:
+    case SheetEvent::Kind::Box:
         j += ",\"caption\":" + json_string(e.caption) + ",\"text\":" + json_string(e.text);
         break;
     case SheetEvent::Kind::Beep:

@@ -13,7 +13,8 @@ namespace propsheet {
 
 // One event of a process on the desktop.
 struct SheetEvent {
-    enum class Kind { Window, Broadcast, MessageBox, Beep, Debug, Gamma, Tv, Exit };
+    // Box: a message box (windows.h makes MessageBox a macro).
+    enum class Kind { Window, Broadcast, Box, Beep, Debug, Gamma, Tv, Exit };
     Kind kind{Kind::Broadcast};
     int pid{0};
     std::string program; // short process name

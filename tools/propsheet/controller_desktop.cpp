@@ -25,8 +25,8 @@ SheetEvent to_sheet_event(const desktop::ProcessEvent& pe) {
     case platform::EventKind::Broadcast:
         s.kind = SheetEvent::Kind::Broadcast;
         break;
-    case platform::EventKind::MessageBox:
-        s.kind = SheetEvent::Kind::MessageBox;
+    case platform::EventKind::Box:
+        s.kind = SheetEvent::Kind::Box;
         break;
     case platform::EventKind::Beep:
         s.kind = SheetEvent::Kind::Beep;
