@@ -388,7 +388,7 @@ TEST_F(DesktopBus, ClosingTheWindowEndsThePeerAndItsExitComesLast) {
     EXPECT_EQ(all.back().program, "bus_peer");
     bool box = false;
     for (auto& e : all)
-        box |= e.event.kind == platform::EventKind::Box &&
+        box |= e.event.kind == platform::EventKind::MessageBox &&
                e.event.caption == "Peer Caption" && e.event.text == "Two  spaces\nand a line";
     EXPECT_TRUE(box) << "the message box is reported with caption and text exactly";
     std::string error;

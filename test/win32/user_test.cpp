@@ -225,7 +225,7 @@ TEST_F(User, AltAndF10AreSystemKeys) {
 TEST_F(User, MessageBoxIsReportedAndAnsweredWithItsDefault) {
     std::vector<platform::Event> events;
     int sink = platform::add_event_sink([&](const platform::Event& e) {
-        if (e.kind == platform::EventKind::Box)
+        if (e.kind == platform::EventKind::MessageBox)
             events.push_back(e);
     });
     EXPECT_EQ(MessageBoxA(nullptr, "text", nullptr, MB_OK), IDOK);

@@ -233,7 +233,7 @@ protected:
         win32::harness::reset();
         ResizeOk = 1;
         m_sink = platform::add_event_sink([this](const platform::Event& e) {
-            if (e.kind == platform::EventKind::Box)
+            if (e.kind == platform::EventKind::MessageBox)
                 m_boxes.push_back(e.caption + "|" + e.text);
         });
     }
@@ -273,7 +273,7 @@ TEST_F(BoardControl, SecondRefusalShowsASecondBoxWhoseLoopRunsThePendingClose) {
         {
             platform::add_event_sink([](const platform::Event& e) {
                 static int boxes = 0;
-                if (e.kind == platform::EventKind::Box)
+                if (e.kind == platform::EventKind::MessageBox)
                     fprintf(stderr, "box %d\n", ++boxes);
             });
             CreateTestWindow("Kavix Glide Test", nullptr, "missing.bmp");
@@ -290,7 +290,7 @@ TEST_F(BoardControl, RefusedMoveClosesTheWindowWithoutABox) {
             platform::add_event_sink([](const platform::Event& e) {
                 if (e.kind == platform::EventKind::Broadcast)
                     fprintf(stderr, "broadcast [%s]\n", e.name.c_str());
-                if (e.kind == platform::EventKind::Box)
+                if (e.kind == platform::EventKind::MessageBox)
                     fprintf(stderr, "box\n");
             });
             CreateTestWindow("Kavix Glide Test", nullptr, "missing.bmp");

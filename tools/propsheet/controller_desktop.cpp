@@ -25,7 +25,7 @@ SheetEvent to_sheet_event(const desktop::ProcessEvent& pe) {
     case platform::EventKind::Broadcast:
         s.kind = SheetEvent::Kind::Broadcast;
         break;
-    case platform::EventKind::Box:
+    case platform::EventKind::MessageBox:
         s.kind = SheetEvent::Kind::Box;
         break;
     case platform::EventKind::Beep:

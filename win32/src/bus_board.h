@@ -1,5 +1,5 @@
 // What the bus asks of the board of its own process: pictures and the frame count. Kept in one
-// place so that the bus links whether or not the software board provides its harness.
+// place, the one file of the bus that knows the board.
 #pragma once
 
 #include <cstdint>
