@@ -259,11 +259,11 @@ typedef struct {
 } GrTmuVertex;
 
 typedef struct {
-    float x, y, z;       /* screen position and z */
-    float r, g, b;       /* colour, 0 to 255 */
-    float ooz;           /* 65535/z, for depth buffering */
-    float a;             /* alpha, 0 to 255 */
-    float oow;           /* 1/w, for perspective correction and w-buffering */
+    float x, y, z; /* screen position and z */
+    float r, g, b; /* colour, 0 to 255 */
+    float ooz;     /* 65535/z, for depth buffering */
+    float a;       /* alpha, 0 to 255 */
+    float oow;     /* 1/w, for perspective correction and w-buffering */
     GrTmuVertex tmuvtx[GLIDE_NUM_TMU];
 } GrVertex;
 
@@ -298,8 +298,8 @@ typedef struct {
 typedef struct {
     Gu3dfHeader header;
     GuTexTable table;
-    void* data;          /* filled by gu3dfLoad: every level, largest first */
-    FxU32 mem_required;  /* bytes of data that gu3dfLoad writes */
+    void* data;         /* filled by gu3dfLoad: every level, largest first */
+    FxU32 mem_required; /* bytes of data that gu3dfLoad writes */
 } Gu3dfInfo;
 
 /* ---- entry points ------------------------------------------------------------------------ */
@@ -321,13 +321,11 @@ FX_ENTRY void FX_CALL grRenderBuffer(GrBuffer_t buffer);
 FX_ENTRY void FX_CALL grDitherMode(GrDitherMode_t mode);
 
 FX_ENTRY void FX_CALL grColorCombine(GrCombineFunction_t function, GrCombineFactor_t factor,
-                                     GrCombineLocal_t local, GrCombineOther_t other,
-                                     FxBool invert);
+                                     GrCombineLocal_t local, GrCombineOther_t other, FxBool invert);
 FX_ENTRY void FX_CALL guColorCombineFunction(GrColorCombineFnc_t function);
 FX_ENTRY void FX_CALL guAlphaSource(GrAlphaSource_t mode);
 FX_ENTRY void FX_CALL grAlphaBlendFunction(GrAlphaBlendFnc_t rgb_sf, GrAlphaBlendFnc_t rgb_df,
-                                           GrAlphaBlendFnc_t alpha_sf,
-                                           GrAlphaBlendFnc_t alpha_df);
+                                           GrAlphaBlendFnc_t alpha_sf, GrAlphaBlendFnc_t alpha_df);
 FX_ENTRY void FX_CALL grAlphaTestFunction(GrCmpFnc_t function);
 FX_ENTRY void FX_CALL grTexCombineFunction(GrChipID_t tmu, GrTextureCombineFnc_t function);
 FX_ENTRY void FX_CALL guTexSource(GrMipMapId_t id);
@@ -340,17 +338,15 @@ FX_ENTRY void FX_CALL grDrawLine(const GrVertex* a, const GrVertex* b);
 FX_ENTRY void FX_CALL grDrawTriangle(const GrVertex* a, const GrVertex* b, const GrVertex* c);
 FX_ENTRY FxBool FX_CALL grLfbWriteRegion(GrBuffer_t dst_buffer, FxU32 dst_x, FxU32 dst_y,
                                          GrLfbSrcFmt_t src_format, FxU32 src_width,
-                                         FxU32 src_height, FxI32 src_stride,
-                                         const void* src_data);
+                                         FxU32 src_height, FxI32 src_stride, const void* src_data);
 
 FX_ENTRY FxBool FX_CALL gu3dfGetInfo(const char* filename, Gu3dfInfo* info);
 FX_ENTRY FxBool FX_CALL gu3dfLoad(const char* filename, Gu3dfInfo* info);
 FX_ENTRY GrMipMapId_t FX_CALL guTexAllocateMemory(
     GrChipID_t tmu, FxU8 odd_even_mask, int width, int height, GrTextureFormat_t format,
     GrMipMapMode_t mipmap_mode, GrLOD_t small_lod, GrLOD_t large_lod, GrAspectRatio_t aspect,
-    GrTextureClampMode_t s_clamp, GrTextureClampMode_t t_clamp,
-    GrTextureFilterMode_t minify, GrTextureFilterMode_t magnify, float lod_bias,
-    FxBool trilinear);
+    GrTextureClampMode_t s_clamp, GrTextureClampMode_t t_clamp, GrTextureFilterMode_t minify,
+    GrTextureFilterMode_t magnify, float lod_bias, FxBool trilinear);
 FX_ENTRY FxBool FX_CALL guTexDownloadMipMap(GrMipMapId_t id, const void* src,
                                             const GuNccTable* table);
 

@@ -86,7 +86,8 @@ std::string map_path(std::string_view windows_path) {
     // Walk component by component, matching case-insensitively where the exact name is missing.
     while (pos < path.size()) {
         size_t end = path.find('/', pos);
-        std::string name = path.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
+        std::string name =
+            path.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
         if (!name.empty()) {
             std::string base = result.empty() ? std::string() : result;
             std::string candidate = base + name;

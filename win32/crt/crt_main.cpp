@@ -4,7 +4,6 @@
 
 #include "win32/startup.h"
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     return win32::run_winmain(argc, argv, WinMain);
 }

@@ -10,6 +10,7 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <stdio.h>
 
 #ifdef __cplusplus
 extern "C" {
@@ -89,8 +90,9 @@ typedef HKEY* PHKEY;
 #define LOBYTE(w) ((BYTE)(((uintptr_t)(w)) & 0xff))
 #define LOWORD(l) ((WORD)(((uintptr_t)(l)) & 0xffff))
 #define HIWORD(l) ((WORD)((((uintptr_t)(l)) >> 16) & 0xffff))
-#define MAKELONG(a, b) ((LONG)(((WORD)(((uintptr_t)(a)) & 0xffff)) |                               \
-                               ((DWORD)((WORD)(((uintptr_t)(b)) & 0xffff))) << 16))
+#define MAKELONG(a, b)                                                                             \
+    ((LONG)(((WORD)(((uintptr_t)(a)) & 0xffff)) | ((DWORD)((WORD)(((uintptr_t)(b)) & 0xffff)))     \
+                                                      << 16))
 #define MAKELPARAM(l, h) ((LPARAM)(DWORD)MAKELONG(l, h))
 #define MAKEINTRESOURCEA(i) ((LPSTR)((ULONG_PTR)((WORD)(i))))
 
@@ -413,8 +415,8 @@ typedef struct tagWINDOWPOS {
 #define VK_OEM_7 0xDE
 
 ATOM WINAPI RegisterClassA(const WNDCLASSA* wc);
-HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style,
-                            int x, int y, int width, int height, HWND parent, HMENU menu,
+HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x,
+                            int y, int width, int height, HWND parent, HMENU menu,
                             HINSTANCE instance, LPVOID param);
 BOOL WINAPI DestroyWindow(HWND hwnd);
 BOOL WINAPI IsWindow(HWND hwnd);
@@ -510,7 +512,8 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName);
 #define PC_EXPLICIT 0x02
 #define PC_NOCOLLAPSE 0x04
 
-#define RGB(r, g, b) ((COLORREF)(((BYTE)(r) | ((WORD)((BYTE)(g)) << 8)) | (((DWORD)(BYTE)(b)) << 16)))
+#define RGB(r, g, b)                                                                               \
+    ((COLORREF)(((BYTE)(r) | ((WORD)((BYTE)(g)) << 8)) | (((DWORD)(BYTE)(b)) << 16)))
 #define GetRValue(rgb) ((BYTE)(rgb))
 #define GetGValue(rgb) ((BYTE)(((WORD)(rgb)) >> 8))
 #define GetBValue(rgb) ((BYTE)((rgb) >> 16))
@@ -599,8 +602,8 @@ int WINAPI GetObjectA(HGDIOBJ object, int size, LPVOID buffer);
 HPALETTE WINAPI CreatePalette(const LOGPALETTE* palette);
 HPALETTE WINAPI SelectPalette(HDC hdc, HPALETTE palette, BOOL forceBackground);
 UINT WINAPI RealizePalette(HDC hdc);
-HBITMAP WINAPI CreateDIBitmap(HDC hdc, const BITMAPINFOHEADER* header, DWORD init,
-                              LPCVOID bits, const BITMAPINFO* info, UINT usage);
+HBITMAP WINAPI CreateDIBitmap(HDC hdc, const BITMAPINFOHEADER* header, DWORD init, LPCVOID bits,
+                              const BITMAPINFO* info, UINT usage);
 HBITMAP WINAPI CreateCompatibleBitmap(HDC hdc, int width, int height);
 int WINAPI SetDIBits(HDC hdc, HBITMAP bitmap, UINT startScan, UINT scanLines, LPCVOID bits,
                      const BITMAPINFO* info, UINT usage);
@@ -702,21 +705,28 @@ typedef struct _SECURITY_ATTRIBUTES {
     BOOL bInheritHandle;
 } SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
 
-LONG WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass,
-                            DWORD options, REGSAM desired, const SECURITY_ATTRIBUTES* security,
-                            PHKEY result, LPDWORD disposition);
+LONG WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass, DWORD options,
+                            REGSAM desired, const SECURITY_ATTRIBUTES* security, PHKEY result,
+                            LPDWORD disposition);
 LONG WINAPI RegCreateKeyA(HKEY key, LPCSTR subKey, PHKEY result);
 LONG WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM desired, PHKEY result);
 LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type,
                              LPBYTE data, LPDWORD dataSize);
-LONG WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type,
-                           const BYTE* data, DWORD dataSize);
+LONG WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
+                           DWORD dataSize);
 LONG WINAPI RegDeleteValueA(HKEY key, LPCSTR valueName);
 LONG WINAPI RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameSize,
                           LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD dataSize);
 LONG WINAPI RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD reserved,
                           LPSTR keyClass, LPDWORD classSize, void* lastWriteTime);
 LONG WINAPI RegCloseKey(HKEY key);
+
+/* ---- C runtime ---------------------------------------------------------------------------- */
+
+/* Files that the program opens with the C runtime go through the platform's path mapping
+ * (backslashes, drive letters, case-insensitive names), as every other file it opens. */
+FILE* wintest_fopen(const char* path, const char* mode);
+#define fopen wintest_fopen
 
 /* ---- process entry ----------------------------------------------------------------------- */
 

@@ -3,7 +3,6 @@
 
 BitmapStateRecord BitmapState;
 
-int LoadBitmapFile(const char* fileName, HWND window)
-{
+int LoadBitmapFile(const char* fileName, HWND window) {
     return 0;
 }

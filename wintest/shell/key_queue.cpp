@@ -11,8 +11,7 @@ KeyQueueState KeyQueue;
 
 #define KEY_QUEUE_MASK 0xFF
 
-static int KeyQueueEmpty(void)
-{
+static int KeyQueueEmpty(void) {
     return KeyQueue.writeIndex == KeyQueue.readIndex;
 }
 
@@ -23,8 +22,7 @@ static int KeyQueueEmpty(void)
  * the codes already waiting are kept (advancing the write index onto the read index would
  * make the queue read as empty and lose all of them).
  */
-void PushKey(DWORD code)
-{
+void PushKey(DWORD code) {
     unsigned next = (KeyQueue.writeIndex + 1) & KEY_QUEUE_MASK;
     if (next == KeyQueue.readIndex)
         return;
@@ -33,8 +31,7 @@ void PushKey(DWORD code)
 }
 
 /* Takes the oldest code; the queue must not be empty. */
-static signed char TakeKey(void)
-{
+static signed char TakeKey(void) {
     DWORD code = KeyQueue.slots[KeyQueue.readIndex];
     KeyQueue.readIndex = (KeyQueue.readIndex + 1) & KEY_QUEUE_MASK;
     return (signed char)(code & 0xFF);
@@ -46,8 +43,7 @@ static signed char TakeKey(void)
  * Returns 1 when a key code is waiting, 0 when none is. Dispatches pending messages until a
  * key arrives or none is left; never blocks.
  */
-int KeyAvailable(void)
-{
+int KeyAvailable(void) {
     if (!KeyQueueEmpty())
         return 1;
     MSG msg;
@@ -67,8 +63,7 @@ int KeyAvailable(void)
  * waits for messages until one arrives. Returns 0 when the message retrieval reports
  * WM_QUIT.
  */
-signed char GetKey(void)
-{
+signed char GetKey(void) {
     if (!KeyQueueEmpty())
         return TakeKey();
     MSG msg;

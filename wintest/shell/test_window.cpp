@@ -28,8 +28,7 @@ static const char TestWindowClass[] = "WinGlideClass";
  * gamma test's message; a name always registers to the same number, so asking again here
  * gives the number that the test registered (and a valid one if it has not yet).
  */
-static UINT CloseMessageOfMode(void)
-{
+static UINT CloseMessageOfMode(void) {
     if (TestMode == 0)
         return TvApplicationClosedMessage;
     return RegisterWindowMessageA("KVXPS Test Gamma Application Closed");
@@ -41,8 +40,7 @@ static UINT CloseMessageOfMode(void)
  * Tells the board that the window moved; a refusal closes the window at the next pump.
  * Returns nonzero when the default processing should follow.
  */
-static BOOL OnMove(void)
-{
+static BOOL OnMove(void) {
     if (grSstControl(GR_CONTROL_MOVE))
         return TRUE;
     PostMessageA(TestWindow, WM_CLOSE, 0, 0);
@@ -55,8 +53,7 @@ static BOOL OnMove(void)
  * Tells the board that the window or the display changed size. A refusal shows the
  * allocation failure box once, then closes the window at the next pump and clears ResizeOk.
  */
-static BOOL OnSize(HWND hwnd)
-{
+static BOOL OnSize(HWND hwnd) {
     if (grSstControl(GR_CONTROL_RESIZE)) {
         ResizeOk = 1;
         return TRUE;
@@ -73,8 +70,7 @@ static BOOL OnSize(HWND hwnd)
  *
  * Paints the bitmap at the window's scroll position.
  */
-static void OnPaint(HWND hwnd)
-{
+static void OnPaint(HWND hwnd) {
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(hwnd, &paint);
     PaintBitmap(hwnd, dc, GetScrollPos(hwnd, SB_HORZ), GetScrollPos(hwnd, SB_VERT));
@@ -87,8 +83,7 @@ static void OnPaint(HWND hwnd)
  * Tells the property sheet that the test of the mode ended, shuts the board down and ends
  * the process with 0. Does not return.
  */
-static void OnClose(void)
-{
+static void OnClose(void) {
     SendMessageA(HWND_BROADCAST, CloseMessageOfMode(), 0, 0);
     grGlideShutdown();
     exit(0);
@@ -97,8 +92,7 @@ static void OnClose(void)
 /***********************************************************************
  *           TestWindowProc
  */
-LRESULT CALLBACK TestWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
-{
+LRESULT CALLBACK TestWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_MOVE:
         if (!OnMove())
@@ -144,8 +138,7 @@ LRESULT CALLBACK TestWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
  * wait cursor and shows it. Returns 1 when the window exists, 0 when registering the class
  * or creating the window failed; a bitmap that cannot be loaded is not a failure.
  */
-int CreateTestWindow(const char* title, HINSTANCE instance, const char* bitmapFileName)
-{
+int CreateTestWindow(const char* title, HINSTANCE instance, const char* bitmapFileName) {
     WNDCLASSA wc;
     wc.style = CS_DBLCLKS;
     wc.lpfnWndProc = TestWindowProc;
@@ -161,9 +154,8 @@ int CreateTestWindow(const char* title, HINSTANCE instance, const char* bitmapFi
         return 0;
 
     TestWindow = CreateWindowExA(WS_EX_APPWINDOW, TestWindowClass, title,
-                                 WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_THICKFRAME,
-                                 CW_USEDEFAULT, CW_USEDEFAULT, 272, 288, NULL, NULL, instance,
-                                 NULL);
+                                 WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_THICKFRAME, CW_USEDEFAULT,
+                                 CW_USEDEFAULT, 272, 288, NULL, NULL, instance, NULL);
     if (TestWindow == NULL)
         return 0;
 
@@ -184,7 +176,6 @@ int CreateTestWindow(const char* title, HINSTANCE instance, const char* bitmapFi
 /***********************************************************************
  *           IsResizeOk
  */
-int IsResizeOk(void)
-{
+int IsResizeOk(void) {
     return ResizeOk;
 }

@@ -41,8 +41,7 @@ static const char* const TitleOfMode[3] = {
  * characters. Returns ArgVector and stores the count (1 to 32). A tail longer than the copy
  * is cut to fit; the 31st word keeps the rest of the line, spaces included.
  */
-char** SplitCommandLine(const char* tail, int* count)
-{
+char** SplitCommandLine(const char* tail, int* count) {
     ArgVector[0] = ProgramName;
     *count = 1;
     if (tail == NULL)
@@ -78,8 +77,7 @@ char** SplitCommandLine(const char* tail, int* count)
  * Registers the shell's messages, reads the mode, opens the test window and runs the test
  * of the mode. Returns 0 on every path; the tests of modes 1 and 2 end the process instead.
  */
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int showCommand)
-{
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int showCommand) {
     TvUnderscanOverscanMessage = RegisterWindowMessageA("KVXPS Test TV Underscan Overscan");
     TvApplicationClosedMessage = RegisterWindowMessageA("KVXPS Test TV Application Closed");
     PropertySheetClosedMessage = RegisterWindowMessageA("KVXPS Property Sheet Closed");

@@ -21,9 +21,9 @@ enum class EventKind {
 
 struct Event {
     EventKind kind{};
-    std::string name;     // registered message name, window class
-    std::string text;     // message box text, debug string, window title
-    std::string caption;  // message box caption
+    std::string name;    // registered message name, window class
+    std::string text;    // message box text, debug string, window title
+    std::string caption; // message box caption
     uint64_t wparam{0};
     int64_t lparam{0};
     int code{0};

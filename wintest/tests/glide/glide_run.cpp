@@ -3,8 +3,7 @@
 
 #include <stdlib.h>
 
-void RunGlideTest(int count, char** words)
-{
+void RunGlideTest(int count, char** words) {
     if (count != 3)
         exit(1);
     exit(0);

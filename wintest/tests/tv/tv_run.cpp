@@ -3,8 +3,7 @@
 
 #include <stdlib.h>
 
-void RunTvTest(int count, char** words)
-{
+void RunTvTest(int count, char** words) {
     if (count != 5)
         exit(1);
     exit(0);

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: the normal build, then the sanitizer build
+# (address and undefined behaviour). Exits non-zero on the first failure.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/setup.sh
+
+echo "== format"
+files=$(git ls-files '*.cpp' '*.h' | grep -v '^third_party/' || true)
+if [ -n "$files" ]; then
+    clang-format --dry-run --Werror $files
+fi
+
+echo "== build (default)"
+cmake --preset default >/dev/null
+cmake --build --preset default -j"$(nproc)"
+echo "== test (default)"
+ctest --preset default
+
+echo "== build (asan)"
+cmake --preset asan >/dev/null
+cmake --build --preset asan -j"$(nproc)"
+echo "== test (asan)"
+ctest --preset asan

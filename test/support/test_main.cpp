@@ -1,0 +1,24 @@
+// main() of every test binary: each process gets a fresh prefix of its own, the headless
+// display and unthrottled frames, so tests never meet each other or a real desktop.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+
+int main(int argc, char** argv) {
+    testing::InitGoogleTest(&argc, argv);
+    char dir[] = "/tmp/wintest-test-XXXXXX";
+    bool own_prefix = std::getenv("WINTEST_PREFIX") == nullptr && mkdtemp(dir) != nullptr;
+    if (own_prefix)
+        setenv("WINTEST_PREFIX", dir, 1);
+    setenv("WINTEST_DISPLAY", "headless", 0);
+    setenv("WINTEST_VSYNC", "0", 0);
+    int result = RUN_ALL_TESTS();
+    if (own_prefix) {
+        std::error_code ec;
+        std::filesystem::remove_all(dir, ec);
+    }
+    return result;
+}

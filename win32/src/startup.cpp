@@ -1,0 +1,23 @@
+#include "win32/startup.h"
+
+#include <cstdlib>
+#include <string>
+
+namespace win32 {
+
+int run_winmain(int argc, char** argv, WinMainProc win_main) {
+    std::string tail;
+    if (const char* exact = std::getenv("WINTEST_COMMAND_LINE")) {
+        tail = exact;
+        unsetenv("WINTEST_COMMAND_LINE"); // not inherited by programs this one starts
+    } else {
+        for (int i = 1; i < argc; ++i) {
+            if (i > 1)
+                tail += ' ';
+            tail += argv[i];
+        }
+    }
+    return win_main(GetModuleHandleA(nullptr), nullptr, tail.data(), SW_SHOWNORMAL);
+}
+
+} // namespace win32
