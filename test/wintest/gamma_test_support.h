@@ -1,5 +1,5 @@
-// Helpers shared by the gamma test suites: a private prefix for the process, a recorder of
-// platform events, and an open board for the in-process cases.
+// Helpers shared by the gamma test suites: a recorder of platform events, the settings key
+// of a case, and an open board for the in-process cases.
 #pragma once
 
 #include "glide.h"
@@ -16,19 +16,6 @@
 #include <vector>
 
 namespace gamma_test {
-
-// Gives this process (and the death-test children it starts, which inherit the environment)
-// a fresh prefix of its own, before anything reads it, so runs never meet.
-inline void use_private_prefix() {
-    if (std::getenv("WINTEST_GAMMA_TEST_PREFIX"))
-        return;
-    char dir[] = "/tmp/wintest-gamma-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    setenv("WINTEST_PREFIX", dir, 1);
-    setenv("WINTEST_GAMMA_TEST_PREFIX", dir, 1);
-    setenv("WINTEST_DISPLAY", "headless", 1);
-    setenv("WINTEST_VSYNC", "0", 1);
-}
 
 // Every event of this process while it lives.
 class EventLog {
@@ -91,12 +78,11 @@ inline void use_key(const std::string& name) {
     std::strncpy(CurrentKeyPath, path.c_str(), sizeof(CurrentKeyPath) - 1);
 }
 
-// The in-process fixture: private prefix, open board, the gamma window (once per process),
+// The in-process fixture: open board, the gamma window (once per process),
 // start state, a settings key named after the test, and a fresh event log.
 class GammaFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        use_private_prefix();
         open_board();
         static bool window_made = false;
         if (!window_made) {
