@@ -73,7 +73,7 @@ std::string map_path(std::string_view windows_path) {
     size_t pos = 0;
     if (path.size() >= 2 && path[1] == ':' && std::isalpha(static_cast<unsigned char>(path[0]))) {
         char drive = char(std::tolower(static_cast<unsigned char>(path[0])));
-        result = prefix_dir() + "/drive_" + drive;
+        result = prefix_dir() + "/drive_" + drive + "/";
         pos = 2;
         while (pos < path.size() && path[pos] == '/')
             ++pos;

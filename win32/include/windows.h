@@ -120,6 +120,7 @@ typedef const RECT* LPCRECT;
 #define ERROR_BAD_FORMAT 11L
 #define ERROR_OUTOFMEMORY 14L
 #define ERROR_INVALID_PARAMETER 87L
+#define ERROR_BAD_PATHNAME 161L
 #define ERROR_MORE_DATA 234L
 #define ERROR_NO_MORE_ITEMS 259L
 #define ERROR_INVALID_WINDOW_HANDLE 1400L
@@ -131,6 +132,7 @@ typedef const RECT* LPCRECT;
 #define ERROR_CANTREAD 1012L
 #define ERROR_CANTWRITE 1013L
 #define ERROR_REGISTRY_CORRUPT 1015L
+#define ERROR_KEY_DELETED 1018L
 
 DWORD WINAPI GetLastError(void);
 void WINAPI SetLastError(DWORD code);
@@ -506,6 +508,7 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName);
 #define OBJ_MEMDC 10
 
 #define GDI_ERROR 0xFFFFFFFFUL
+#define CLR_INVALID 0xFFFFFFFF
 #define HGDI_ERROR ((HGDIOBJ)(intptr_t)-1)
 
 #define PC_RESERVED 0x01
@@ -602,6 +605,7 @@ int WINAPI GetObjectA(HGDIOBJ object, int size, LPVOID buffer);
 HPALETTE WINAPI CreatePalette(const LOGPALETTE* palette);
 HPALETTE WINAPI SelectPalette(HDC hdc, HPALETTE palette, BOOL forceBackground);
 UINT WINAPI RealizePalette(HDC hdc);
+UINT WINAPI GetPaletteEntries(HPALETTE palette, UINT start, UINT count, LPPALETTEENTRY entries);
 HBITMAP WINAPI CreateDIBitmap(HDC hdc, const BITMAPINFOHEADER* header, DWORD init, LPCVOID bits,
                               const BITMAPINFO* info, UINT usage);
 HBITMAP WINAPI CreateCompatibleBitmap(HDC hdc, int width, int height);

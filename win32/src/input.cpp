@@ -4,7 +4,6 @@
 #include "win32/harness.h"
 
 #include <cstring>
-#include <strings.h>
 
 using namespace win32;
 
@@ -86,15 +85,7 @@ std::vector<HWND> windows() {
 }
 
 HWND find_window(const char* class_name, const char* title) {
-    for (HWND h : User::the().top_level_windows()) {
-        Window* w = User::the().window(h);
-        if (class_name && strcasecmp(w->cls->name.c_str(), class_name) != 0)
-            continue;
-        if (title && w->title != title)
-            continue;
-        return h;
-    }
-    return nullptr;
+    return FindWindowA(class_name, title);
 }
 
 std::string window_class(HWND hwnd) {

@@ -11,9 +11,14 @@
 extern char CurrentKeyPath[256];
 extern char DefaultKeyPath[256];
 
-/* Size of the text area that a read fills: the query offers this many bytes. */
+/* The query of a read offers this many bytes: a value of more bytes cannot be read. */
 #define BOARD_SETTING_TEXT_SIZE 200
 
+/* Size of the text area that ReadBoardSetting fills: the 200 bytes of the query and one more
+ * for the terminating zero, which a value of exactly 200 bytes without one still gets. */
+#define BOARD_SETTING_AREA_SIZE (BOARD_SETTING_TEXT_SIZE + 1)
+
+/* text: an area of BOARD_SETTING_AREA_SIZE bytes. */
 BOOL ReadBoardSetting(HKEY root, const char* keyPath, const char* valueName, char* text);
 BOOL WriteBoardSetting(HKEY root, const char* keyPath, const char* valueName, const char* text);
 
