@@ -20,27 +20,6 @@ int run_winmain(const std::string& tail) {
                    SW_SHOWNORMAL);
 }
 
-// Runs one action per idle pass of the frame loop, in order; each pass is one frame.
-void script(std::vector<std::function<void()>> steps) {
-    win32::harness::set_idle_hook([steps = std::move(steps)](int pass) {
-        if (pass >= 0 && static_cast<size_t>(pass) < steps.size())
-            steps[pass]();
-    });
-}
-
-void press(UINT vk) {
-    win32::harness::press_key(vk);
-}
-
-// Prints each broadcast to stderr, so that the parent can match them.
-void print_broadcasts() {
-    platform::add_event_sink([](const platform::Event& e) {
-        if (e.kind == platform::EventKind::Broadcast)
-            fprintf(stderr, "broadcast [%s] %llu %lld\n", e.name.c_str(),
-                    static_cast<unsigned long long>(e.wparam), static_cast<long long>(e.lparam));
-    });
-}
-
 class GammaRun : public ::testing::Test {
 protected:
     void SetUp() override {
