@@ -1,0 +1,161 @@
+#include "board.h"
+
+#include "board_harness.h"
+#include "platform/prefix.h"
+
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+namespace board {
+
+namespace {
+
+using namespace std::chrono;
+constexpr auto k_retrace = duration_cast<steady_clock::duration>(duration<double>(1.0 / 60.0));
+
+// At the exit of a process that opened the board: the pictures the environment asks for.
+void save_at_exit() {
+    save_pngs_from_env();
+}
+
+// A refusal switch of grSstControl: "always", or "open" while the board is open.
+bool refuses(const char* variable, bool open) {
+    std::string v = platform::env_string(variable);
+    return v == "always" || (v == "open" && open);
+}
+
+} // namespace
+
+Board::Board() : m_epoch(steady_clock::now()) {
+    m_frame.reset();
+}
+
+bool Board::open(GrScreenResolution_t resolution, GrScreenRefresh_t refresh, GrColorFormat_t format,
+                 GrOriginLocation_t origin, int buffers, int aux_buffers) {
+    if (is_open() || m_selected != 0)
+        return false;
+    if (resolution != GR_RESOLUTION_640x480 || refresh != GR_REFRESH_60Hz ||
+        format < GR_COLORFORMAT_ARGB || format > GR_COLORFORMAT_BGRA ||
+        (origin != GR_ORIGIN_UPPER_LEFT && origin != GR_ORIGIN_LOWER_LEFT) || buffers != 2 ||
+        aux_buffers < 0 || aux_buffers > 1)
+        return false;
+    if (!m_lock.acquire(platform::prefix_path("board.lock")))
+        return false;
+    {
+        std::lock_guard guard(m_mutex);
+        m_frame.reset();
+    }
+    state() = RenderState{};
+    m_textures.reset();
+    m_format = format;
+    m_lower_left = origin == GR_ORIGIN_LOWER_LEFT;
+    m_vsync = platform::env_flag("WINTEST_VSYNC", true);
+    m_frames = 0;
+    m_epoch = steady_clock::now();
+    if (!m_was_opened.exchange(true))
+        std::atexit(save_at_exit);
+    m_open = true;
+    return true;
+}
+
+bool Board::control(FxU32 code) const {
+    if (code == GR_CONTROL_RESIZE && refuses("WINTEST_REFUSE_RESIZE", is_open()))
+        return false;
+    if (code == GR_CONTROL_MOVE && refuses("WINTEST_REFUSE_MOVE", is_open()))
+        return false;
+    return true;
+}
+
+void Board::shutdown() {
+    if (!is_open())
+        return;
+    save_pngs_from_env();
+    m_textures.reset();
+    m_lock.release();
+    m_open = false;
+}
+
+void Board::clear(GrColor_t color, GrAlpha_t alpha, FxU16 depth) {
+    if (!is_open())
+        return;
+    uint32_t argb = (to_argb(color, m_format) & 0x00FFFFFFu) | uint32_t(alpha) << 24;
+    m_frame.fill(target().pixels, argb);
+    m_frame.fill_aux(depth);
+}
+
+void Board::wait_for_retrace(int interval) {
+    if (!m_vsync || interval <= 0)
+        return;
+    auto now = steady_clock::now();
+    auto ticks = (now - m_epoch) / k_retrace;
+    std::this_thread::sleep_until(m_epoch + (ticks + std::min(interval, 60)) * k_retrace);
+}
+
+void Board::swap(int interval) {
+    if (!is_open())
+        return;
+    wait_for_retrace(interval);
+    std::lock_guard guard(m_mutex);
+    m_frame.swap();
+    ++m_frames;
+}
+
+bool Board::write_region(GrBuffer_t buffer, FxU32 x, FxU32 y, GrLfbSrcFmt_t format, FxU32 width,
+                         FxU32 height, FxI32 stride, const void* data) {
+    if (!is_open())
+        return false;
+    return lfb_write(m_frame.color(buffer), m_lower_left, x, y, format, width, height, stride,
+                     data);
+}
+
+const Texture* Board::current_texture() const {
+    return m_textures.find(m_state.tex_source[0]);
+}
+
+void Board::draw_point_slow(const Target& t, const GrVertex& v) {
+    board::draw_point(t, m_state, current_texture(), v);
+}
+
+void Board::draw_line(const GrVertex& a, const GrVertex& b) {
+    if (is_open())
+        board::draw_line(target(), m_state, current_texture(), a, b);
+}
+
+void Board::draw_triangle(const GrVertex& a, const GrVertex& b, const GrVertex& c) {
+    if (is_open())
+        board::draw_triangle(target(), m_state, current_texture(), a, b, c);
+}
+
+void Board::set_gamma(float red, float green, float blue) {
+    std::lock_guard guard(m_mutex);
+    m_gamma.set(red, green, blue);
+}
+
+void Board::set_tv(const TvRecord& record) {
+    std::lock_guard guard(m_mutex);
+    m_tv = record;
+}
+
+platform::Image Board::screen_image() const {
+    platform::Image image(FrameBuffer::k_width, FrameBuffer::k_height);
+    std::lock_guard guard(m_mutex);
+    m_gamma.apply(m_frame.front(), image.pixels.data(), image.pixels.size());
+    return image;
+}
+
+platform::Image Board::tv_image() const {
+    return render_tv(screen_image(), tv_record());
+}
+
+std::array<float, 3> Board::gamma() const {
+    std::lock_guard guard(m_mutex);
+    return m_gamma.values();
+}
+
+TvRecord Board::tv_record() const {
+    std::lock_guard guard(m_mutex);
+    return m_tv;
+}
+
+} // namespace board

@@ -1,0 +1,114 @@
+// The software board: one object that owns the screen buffers, the render state, texture
+// memory, the gamma tables, the TV record and the lock. The C entry points (board_api.cpp)
+// forward to it; the harness (board_harness.h) reads what it shows.
+#pragma once
+
+#include "board_lock.h"
+#include "frame_buffer.h"
+#include "gamma.h"
+#include "glide.h"
+#include "platform/image.h"
+#include "rasterizer.h"
+#include "render_state.h"
+#include "texture_memory.h"
+#include "tv_view.h"
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+
+namespace board {
+
+class Board {
+public:
+    // The one board of the process (never destroyed, so exit handlers can still read it).
+    static Board& the() {
+        static Board* s_board = new Board; // never destroyed: exit handlers still read it
+        return *s_board;
+    }
+
+    // ---- lifecycle ----
+    void init() { m_initialized = true; }
+    void select(int which) { m_selected = which; }
+    [[nodiscard]] bool open(GrScreenResolution_t resolution, GrScreenRefresh_t refresh,
+                            GrColorFormat_t format, GrOriginLocation_t origin, int buffers,
+                            int aux_buffers);
+    [[nodiscard]] bool control(FxU32 code) const;
+    void shutdown();
+    [[nodiscard]] bool is_open() const { return m_open.load(); }
+    [[nodiscard]] bool was_opened() const { return m_was_opened.load(); }
+
+    // ---- frame buffer ----
+    void clear(GrColor_t color, GrAlpha_t alpha, FxU16 depth);
+    void swap(int interval);
+    bool write_region(GrBuffer_t buffer, FxU32 x, FxU32 y, GrLfbSrcFmt_t format, FxU32 width,
+                      FxU32 height, FxI32 stride, const void* data);
+
+    // ---- drawing ----
+    // The render state, for changing it.
+    [[nodiscard]] RenderState& state() {
+        m_point_mode_known = false;
+        return m_state;
+    }
+    void draw_point(const GrVertex& v) {
+        if (!is_open())
+            return;
+        if (!m_point_mode_known) {
+            m_point_mode = point_mode(m_state);
+            m_point_mode_known = true;
+        }
+        Target t = target();
+        if (!draw_point_fast(t, m_point_mode, v))
+            draw_point_slow(t, v);
+    }
+    void draw_line(const GrVertex& a, const GrVertex& b);
+    void draw_triangle(const GrVertex& a, const GrVertex& b, const GrVertex& c);
+
+    // ---- textures ----
+    [[nodiscard]] TextureMemory& textures() { return m_textures; }
+
+    // ---- extensions ----
+    void set_gamma(float red, float green, float blue);
+    void set_tv(const TvRecord& record);
+
+    // ---- what an observer sees (safe from another thread) ----
+    [[nodiscard]] platform::Image screen_image() const;
+    [[nodiscard]] platform::Image tv_image() const;
+    [[nodiscard]] uint64_t frame_count() const { return m_frames.load(); }
+    [[nodiscard]] std::array<float, 3> gamma() const;
+    [[nodiscard]] TvRecord tv_record() const;
+
+private:
+    Board();
+    [[nodiscard]] Target target() {
+        uint32_t* pixels = m_frame.color(m_state.render_buffer);
+        return {pixels ? pixels : m_frame.back(), FrameBuffer::k_width, FrameBuffer::k_height,
+                m_lower_left};
+    }
+    void draw_point_slow(const Target& t, const GrVertex& v);
+    [[nodiscard]] const Texture* current_texture() const;
+    void wait_for_retrace(int interval);
+
+    mutable std::mutex m_mutex; // guards the front buffer choice, the gamma and the TV record
+    FrameBuffer m_frame;
+    RenderState m_state;
+    PointMode m_point_mode{PointMode::Pipeline}; // of m_state, while m_point_mode_known
+    bool m_point_mode_known{false};
+    TextureMemory m_textures;
+    GammaTables m_gamma;
+    TvRecord m_tv{k_tv_defaults};
+    BoardLock m_lock;
+    GrColorFormat_t m_format{GR_COLORFORMAT_ARGB};
+    bool m_lower_left{false};
+    bool m_initialized{false};
+    bool m_vsync{true};
+    int m_selected{0};
+    std::atomic<bool> m_open{false};
+    std::atomic<bool> m_was_opened{false};
+    std::atomic<uint64_t> m_frames{0};
+    std::chrono::steady_clock::time_point m_epoch; // retrace k happens at m_epoch + k / 60 s
+};
+
+} // namespace board

@@ -1,0 +1,41 @@
+#include "board_harness.h"
+
+#include "board.h"
+#include "platform/prefix.h"
+
+namespace board {
+
+platform::Image screen_image() {
+    return Board::the().screen_image();
+}
+platform::Image tv_image() {
+    return Board::the().tv_image();
+}
+bool is_open() {
+    return Board::the().is_open();
+}
+uint64_t frame_count() {
+    return Board::the().frame_count();
+}
+std::array<float, 3> gamma() {
+    return Board::the().gamma();
+}
+TvRecord tv_record() {
+    return Board::the().tv_record();
+}
+
+bool save_pngs(const std::string& screen_path, const std::string& tv_path) {
+    bool ok = true;
+    if (!screen_path.empty())
+        ok = platform::write_png(screen_path, screen_image()) && ok;
+    if (!tv_path.empty())
+        ok = platform::write_png(tv_path, tv_image()) && ok;
+    return ok;
+}
+
+bool save_pngs_from_env() {
+    return save_pngs(platform::env_string("WINTEST_BOARD_PNG"),
+                     platform::env_string("WINTEST_TV_PNG"));
+}
+
+} // namespace board

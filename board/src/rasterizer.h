@@ -1,0 +1,70 @@
+// The rasteriser: points, lines and triangles into a 32-bit colour buffer, through the pixel
+// pipeline of the render state (texture, colour and alpha combine, alpha test, blending).
+//
+// Conventions (docs/board.md has the full list):
+//  - Pixel (i, j) covers [i, i+1) x [j, j+1) in vertex coordinates; its centre is at
+//    (i + 0.5, j + 0.5). With the lower-left origin, j counts rows from the bottom.
+//  - Triangles cover the pixels whose centres lie inside; a centre exactly on an edge belongs
+//    to the triangle only when the edge is a top or a left edge. Positions snap to 1/256 pixel.
+//  - Points light the pixel that contains them. Lines join the pixels of their end points
+//    (both drawn) with a Bresenham walk; attributes are interpolated by step.
+//  - s and t are texel coordinates scaled so that the long side of the 256 level spans 256;
+//    a texel of level n covers 2^n units. They are divided by the vertex oow (perspective).
+#pragma once
+
+#include "glide.h"
+#include "render_state.h"
+#include "texture_memory.h"
+
+#include <cstddef>
+#include <cstdint>
+
+namespace board {
+
+struct Target {
+    uint32_t* pixels{nullptr}; // 0xAARRGGBB, row 0 at the top of the screen
+    int width{0};
+    int height{0};
+    bool lower_left{false}; // vertex y = 0 is the bottom row
+};
+
+void draw_point(const Target& target, const RenderState& state, const Texture* texture,
+                const GrVertex& v);
+
+// How the render state treats a point: through the whole pipeline, or (the common cases) its
+// vertex colour written as it is, always or when its alpha is 255.
+enum class PointMode { Pipeline, Replace, OpaqueOver };
+[[nodiscard]] PointMode point_mode(const RenderState& state);
+
+// Draws a point of the common cases and returns true, or returns false (drawing nothing) for
+// draw_point to take it.
+[[nodiscard, gnu::always_inline]] inline bool draw_point_fast(const Target& target, PointMode mode,
+                                                              const GrVertex& v) {
+    auto level = [](float c) { // NaN gives 0
+        float f = c > 0.0f ? c : 0.0f;
+        return uint32_t(f < 255.0f ? f : 255.0f);
+    };
+    if (mode == PointMode::Pipeline)
+        return false;
+    const uint32_t a = level(v.a);
+    if (mode == PointMode::OpaqueOver && a != 255)
+        return false;
+    if (!(v.x >= 0.0f && v.y >= 0.0f && v.x < float(target.width) && v.y < float(target.height)))
+        return false;
+    const int x = int(v.x), row = int(v.y); // both at least 0: truncation is floor
+    const int y = target.lower_left ? target.height - 1 - row : row;
+    target.pixels[std::size_t(y) * std::size_t(target.width) + std::size_t(x)] =
+        a << 24 | level(v.r) << 16 | level(v.g) << 8 | level(v.b);
+    return true;
+}
+
+void draw_line(const Target& target, const RenderState& state, const Texture* texture,
+               const GrVertex& a, const GrVertex& b);
+void draw_triangle(const Target& target, const RenderState& state, const Texture* texture,
+                   const GrVertex& a, const GrVertex& b, const GrVertex& c);
+
+// Samples a texture level at s, t given in 2^-32 units (see above); exposed for tests.
+[[nodiscard]] uint32_t sample_texture(const Texture& texture, GrLOD_t lod, bool bilinear, int64_t s,
+                                      int64_t t);
+
+} // namespace board
