@@ -74,7 +74,7 @@ TEST_F(GammaKeys, TenthsAreRoundedNotCutAndSavedTextFollows) {
     GammaState.blueGamma = 2.0f;
     press('B', 1, true);
 
-    EXPECT_LT(GammaState.blueGamma * 10.0f, 21.0f); // just under 2.1 in single precision
+    EXPECT_LT(GammaState.blueGamma, 2.1); // just under 2.1: cutting would give 20 tenths
     EXPECT_EQ(GammaKeyState.blueTenths, 21);
     EXPECT_EQ(m_log.broadcasts().back().wparam, packed(0, 0, 21));
     EXPECT_EQ(m_log.broadcasts().back().lparam, 2);
