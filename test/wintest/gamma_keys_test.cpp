@@ -3,6 +3,7 @@
 #include "gamma_test_support.h"
 
 #include <cmath>
+#include <vector>
 
 using gamma_test::GammaFixture;
 using gamma_test::packed;
@@ -42,6 +43,11 @@ TEST_F(GammaKeys, RDownClampsAtHalfOnTwelfthPressAndBeepsEveryPressAfter) {
         EXPECT_GT(GammaState.redGamma, 0.5f) << "press " << i;
     }
     EXPECT_EQ(m_log.beeps(), 0u);
+    // From the fifth press on the values lie just under a tenth: rounded, not cut.
+    std::vector<uint64_t> tenths;
+    for (auto& e : m_log.broadcasts())
+        tenths.push_back(e.wparam);
+    EXPECT_EQ(tenths, (std::vector<uint64_t>{16, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6}));
 
     press('R');
     EXPECT_EQ(GammaState.redGamma, 0.5f);
