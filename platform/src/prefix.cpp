@@ -16,19 +16,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string compute_prefix() {
-    std::string dir = env_string("WINTEST_PREFIX");
-    if (dir.empty()) {
-        std::string state = env_string("XDG_STATE_HOME");
-        if (state.empty())
-            state = env_string("HOME", "/tmp") + "/.local/state";
-        dir = state + "/wintest";
-    }
-    std::error_code ec;
-    fs::create_directories(dir, ec);
-    return dir;
-}
-
 bool exists(const std::string& path) {
     struct stat st;
     return ::stat(path.c_str(), &st) == 0;
@@ -52,16 +39,12 @@ std::string match_component(const std::string& dir, const std::string& name) {
 
 } // namespace
 
-const std::string& prefix_dir() {
-    static const std::string s_prefix = compute_prefix();
-    return s_prefix;
-}
-
-std::string prefix_path(std::string_view relative) {
-    fs::path p = fs::path(prefix_dir()) / fs::path(relative);
-    std::error_code ec;
-    fs::create_directories(p.parent_path(), ec);
-    return p.string();
+// The default prefix: $XDG_STATE_HOME/wintest, else ~/.local/state/wintest.
+std::string default_prefix_dir() {
+    std::string state = env_string("XDG_STATE_HOME");
+    if (state.empty())
+        state = env_string("HOME", "/tmp") + "/.local/state";
+    return state + "/wintest";
 }
 
 std::string map_path(std::string_view windows_path) {

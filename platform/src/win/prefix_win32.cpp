@@ -10,35 +10,12 @@
 
 namespace platform {
 
-namespace fs = std::filesystem;
-
-namespace {
-
-std::string compute_prefix() {
-    std::string dir = env_string("WINTEST_PREFIX");
-    if (dir.empty()) {
-        std::string base = env_string("LOCALAPPDATA");
-        if (base.empty())
-            base = env_string("TEMP", ".");
-        dir = base + "\\wintest";
-    }
-    std::error_code ec;
-    fs::create_directories(dir, ec);
-    return dir;
-}
-
-} // namespace
-
-const std::string& prefix_dir() {
-    static const std::string s_prefix = compute_prefix();
-    return s_prefix;
-}
-
-std::string prefix_path(std::string_view relative) {
-    fs::path p = fs::path(prefix_dir()) / fs::path(relative);
-    std::error_code ec;
-    fs::create_directories(p.parent_path(), ec);
-    return p.string();
+// The default prefix: %LOCALAPPDATA%\wintest, else %TEMP%\wintest.
+std::string default_prefix_dir() {
+    std::string base = env_string("LOCALAPPDATA");
+    if (base.empty())
+        base = env_string("TEMP", ".");
+    return base + "\\wintest";
 }
 
 std::string map_path(std::string_view windows_path) {
