@@ -2,7 +2,7 @@
 // (uncompressed) deflate blocks, which every PNG reader accepts. Reading is not needed by
 // the Windows build and reports so.
 //
-// Format: the PNG specification (chunks with CRC-32, IHDR / IDAT / IEND) and RFC 1950/1951
+// Format: PNG chunks with CRC-32 (IHDR / IDAT / IEND), zlib and deflate (RFC 1950/1951)
 // (zlib stream, stored blocks of at most 65,535 bytes, Adler-32 trailer).
 #include "platform/image.h"
 

@@ -10,64 +10,16 @@
 
 namespace platform {
 
-namespace fs = std::filesystem;
-
-namespace {
-
-std::string compute_prefix() {
-    std::string dir = env_string("WINTEST_PREFIX");
-    if (dir.empty()) {
-        std::string base = env_string("LOCALAPPDATA");
-        if (base.empty())
-            base = env_string("TEMP", ".");
-        dir = base + "\\wintest";
-    }
-    std::error_code ec;
-    fs::create_directories(dir, ec);
-    return dir;
-}
-
-} // namespace
-
-const std::string& prefix_dir() {
-    static const std::string s_prefix = compute_prefix();
-    return s_prefix;
-}
-
-std::string prefix_path(std::string_view relative) {
-    fs::path p = fs::path(prefix_dir()) / fs::path(relative);
-    std::error_code ec;
-    fs::create_directories(p.parent_path(), ec);
-    return p.string();
+// The default prefix: %LOCALAPPDATA%\wintest, else %TEMP%\wintest.
+std::string default_prefix_dir() {
+    std::string base = env_string("LOCALAPPDATA");
+    if (base.empty())
+        base = env_string("TEMP", ".");
+    return base + "\\wintest";
 }
 
 std::string map_path(std::string_view windows_path) {
     return std::string(windows_path); // the file system matches names without case already
-}
-
-std::string env_string(const char* name, const char* fallback) {
-    const char* v = std::getenv(name);
-    return (v && *v) ? std::string(v) : std::string(fallback);
-}
-
-bool env_flag(const char* name, bool fallback) {
-    std::string v = env_string(name);
-    if (v.empty())
-        return fallback;
-    return !(v == "0" || strcasecmp(v.c_str(), "no") == 0 || strcasecmp(v.c_str(), "off") == 0 ||
-             strcasecmp(v.c_str(), "false") == 0);
-}
-
-long long env_number(const char* name, long long fallback) {
-    std::string v = env_string(name);
-    if (v.empty())
-        return fallback;
-    errno = 0;
-    char* end = nullptr;
-    long long n = std::strtoll(v.c_str(), &end, 0);
-    if (errno || end == v.c_str() || *end || n < 0)
-        return fallback;
-    return n;
 }
 
 } // namespace platform
