@@ -16,7 +16,12 @@
 #include <iostream>
 #include <mutex>
 #include <thread>
+#ifdef _WIN32
+#include <io.h>
+#define isatty _isatty
+#else
 #include <unistd.h>
+#endif
 
 namespace fs = std::filesystem;
 using namespace propsheet;
@@ -121,16 +126,26 @@ struct Options {
 
 std::atomic<int> s_child{0};
 
+// Ends the program with the tool. On Windows the program runs under this process as its
+// debugger and dies with it.
 void on_signal(int sig) {
+#ifndef _WIN32
     if (int pid = s_child.load())
         kill(pid, SIGKILL);
+#endif
     _exit(128 + sig);
 }
 
 fs::path executable_dir() {
+#ifdef _WIN32
+    char self[MAX_PATH];
+    DWORD n = GetModuleFileNameA(nullptr, self, sizeof self);
+    return (n == 0 || n >= sizeof self) ? fs::current_path() : fs::path(self).parent_path();
+#else
     std::error_code ec;
     fs::path self = fs::read_symlink("/proc/self/exe", ec);
     return ec ? fs::current_path() : self.parent_path();
+#endif
 }
 
 std::string default_data_dir() {
@@ -329,7 +344,7 @@ int run_test(const Options& o) {
     s_child = pid;
     if (!o.json)
         fprintf(s.out, "propsheet[%d] started %s[%d] with \"%s\"\n", s.self_pid,
-                fs::path(program).filename().c_str(), pid, tail.c_str());
+                fs::path(program).filename().string().c_str(), pid, tail.c_str());
 
     for (;;) {
         pump(s);
@@ -372,7 +387,9 @@ int main(int argc, char** argv) {
         return rc;
     signal(SIGINT, on_signal);
     signal(SIGTERM, on_signal);
+#ifndef _WIN32
     signal(SIGHUP, on_signal);
     signal(SIGPIPE, on_signal); // the reader of our output went away
+#endif
     return run_test(o);
 }
