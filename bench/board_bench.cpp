@@ -2,6 +2,7 @@
 // one frame's pixels.
 #include "board_harness.h"
 #include "glide.h"
+#include "tests/gamma/gamma.h"
 #include "platform/image.h"
 
 #include <benchmark/benchmark.h>
@@ -99,47 +100,29 @@ void BM_GlideTestFrame(benchmark::State& state) {
     grGlideShutdown();
 }
 
+// The gamma test's frame: the textured left half, then the program's own band pattern of
+// 153,600 points.
 void BM_GammaTestFrame(benchmark::State& state) {
     if (!open_board(GR_COLORFORMAT_ABGR, GR_ORIGIN_LOWER_LEFT))
         return state.SkipWithError("board busy");
     GrMipMapId_t id = load_texture(k_sample);
     fixed_state();
-    GrVertex point{};
-    point.a = 255.0f;
-    point.oow = 1.0f;
     for (auto _ : state) {
         textured_quad(id, 320.0f);
-        for (int row = 0; row < 480; ++row) {
-            for (int column = 320; column < 640; ++column) {
-                float level = (row / 60) % 2 == 0 ? 128.0f : ((row + column) & 1) ? 255.0f : 0.0f;
-                point.x = float(column);
-                point.y = float(row);
-                point.r = point.g = point.b = level;
-                grDrawPoint(&point);
-            }
-        }
+        DrawGammaBands();
         grBufferSwap(1);
     }
     grGlideShutdown();
 }
 
+// The band pattern alone: one point per pixel of the right half.
 void BM_GammaBandPoints(benchmark::State& state) {
     if (!open_board(GR_COLORFORMAT_ABGR, GR_ORIGIN_LOWER_LEFT))
         return state.SkipWithError("board busy");
     fixed_state();
     guColorCombineFunction(GR_COLORCOMBINE_ITRGB);
-    GrVertex point{};
-    point.a = 255.0f;
-    point.oow = 1.0f;
     for (auto _ : state) {
-        for (int row = 0; row < 480; ++row) {
-            for (int column = 320; column < 640; ++column) {
-                point.x = float(column);
-                point.y = float(row);
-                point.r = point.g = point.b = 128.0f;
-                grDrawPoint(&point);
-            }
-        }
+        DrawGammaBands();
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(int64_t(state.iterations()) * 320 * 480);

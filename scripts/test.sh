@@ -18,6 +18,9 @@ cmake --build --preset default -j"$(nproc)"
 echo "== test (default)"
 ctest --preset default
 
+echo "== windows builds under wine"
+bash scripts/wine-check.sh
+
 echo "== build (asan)"
 cmake --preset asan >/dev/null
 cmake --build --preset asan -j"$(nproc)"

@@ -16,19 +16,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string compute_prefix() {
-    std::string dir = env_string("WINTEST_PREFIX");
-    if (dir.empty()) {
-        std::string state = env_string("XDG_STATE_HOME");
-        if (state.empty())
-            state = env_string("HOME", "/tmp") + "/.local/state";
-        dir = state + "/wintest";
-    }
-    std::error_code ec;
-    fs::create_directories(dir, ec);
-    return dir;
-}
-
 bool exists(const std::string& path) {
     struct stat st;
     return ::stat(path.c_str(), &st) == 0;
@@ -52,16 +39,12 @@ std::string match_component(const std::string& dir, const std::string& name) {
 
 } // namespace
 
-const std::string& prefix_dir() {
-    static const std::string s_prefix = compute_prefix();
-    return s_prefix;
-}
-
-std::string prefix_path(std::string_view relative) {
-    fs::path p = fs::path(prefix_dir()) / fs::path(relative);
-    std::error_code ec;
-    fs::create_directories(p.parent_path(), ec);
-    return p.string();
+// The default prefix: $XDG_STATE_HOME/wintest, else ~/.local/state/wintest.
+std::string default_prefix_dir() {
+    std::string state = env_string("XDG_STATE_HOME");
+    if (state.empty())
+        state = env_string("HOME", "/tmp") + "/.local/state";
+    return state + "/wintest";
 }
 
 std::string map_path(std::string_view windows_path) {
@@ -102,31 +85,6 @@ std::string map_path(std::string_view windows_path) {
         pos = end + 1;
     }
     return result;
-}
-
-std::string env_string(const char* name, const char* fallback) {
-    const char* v = std::getenv(name);
-    return (v && *v) ? std::string(v) : std::string(fallback);
-}
-
-bool env_flag(const char* name, bool fallback) {
-    std::string v = env_string(name);
-    if (v.empty())
-        return fallback;
-    return !(v == "0" || strcasecmp(v.c_str(), "no") == 0 || strcasecmp(v.c_str(), "off") == 0 ||
-             strcasecmp(v.c_str(), "false") == 0);
-}
-
-long long env_number(const char* name, long long fallback) {
-    std::string v = env_string(name);
-    if (v.empty())
-        return fallback;
-    errno = 0;
-    char* end = nullptr;
-    long long n = std::strtoll(v.c_str(), &end, 0);
-    if (errno || end == v.c_str() || *end || n < 0)
-        return fallback;
-    return n;
 }
 
 } // namespace platform

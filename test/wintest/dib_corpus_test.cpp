@@ -136,6 +136,12 @@ protected:
         win32::faults::set_global_memory_limit(std::nullopt);
         if (!ok)
             BitmapState.BitmapValid = FALSE;
+        // The fitted window leaves out a line on the right and at the bottom; widen it so
+        // that every pixel can be compared.
+        RECT r;
+        if (ok && GetWindowRect(TestWindow, &r))
+            SetWindowPos(TestWindow, nullptr, 0, 0, r.right - r.left + 16, r.bottom - r.top + 16,
+                         SWP_NOMOVE | SWP_NOZORDER);
         InvalidateRect(TestWindow, nullptr, TRUE);
         UpdateWindow(TestWindow);
         return ok;

@@ -222,3 +222,82 @@ TEST_F(TestWindowFixture, CursorOverTheFrameStaysTheArrow) {
 }
 
 } // namespace
+
+// ---- the board told of moves and resizes --------------------------------------------------
+
+namespace {
+
+class BoardControl : public testing::Test {
+protected:
+    void SetUp() override {
+        win32::harness::reset();
+        ResizeOk = 1;
+        m_sink = platform::add_event_sink([this](const platform::Event& e) {
+            if (e.kind == platform::EventKind::MessageBox)
+                m_boxes.push_back(e.caption + "|" + e.text);
+        });
+    }
+    void TearDown() override {
+        platform::remove_event_sink(m_sink);
+        unsetenv("WINTEST_REFUSE_RESIZE");
+        unsetenv("WINTEST_REFUSE_MOVE");
+    }
+
+    std::vector<std::string> m_boxes;
+    int m_sink = 0;
+};
+
+TEST_F(BoardControl, CreationReachesTheBoardBeforeAnyTestOpensIt) {
+    ASSERT_TRUE(CreateTestWindow("Kavix Glide Test", nullptr, "missing.bmp"));
+    EXPECT_TRUE(m_boxes.empty()) << "a closed board accepts every change";
+    EXPECT_EQ(ResizeOk, 1);
+}
+
+TEST_F(BoardControl, RefusedResizeShowsTheBoxOncePerRefusal) {
+    setenv("WINTEST_REFUSE_RESIZE", "always", 1);
+    ASSERT_TRUE(CreateTestWindow("Kavix Glide Test", nullptr, "missing.bmp"));
+    const std::string box =
+        "Allocation Failure|Resize failed due to lack of sufficient buffer memory.\n";
+    ASSERT_EQ(m_boxes, std::vector<std::string>{box}) << "one WM_SIZE at creation";
+    EXPECT_EQ(ResizeOk, 0);
+    unsetenv("WINTEST_REFUSE_RESIZE");
+    SendMessageA(TestWindow, WM_SIZE, SIZE_RESTORED, MAKELPARAM(200, 100));
+    EXPECT_EQ(ResizeOk, 1) << "an accepted resize sets the flag again";
+    EXPECT_EQ(m_boxes.size(), 1u);
+}
+
+TEST_F(BoardControl, SecondRefusalShowsASecondBoxWhoseLoopRunsThePendingClose) {
+    setenv("WINTEST_REFUSE_RESIZE", "always", 1);
+    TestMode = 2;
+    EXPECT_EXIT(
+        {
+            platform::add_event_sink([](const platform::Event& e) {
+                static int boxes = 0;
+                if (e.kind == platform::EventKind::MessageBox)
+                    fprintf(stderr, "box %d\n", ++boxes);
+            });
+            CreateTestWindow("Kavix Glide Test", nullptr, "missing.bmp");
+            SendMessageA(TestWindow, WM_DISPLAYCHANGE, 32, MAKELPARAM(1024, 768));
+        },
+        testing::ExitedWithCode(0), "box 2");
+}
+
+TEST_F(BoardControl, RefusedMoveClosesTheWindowWithoutABox) {
+    setenv("WINTEST_REFUSE_MOVE", "always", 1);
+    TestMode = 2;
+    EXPECT_EXIT(
+        {
+            platform::add_event_sink([](const platform::Event& e) {
+                if (e.kind == platform::EventKind::Broadcast)
+                    fprintf(stderr, "broadcast [%s]\n", e.name.c_str());
+                if (e.kind == platform::EventKind::MessageBox)
+                    fprintf(stderr, "box\n");
+            });
+            CreateTestWindow("Kavix Glide Test", nullptr, "missing.bmp");
+            KeyAvailable(); // the posted WM_CLOSE takes effect at the next pump
+            fprintf(stderr, "still running\n");
+        },
+        testing::ExitedWithCode(0), "^broadcast \\[KVXPS Test Gamma Application Closed\\]\n$");
+}
+
+} // namespace

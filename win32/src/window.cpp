@@ -32,14 +32,19 @@ constexpr int kScrollBar = 16;
 constexpr int kDefaultX = 26;
 constexpr int kDefaultY = 26;
 
+// The width of the frame on each side: an outer edge of 2 for sizing and dialog frames, the
+// sizing border's own width beyond a dialog frame, and one line more when the style also has
+// a border or dialog frame (a caption has both). A caption with a sizing frame gives 4, a
+// sizing frame alone 3, as Windows draws them.
 int frame_width(DWORD style) {
+    int width = 0;
+    if (style & (WS_THICKFRAME | WS_DLGFRAME))
+        width += 2;
     if (style & WS_THICKFRAME)
-        return kFrame;
-    if (style & WS_DLGFRAME)
-        return kDlgFrame;
-    if (style & WS_BORDER)
-        return kBorder;
-    return 0;
+        width += kFrame - kDlgFrame;
+    if (style & (WS_BORDER | WS_DLGFRAME))
+        width += kBorder;
+    return width;
 }
 
 bool has_caption(DWORD style) {

@@ -38,12 +38,14 @@ static UINT CloseMessageOfMode(void) {
  *           OnMove
  *
  * Tells the board that the window moved; a refusal closes the window at the next pump.
- * Returns nonzero when the default processing should follow.
+ * Returns nonzero when the default processing should follow. The close goes to the window
+ * itself: during CreateWindowExA the TestWindow handle is not set yet, and a close posted
+ * to it would be lost.
  */
-static BOOL OnMove(void) {
+static BOOL OnMove(HWND hwnd) {
     if (grSstControl(GR_CONTROL_MOVE))
         return TRUE;
-    PostMessageA(TestWindow, WM_CLOSE, 0, 0);
+    PostMessageA(hwnd, WM_CLOSE, 0, 0);
     return FALSE;
 }
 
@@ -51,7 +53,8 @@ static BOOL OnMove(void) {
  *           OnSize
  *
  * Tells the board that the window or the display changed size. A refusal shows the
- * allocation failure box once, then closes the window at the next pump and clears ResizeOk.
+ * allocation failure box once, then closes the window at the next pump (posted to the window
+ * itself, as for a move) and clears ResizeOk.
  */
 static BOOL OnSize(HWND hwnd) {
     if (grSstControl(GR_CONTROL_RESIZE)) {
@@ -60,7 +63,7 @@ static BOOL OnSize(HWND hwnd) {
     }
     MessageBoxA(hwnd, "Resize failed due to lack of sufficient buffer memory.\n",
                 "Allocation Failure", MB_OK);
-    PostMessageA(TestWindow, WM_CLOSE, 0, 0);
+    PostMessageA(hwnd, WM_CLOSE, 0, 0);
     ResizeOk = 0;
     return FALSE;
 }
@@ -95,7 +98,7 @@ static void OnClose(void) {
 LRESULT CALLBACK TestWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_MOVE:
-        if (!OnMove())
+        if (!OnMove(hwnd))
             return 0;
         break;
     case WM_SIZE:

@@ -1,0 +1,449 @@
+// The desktop bus between real processes: this test process joins as an observer with a
+// window of its own and drives bus_peer programs.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include "platform/image.h"
+#include "platform/prefix.h"
+#include "win32/desktop.h"
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace desktop = win32::desktop;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+struct Received {
+    UINT message;
+    WPARAM wParam;
+};
+std::vector<Received> g_received; // registered messages that reached this process's window
+
+LRESULT CALLBACK HostProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg >= 0xC000)
+        g_received.push_back({msg, wParam});
+    return DefWindowProcA(hwnd, msg, wParam, lParam);
+}
+
+class DesktopBus : public testing::Test {
+protected:
+    void SetUp() override { start(2000); }
+
+    void start(int timeout_ms) {
+        setenv("WINTEST_BUS_TIMEOUT_MS", std::to_string(timeout_ms).c_str(), 1);
+        // Numbers that the peers do not have: a name must cross, not a number.
+        RegisterWindowMessageA("Filler One");
+        RegisterWindowMessageA("Filler Two");
+        m_ping = RegisterWindowMessageA("Test Ping");
+        m_pong = RegisterWindowMessageA("Test Pong");
+        ASSERT_TRUE(desktop::join(true));
+        desktop::on_event([this](const desktop::ProcessEvent& e) {
+            std::lock_guard lock(m_mutex);
+            m_events.push_back(e);
+        });
+        WNDCLASSA wc{};
+        wc.lpfnWndProc = HostProc;
+        wc.lpszClassName = "HostClass";
+        RegisterClassA(&wc);
+        m_host = CreateWindowExA(0, "HostClass", "host", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100,
+                                 nullptr, nullptr, nullptr, nullptr);
+        ASSERT_NE(m_host, nullptr);
+    }
+
+    void TearDown() override {
+        desktop::on_event(nullptr); // the fixture goes; the bus stays
+        for (int pid : m_started)
+            kill(pid, SIGKILL);
+    }
+
+    // Runs this process's messages until `done` holds or the time is up.
+    template <class Pred> bool pump_until(Pred done, std::chrono::milliseconds limit = 3000ms) {
+        auto until = Clock::now() + limit;
+        for (;;) {
+            MSG msg;
+            while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+                DispatchMessageA(&msg);
+            if (done())
+                return true;
+            if (Clock::now() >= until)
+                return false;
+            desktop::wait(5);
+        }
+    }
+
+    // Starts a peer and waits until its window is on the desktop (a deaf one cannot say so:
+    // its endpoint is enough).
+    desktop::WindowInfo peer(const std::string& command_line) {
+        std::string error;
+        int pid = desktop::start_program(WINTEST_BIN_DIR "/bus_peer", command_line, {}, &error);
+        EXPECT_GT(pid, 0) << error;
+        m_started.push_back(pid);
+        std::vector<desktop::WindowInfo> found;
+        if (command_line.starts_with("deaf")) {
+            EXPECT_TRUE(pump_until([&] { return std::filesystem::exists(endpoint_of(pid)); }));
+            return {pid, 0, "", "", false, {}, {}};
+        }
+        pump_until([&] {
+            found = desktop::windows(pid);
+            return !found.empty();
+        });
+        EXPECT_EQ(found.size(), 1u) << "peer " << command_line << " has no window";
+        return found.empty() ? desktop::WindowInfo{} : found[0];
+    }
+
+    std::vector<desktop::ProcessEvent> events_of(int pid) {
+        std::lock_guard lock(m_mutex);
+        std::vector<desktop::ProcessEvent> out;
+        for (auto& e : m_events)
+            if (e.pid == pid)
+                out.push_back(e);
+        return out;
+    }
+
+    std::vector<std::string> debug_strings_of(int pid) {
+        std::vector<std::string> out;
+        for (auto& e : events_of(pid))
+            if (e.event.kind == platform::EventKind::DebugString)
+                out.push_back(e.event.text);
+        return out;
+    }
+
+    std::optional<desktop::ProcessEvent> exit_of(int pid) {
+        for (auto& e : events_of(pid))
+            if (e.event.kind == platform::EventKind::Exit)
+                return e;
+        return std::nullopt;
+    }
+
+    int pongs_with(WPARAM wParam) {
+        int n = 0;
+        for (auto& r : g_received)
+            n += r.message == m_pong && r.wParam == wParam;
+        return n;
+    }
+
+    std::chrono::milliseconds timed_ping(WPARAM wParam) {
+        auto t0 = Clock::now();
+        SendMessageA(HWND_BROADCAST, m_ping, wParam, 0);
+        return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0);
+    }
+
+    std::string endpoint_of(int pid) {
+        return platform::prefix_dir() + "/desktop/" + std::to_string(pid) + ".sock";
+    }
+
+    UINT m_ping{0}, m_pong{0};
+    HWND m_host{nullptr};
+    std::vector<int> m_started;
+    std::mutex m_mutex;
+    std::vector<desktop::ProcessEvent> m_events;
+};
+
+// ---- broadcasts --------------------------------------------------------------------------
+
+TEST_F(DesktopBus, BroadcastCrossesByNameAndTheAnswerArrivesInsideIt) {
+    auto p = peer("echo one");
+    SendMessageA(HWND_BROADCAST, m_ping, 41, 0);
+    // The peer answered inside our broadcast, so its answer is here before SendMessageA returned.
+    EXPECT_EQ(pongs_with(42), 1);
+    auto broadcasts = events_of(p.pid);
+    bool saw_pong = false;
+    for (auto& e : broadcasts)
+        saw_pong |= e.event.kind == platform::EventKind::Broadcast && e.event.name == "Test Pong" &&
+                    e.event.wparam == 42;
+    EXPECT_TRUE(pump_until([&] { return !events_of(p.pid).empty(); }));
+    pump_until([&] {
+        for (auto& e : events_of(p.pid))
+            if (e.event.kind == platform::EventKind::Broadcast && e.event.name == "Test Pong")
+                return true;
+        return false;
+    });
+    for (auto& e : events_of(p.pid))
+        saw_pong |= e.event.kind == platform::EventKind::Broadcast && e.event.name == "Test Pong" &&
+                    e.event.wparam == 42;
+    EXPECT_TRUE(saw_pong) << "the peer's broadcast reaches observers tagged with its pid";
+}
+
+TEST_F(DesktopBus, EveryPeerAnswersBeforeTheBroadcastReturns) {
+    for (int i = 0; i < 4; ++i)
+        peer("echo p" + std::to_string(i));
+    SendMessageA(HWND_BROADCAST, m_ping, 7, 0);
+    EXPECT_EQ(pongs_with(8), 4);
+}
+
+TEST_F(DesktopBus, TwoProcessesBroadcastingAtOnceBothGoOn) {
+    auto p = peer("chatty c");
+    auto longest = 0ms;
+    for (int i = 0; i < 100; ++i)
+        longest = std::max(longest, timed_ping(WPARAM(1000 + i)));
+    EXPECT_LT(longest, 1000ms) << "a broadcast waited for the bound: the two sides blocked";
+    EXPECT_EQ(pongs_with(1050), 1);
+    auto s = desktop::stats(p.pid);
+    ASSERT_TRUE(s);
+    EXPECT_GT(s->broadcasts_out, 10u) << "the peer kept broadcasting meanwhile";
+    EXPECT_EQ(s->peers_skipped, 0u);
+}
+
+// ---- peers that die, hang or send garbage --------------------------------------------------
+
+TEST_F(DesktopBus, DeadPeerIsDroppedAndItsEndpointRemoved) {
+    auto p = peer("echo doomed");
+    ASSERT_TRUE(std::filesystem::exists(endpoint_of(p.pid)));
+    kill(p.pid, SIGKILL);
+    ASSERT_TRUE(pump_until([&] { return exit_of(p.pid).has_value(); }));
+    EXPECT_EQ(exit_of(p.pid)->signal, SIGKILL);
+    EXPECT_EQ(exit_of(p.pid)->event.code, 128 + SIGKILL);
+    EXPECT_LT(timed_ping(1), 500ms);
+    EXPECT_FALSE(std::filesystem::exists(endpoint_of(p.pid)));
+}
+
+TEST_F(DesktopBus, PeerDyingInsideTheBroadcastDoesNotHoldItUp) {
+    auto p = peer("echo dies");
+    auto other = peer("echo lives");
+    auto t0 = Clock::now();
+    SendMessageA(HWND_BROADCAST, RegisterWindowMessageA("Test Die"), WPARAM(p.pid), 0);
+    EXPECT_LT(Clock::now() - t0, 1000ms);
+    ASSERT_TRUE(pump_until([&] { return exit_of(p.pid).has_value(); }));
+    EXPECT_EQ(exit_of(p.pid)->signal, SIGKILL);
+    EXPECT_LT(timed_ping(5), 500ms);
+    EXPECT_EQ(pongs_with(6), 1) << "the living peer still answers";
+}
+
+class SlowDesktopBus : public DesktopBus {
+protected:
+    void SetUp() override { start(400); }
+};
+
+TEST_F(SlowDesktopBus, PeerThatNeverAnswersIsSkippedAfterTheBound) {
+    auto deaf = peer("deaf d");
+    auto echo = peer("echo e");
+    auto took = timed_ping(11);
+    EXPECT_GE(took, 350ms);
+    EXPECT_LT(took, 1500ms);
+    // The echo peer's answer waited for the deaf one too; once it is in, the deaf peer is
+    // known to hang on both sides and no longer holds broadcasts up.
+    EXPECT_TRUE(pump_until([&] { return pongs_with(12) == 1; }));
+    pump_until([] { return false; }, 700ms); // the echo peer's own wait on the deaf one ends
+    EXPECT_LT(timed_ping(21), 200ms);
+    EXPECT_EQ(pongs_with(22), 1) << "the answering peer was still served";
+    std::string error;
+    EXPECT_FALSE(desktop::windows(deaf.pid, &error).size());
+    EXPECT_NE(error.find("did not answer"), std::string::npos) << error;
+}
+
+// Sends raw datagrams to a peer's endpoint, as a stray or hostile program might.
+void send_raw(const std::string& path, const std::vector<uint8_t>& bytes) {
+    int fd = socket(AF_UNIX, SOCK_DGRAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+    for (int tries = 0; tries < 1000; ++tries) {
+        if (sendto(fd, bytes.data(), bytes.size(), MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&addr),
+                   sizeof addr) >= 0)
+            break;
+        std::this_thread::sleep_for(1ms); // the peer's queue is full for a moment
+    }
+    close(fd);
+}
+
+std::vector<uint8_t> header(uint16_t version, uint16_t kind, uint32_t length) {
+    std::vector<uint8_t> h;
+    auto put = [&h](uint64_t v, int n) {
+        for (int i = 0; i < n; ++i)
+            h.push_back(uint8_t(v >> (8 * i)));
+    };
+    put(0x53425457, 4), put(version, 2), put(kind, 2), put(1, 4), put(getpid(), 4), put(0, 4);
+    put(length, 4);
+    return h;
+}
+
+TEST_F(DesktopBus, MalformedDatagramsAreCountedAndDropped) {
+    auto p = peer("echo target");
+    std::string path = endpoint_of(p.pid);
+    std::vector<std::vector<uint8_t>> garbage;
+    garbage.push_back({});                               // empty
+    garbage.push_back({'h', 'e', 'l', 'l', 'o'});        // text, no header
+    garbage.push_back(std::vector<uint8_t>(4000, 0xA5)); // noise
+    garbage.push_back(header(2, 1, 0));                  // a later version
+    garbage.push_back(header(1, 99, 0));                 // unknown kind
+    auto longer = header(1, 1, 50);                      // claims more than it carries
+    longer.resize(longer.size() + 10);
+    garbage.push_back(longer);
+    auto text = header(1, 1, 9); // a broadcast whose name runs past the end
+    for (uint8_t b : {1, 0xC0, 0, 0, 0, 0xFF, 0xFF, 0, 0})
+        text.push_back(b);
+    garbage.push_back(text);
+    auto request = header(1, 3, 2); // a request of an unknown kind
+    request.push_back(0x77), request.push_back(0);
+    garbage.push_back(request);
+    for (auto& g : garbage)
+        send_raw(path, g);
+    std::optional<desktop::Stats> s;
+    pump_until([&] { return (s = desktop::stats(p.pid)) && s->malformed >= garbage.size(); });
+    ASSERT_TRUE(s);
+    EXPECT_EQ(s->malformed, garbage.size());
+    SendMessageA(HWND_BROADCAST, m_ping, 99, 0);
+    EXPECT_EQ(pongs_with(100), 1) << "the peer still serves the desktop";
+}
+
+// ---- a controller's requests ---------------------------------------------------------------
+
+TEST_F(DesktopBus, CommandLineTailArrivesByteForByte) {
+    std::string tail = "echo   two  \t\"quoted words\"  ";
+    auto p = peer(tail);
+    ASSERT_TRUE(pump_until([&] { return !debug_strings_of(p.pid).empty(); }));
+    EXPECT_EQ(debug_strings_of(p.pid)[0], tail);
+}
+
+TEST_F(DesktopBus, FirstWindowIsReportedAndFoundByClassAndTitle) {
+    auto p = peer("echo Finder Title");
+    EXPECT_EQ(p.class_name, "PeerClass");
+    EXPECT_EQ(p.title, "Finder Title");
+    EXPECT_TRUE(p.visible);
+    EXPECT_EQ(p.window.left, 10);
+    EXPECT_EQ(p.window.right - p.window.left, 240);
+    EXPECT_GT(p.client.top, p.window.top) << "the caption lies above the client area";
+    auto all = events_of(p.pid);
+    ASSERT_FALSE(all.empty());
+    EXPECT_EQ(all[0].event.kind, platform::EventKind::WindowCreated);
+    EXPECT_EQ(all[0].event.name, "PeerClass");
+    EXPECT_EQ(all[0].event.text, "Finder Title");
+    EXPECT_EQ(all[0].program, "bus_peer");
+}
+
+TEST_F(DesktopBus, KeysArriveAsRealInputWithRepeatAndShift) {
+    auto p = peer("echo keys");
+    for (auto [vk, down] : std::vector<std::pair<UINT, bool>>{{VK_SHIFT, true},
+                                                              {'A', true},
+                                                              {'A', true},
+                                                              {'B', true},
+                                                              {'A', false},
+                                                              {'B', false},
+                                                              {VK_SHIFT, false},
+                                                              {VK_F10, true},
+                                                              {VK_F10, false},
+                                                              {0xE5, true}})
+        ASSERT_TRUE(desktop::inject_key(p, vk, down));
+    std::vector<std::string> expected = {"keydown 10 repeat 0 shift 1",
+                                         "keydown 41 repeat 0 shift 1",
+                                         "keydown 41 repeat 1 shift 1",
+                                         "keydown 42 repeat 0 shift 1",
+                                         "keyup 41",
+                                         "keyup 42",
+                                         "keyup 10",
+                                         "syskeydown 79 repeat 0 shift 0",
+                                         "syskeyup 79",
+                                         "keydown e5 repeat 0 shift 0"};
+    std::vector<std::string> got;
+    pump_until([&] {
+        got = debug_strings_of(p.pid);
+        got.erase(got.begin());
+        return got.size() >= expected.size();
+    });
+    EXPECT_EQ(got, expected);
+}
+
+TEST_F(DesktopBus, WindowCommandsMoveResizeAndChangeTheDisplay) {
+    auto p = peer("echo geometry");
+    ASSERT_TRUE(desktop::window_command(p, desktop::WindowCommand::Move, 100, 50));
+    ASSERT_TRUE(desktop::window_command(p, desktop::WindowCommand::Resize, 300, 200));
+    ASSERT_TRUE(desktop::window_command(p, desktop::WindowCommand::DisplayChange, 800, 600));
+    auto now = desktop::windows(p.pid);
+    ASSERT_EQ(now.size(), 1u);
+    EXPECT_EQ(now[0].window.left, 100);
+    EXPECT_EQ(now[0].window.top, 50);
+    EXPECT_EQ(now[0].window.right, 400);
+    EXPECT_EQ(now[0].window.bottom, 250);
+    pump_until([&] { return debug_strings_of(p.pid).size() >= 2; });
+    EXPECT_EQ(debug_strings_of(p.pid).back(), "displaychange 800 600");
+    std::string error;
+    desktop::WindowInfo gone = p;
+    gone.hwnd = 0x1234;
+    EXPECT_FALSE(desktop::window_command(gone, desktop::WindowCommand::Move, 1, 1, &error));
+    EXPECT_EQ(error, "no such window");
+}
+
+TEST_F(DesktopBus, ClosingTheWindowEndsThePeerAndItsExitComesLast) {
+    auto p = peer("echo closing");
+    SendMessageA(HWND_BROADCAST, RegisterWindowMessageA("Test Box"), 0, 0);
+    ASSERT_TRUE(desktop::window_command(p, desktop::WindowCommand::Close));
+    ASSERT_TRUE(pump_until([&] { return exit_of(p.pid).has_value(); }));
+    auto all = events_of(p.pid);
+    EXPECT_EQ(all.back().event.kind, platform::EventKind::Exit);
+    EXPECT_EQ(all.back().event.code, 7);
+    EXPECT_EQ(all.back().signal, 0);
+    EXPECT_EQ(all.back().program, "bus_peer");
+    bool box = false;
+    for (auto& e : all)
+        box |= e.event.kind == platform::EventKind::MessageBox &&
+               e.event.caption == "Peer Caption" && e.event.text == "Two  spaces\nand a line";
+    EXPECT_TRUE(box) << "the message box is reported with caption and text exactly";
+    std::string error;
+    EXPECT_TRUE(desktop::windows(p.pid, &error).empty());
+    EXPECT_FALSE(error.empty());
+}
+
+TEST_F(DesktopBus, PictureOfAWindowIsAPngOfItsClientArea) {
+    auto p = peer("echo picture");
+    std::string path = platform::prefix_dir() + "/window.png";
+    std::string error;
+    ASSERT_TRUE(desktop::picture(p.pid, desktop::Picture::Window, p.hwnd, path, &error)) << error;
+    platform::Image image = platform::read_png(path);
+    EXPECT_EQ(image.width, p.client.right - p.client.left);
+    EXPECT_EQ(image.height, p.client.bottom - p.client.top);
+    EXPECT_FALSE(desktop::picture(p.pid, desktop::Picture::Window, 0x1234, path, &error));
+    EXPECT_FALSE(
+        desktop::picture(p.pid, desktop::Picture::Window, p.hwnd, "/nonexistent/x.png", &error));
+    EXPECT_NE(error.find("cannot write"), std::string::npos) << error;
+}
+
+TEST_F(DesktopBus, RequestToAProcessNotOnTheDesktopFailsAtOnce) {
+    std::string error;
+    auto t0 = Clock::now();
+    EXPECT_FALSE(desktop::frame_count(999999, &error));
+    EXPECT_LT(Clock::now() - t0, 100ms);
+    EXPECT_NE(error.find("no process"), std::string::npos) << error;
+}
+
+} // namespace
+
+namespace {
+
+// A child forked from a process on the desktop (as a death test forks) does not speak for it.
+TEST_F(DesktopBus, ForkedChildLeavesTheParentsEndpointAlone) {
+    auto p = peer("echo parent-peer");
+    std::string own =
+        platform::prefix_dir() + "/desktop/" + std::to_string(getpid()) + ".watch.sock";
+    ASSERT_TRUE(std::filesystem::exists(own));
+    pid_t child = fork();
+    if (child == 0) {
+        auto t0 = Clock::now();
+        SendMessageA(HWND_BROADCAST, RegisterWindowMessageA("Test Ping"), 1, 0);
+        _exit(Clock::now() - t0 < 500ms && !desktop::joined() ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the child's broadcast stayed in the child";
+    pid_t exiting = fork();
+    if (exiting == 0)
+        exit(0); // runs the exit handlers
+    ASSERT_EQ(waitpid(exiting, &status, 0), exiting);
+    EXPECT_TRUE(std::filesystem::exists(own)) << "a child's exit removed the parent's endpoint";
+    SendMessageA(HWND_BROADCAST, m_ping, 70, 0);
+    EXPECT_EQ(pongs_with(71), 1);
+}
+
+} // namespace

@@ -1,0 +1,317 @@
+// The controller on Windows, over the desktop of win/desktop_win32.h: the program runs under
+// this process as its debugger, its broadcasts reach a hidden window, the board answers
+// requests at its screen window and tells this process of its gamma and TV calls. Beeps leave
+// no trace that another process can see on Windows, so none are reported.
+#include "controller.h"
+
+#include "desktop_win32.h"
+
+#include <windows.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+namespace propsheet {
+
+namespace {
+
+namespace win = propsheet::win;
+using Clock = std::chrono::steady_clock;
+
+constexpr char kTestWindowClass[] = "WinGlideClass";
+
+const char* const kMessageNames[] = {
+    "KVXPS Test TV Underscan Overscan",
+    "KVXPS Test TV Application Closed",
+    "KVXPS Test Gamma Application Closed",
+    "KVXPS Property Sheet Closed",
+    "KVXPS Glide Gamma Correction Changed",
+    "KVXPS Glide Gamma Correction Enable",
+    "KVXPS Glide Gamma Correction Default",
+    "KVXPS Property Sheet Gamma Correction Changed",
+    "KVXPS Property Sheet Gamma Correction Enable",
+};
+
+SheetEvent to_sheet_event(const win::Event& e) {
+    SheetEvent s;
+    switch (e.kind) {
+    case win::EventKind::Broadcast:
+        s.kind = SheetEvent::Kind::Broadcast;
+        break;
+    case win::EventKind::WindowCreated:
+        s.kind = SheetEvent::Kind::Window;
+        break;
+    case win::EventKind::Box:
+        s.kind = SheetEvent::Kind::Box;
+        break;
+    case win::EventKind::DebugString:
+        s.kind = SheetEvent::Kind::Debug;
+        break;
+    case win::EventKind::BoardGamma:
+        s.kind = SheetEvent::Kind::Gamma;
+        break;
+    case win::EventKind::BoardTv:
+        s.kind = SheetEvent::Kind::Tv;
+        break;
+    case win::EventKind::Exit:
+        s.kind = SheetEvent::Kind::Exit;
+        break;
+    }
+    s.pid = int(e.pid);
+    s.program = e.pid == GetCurrentProcessId() ? "propsheet" : "wintest";
+    s.name = e.name;
+    s.text = e.text;
+    s.caption = e.caption;
+    s.wparam = e.wparam;
+    s.lparam = e.lparam;
+    s.code = e.code;
+    for (int i = 0; i < 3; ++i)
+        s.gamma[i] = e.gamma[i];
+    for (int i = 0; i < 10; ++i)
+        s.tv[i] = e.tv[i];
+    return s;
+}
+
+// The program's file: the path as given, else with ".exe" added.
+std::string program_file(const std::string& path) {
+    if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+        return path;
+    return path + ".exe";
+}
+
+class WindowsController final : public Controller {
+public:
+    WindowsController() : m_wake(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
+
+    ~WindowsController() override {
+        kill_program();
+        if (m_wake)
+            CloseHandle(m_wake);
+    }
+
+    [[nodiscard]] bool listen(std::string* error) {
+        return m_desktop.listen({std::begin(kMessageNames), std::end(kMessageNames)}, error);
+    }
+
+    int start(const std::string& program, const std::string& command_line,
+              std::string* error) override {
+        m_pid = m_desktop.start_program(program_file(program), command_line, {}, error);
+        return int(m_pid);
+    }
+
+    void kill_program() override {
+        if (m_pid && !m_desktop.wait_exit(m_pid, 0))
+            m_desktop.kill(m_pid);
+    }
+
+    int program_pid() const override { return int(m_pid); }
+
+    bool key(unsigned vk, bool down, int wait_ms, std::string* error) override {
+        HWND w = test_window(wait_ms, error);
+        return w && m_desktop.inject_key(w, vk, down, error);
+    }
+
+    bool window(WindowAction action, int x, int y, int wait_ms, std::string* error) override {
+        HWND w = test_window(wait_ms, error);
+        if (!w)
+            return false;
+        static const win::WindowCommand commands[] = {
+            win::WindowCommand::Close, win::WindowCommand::Move, win::WindowCommand::Resize,
+            win::WindowCommand::DisplayChange};
+        return m_desktop.window_command(w, commands[int(action)], x, y, error);
+    }
+
+    bool screenshot(Shot shot, const std::string& png_path, int wait_ms,
+                    std::string* error) override {
+        HWND w = test_window(wait_ms, error);
+        if (!w)
+            return false;
+        if (shot == Shot::Window)
+            return m_desktop.window_picture(w, png_path, error);
+        return m_desktop.board_request(shot == Shot::Board ? "screen" : "tv", png_path, error);
+    }
+
+    std::optional<uint64_t> frame_count(std::string* error) override {
+        char dir[MAX_PATH] = {}, file[MAX_PATH] = {};
+        GetTempPathA(MAX_PATH, dir);
+        GetTempFileNameA(dir, "wts", 0, file);
+        std::optional<uint64_t> frames;
+        if (m_desktop.board_request("state", file, error)) {
+            std::ifstream in(file);
+            for (std::string line; std::getline(in, line);)
+                if (line.rfind("frames ", 0) == 0)
+                    frames = std::stoull(line.substr(7));
+        }
+        DeleteFileA(file);
+        return frames;
+    }
+
+    std::optional<SheetEvent> next_event() override {
+        std::vector<win::Event> all = m_desktop.events();
+        if (m_next >= all.size())
+            return std::nullopt;
+        return to_sheet_event(all[m_next++]);
+    }
+
+    // Serves this process's messages and watches the desktop until something arrives, wake()
+    // is called or `ms` passed.
+    void wait(int ms) override {
+        size_t seen = m_desktop.events().size();
+        auto until = Clock::now() + std::chrono::milliseconds(ms);
+        for (;;) {
+            m_desktop.pump(0);
+            if (m_desktop.events().size() != seen)
+                return;
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
+            if (left.count() <= 0)
+                return;
+            DWORD step = DWORD(std::min<long long>(left.count(), 10));
+            if (MsgWaitForMultipleObjects(1, &m_wake, FALSE, step, QS_ALLINPUT) == WAIT_OBJECT_0)
+                return;
+        }
+    }
+
+    void wake() override { SetEvent(m_wake); }
+
+private:
+    // The program's test window, waiting for it to appear.
+    HWND test_window(int wait_ms, std::string* error) {
+        if (!m_pid) {
+            if (error)
+                *error = "no program started";
+            return nullptr;
+        }
+        auto until = Clock::now() + std::chrono::milliseconds(wait_ms);
+        for (;;) {
+            for (const win::WindowInfo& w : m_desktop.windows(m_pid))
+                if (w.class_name == kTestWindowClass)
+                    return w.hwnd;
+            bool ended = m_desktop.wait_exit(m_pid, 0).has_value();
+            if (ended || Clock::now() >= until) {
+                if (error)
+                    *error = ended ? "the program has ended" : "the program has no test window";
+                return nullptr;
+            }
+            m_desktop.pump(10);
+        }
+    }
+
+    win::Desktop m_desktop;
+    HANDLE m_wake{nullptr};
+    DWORD m_pid{0};
+    size_t m_next{0}; // events handed out so far
+};
+
+// "name"="text" with the REGEDIT4 escapes.
+std::string quoted(const std::string& text) {
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '\\' || c == '"')
+            out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
+
+// One key and its subkeys as REGEDIT4 sections.
+void export_key(HKEY key, const std::string& path, std::string& text) {
+    text += "[HKEY_LOCAL_MACHINE" + (path.empty() ? std::string() : "\\" + path) + "]\r\n";
+    for (DWORD i = 0;; ++i) {
+        char name[16384];
+        DWORD name_size = sizeof(name), type = 0, size = 0;
+        if (RegEnumValueA(key, i, name, &name_size, nullptr, &type, nullptr, &size) !=
+            ERROR_SUCCESS)
+            break;
+        std::string data(size, '\0');
+        name_size = sizeof(name);
+        RegEnumValueA(key, i, name, &name_size, nullptr, &type,
+                      reinterpret_cast<BYTE*>(data.data()), &size);
+        data.resize(size);
+        std::string line = name_size ? quoted(name) : "@";
+        if (type == REG_SZ) {
+            line += "=" + quoted(data.substr(0, data.find('\0')));
+        } else if (type == REG_DWORD && data.size() == 4) {
+            char hex[16];
+            DWORD v;
+            memcpy(&v, data.data(), 4);
+            snprintf(hex, sizeof(hex), "%08lx", static_cast<unsigned long>(v));
+            line += std::string("=dword:") + hex;
+        } else {
+            char head[32];
+            snprintf(head, sizeof(head), "=hex(%lx):", static_cast<unsigned long>(type));
+            line += head;
+            for (size_t b = 0; b < data.size(); ++b) {
+                char byte[4];
+                snprintf(byte, sizeof(byte), "%s%02x", b ? "," : "", unsigned(uint8_t(data[b])));
+                line += byte;
+            }
+        }
+        text += line + "\r\n";
+    }
+    text += "\r\n";
+    for (DWORD i = 0;; ++i) {
+        char name[256];
+        DWORD name_size = sizeof(name);
+        if (RegEnumKeyExA(key, i, name, &name_size, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+            break;
+        HKEY sub;
+        if (RegOpenKeyExA(key, name, 0, KEY_READ, &sub) == ERROR_SUCCESS) {
+            export_key(sub, path.empty() ? name : path + "\\" + name, text);
+            RegCloseKey(sub);
+        }
+    }
+}
+
+} // namespace
+
+std::unique_ptr<Controller> Controller::create(std::string* error) {
+    auto controller = std::make_unique<WindowsController>();
+    if (!controller->listen(error))
+        return nullptr;
+    return controller;
+}
+
+bool export_registry_text(const std::string& key_path, std::string& text, std::string* error) {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key_path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        if (error)
+            *error = "no such key: " + key_path;
+        return false;
+    }
+    text = "REGEDIT4\r\n\r\n";
+    export_key(key, key_path, text);
+    RegCloseKey(key);
+    return true;
+}
+
+// The system's own importer (reg.exe) reads the REGEDIT4 text from a temporary file.
+bool import_registry_text(const std::string& text, std::string* error) {
+    char dir[MAX_PATH] = {}, file[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, dir);
+    GetTempFileNameA(dir, "wtr", 0, file);
+    {
+        std::ofstream out(file, std::ios::binary);
+        out << text;
+    }
+    std::string command = "reg.exe import \"" + std::string(file) + "\"";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    DWORD code = 1;
+    if (CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                       nullptr, &startup, &info)) {
+        WaitForSingleObject(info.hProcess, 60000);
+        GetExitCodeProcess(info.hProcess, &code);
+        CloseHandle(info.hProcess);
+        CloseHandle(info.hThread);
+    }
+    DeleteFileA(file);
+    if (code != 0 && error)
+        *error = "reg import failed (exit code " + std::to_string(code) + ")";
+    return code == 0;
+}
+
+} // namespace propsheet

@@ -1,0 +1,65 @@
+// One run of the sheet: the controller, the sheet's window state, the options, and the log of
+// events heard. Created by main and passed to every command.
+#pragma once
+
+#include "controller.h"
+#include "sheet.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace propsheet {
+
+struct Session {
+    std::unique_ptr<Controller> controller;
+    SheetState sheet;
+    bool json{false};             // events as JSON lines
+    int timeout_ms{5000};         // default bound of expect and of waiting for the test window
+    FILE* out{stdout};            // where events and command output go
+    std::vector<SheetEvent> log;  // every event heard, in order
+    size_t cursor{0};             // expect looks at the log from here on
+    std::optional<int> exit_code; // the program's, once it has ended
+    int self_pid{0};
+    bool pressing{false}; // inside a key press whose first key-down has gone in
+};
+
+// Runs the window messages of the sheet and takes in the events heard (printing each).
+void pump(Session& s);
+
+// Pumps until `done` holds or `ms` milliseconds have passed; returns whether it held.
+template <class Pred> bool pump_until(Session& s, int ms, Pred done) {
+    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    for (;;) {
+        pump(s);
+        if (done())
+            return true;
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            until - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            return false;
+        s.controller->wait(int(std::min<long long>(left.count(), 20)));
+    }
+}
+
+// One event as a line ("broadcast \"KVXPS ...\" wparam=1 lparam=0"), without the process.
+std::string describe(const SheetEvent& e);
+std::string describe_json(const SheetEvent& e);
+
+// Glob match ('*' any run, '?' one character); a pattern without '*' matches a prefix.
+bool pattern_matches(const std::string& pattern, const std::string& line);
+
+// Runs one command line; false with a message when it fails (a failed expect among them).
+bool run_command(Session& s, const std::string& line, std::string& error);
+
+// `propsheet reg ...` (also usable inside scripts); prints to s.out. Returns the exit code.
+int run_reg_command(FILE* out, const std::vector<std::string>& args, std::string& error);
+
+// The virtual-key code of a key name ("a", "esc", "f10", "0x5b"), 0 when unknown.
+unsigned key_code(const std::string& name);
+
+} // namespace propsheet

@@ -1,0 +1,129 @@
+// The desktop as a controlling process sees it on Windows: it starts a program with an exact
+// command-line tail, watches its top-level windows, message boxes, registered broadcasts,
+// debug strings and exit code, puts keyboard input into its windows, does what a user or
+// the window manager does to them, and takes pictures of them and of the board's screen.
+//
+// Everything is plain Win32: the program runs under this process as its debugger (debug
+// strings and the exit code arrive as debug events), broadcasts reach a hidden top-level
+// window of this process, windows and message boxes are found by enumerating the desktop's
+// top-level windows, and the board answers WM_COPYDATA requests (board/src/win/
+// screen_protocol.h). Calls are made from one thread, the one that owns the hidden window;
+// pump() must run often, since a program's broadcast waits until this process answers.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace propsheet::win {
+
+enum class EventKind {
+    Broadcast,     // a registered message heard by the hidden window: name, wparam, lparam
+    WindowCreated, // a new top-level window of the program: name = class, text = title
+    Box,           // a message box of the program: caption, text
+    DebugString,   // text
+    BoardGamma,    // gamma[0..2]: the values the program gave the gamma extension
+    BoardTv,       // tv[0..9]: the record the program gave the TV extension
+    Exit,          // code: the low 8 bits of the exit code, as on Linux; full_code: all 32
+};
+
+struct Event {
+    EventKind kind{};
+    DWORD pid{0};
+    std::string name;
+    std::string text;
+    std::string caption;
+    uint64_t wparam{0};
+    int64_t lparam{0};
+    int code{0};
+    uint32_t full_code{0};
+    float gamma[3]{};
+    int32_t tv[10]{};
+};
+
+[[nodiscard]] const char* event_kind_name(EventKind kind);
+
+struct WindowInfo {
+    DWORD pid{0};
+    HWND hwnd{nullptr};
+    std::string class_name;
+    std::string title;
+    bool visible{false};
+    RECT window{}; // screen coordinates
+    RECT client{}; // screen coordinates
+};
+
+enum class WindowCommand { Close, Move, Resize, DisplayChange };
+
+class Desktop {
+public:
+    Desktop();
+    ~Desktop();
+    Desktop(const Desktop&) = delete;
+    Desktop& operator=(const Desktop&) = delete;
+
+    // Makes the hidden window that hears the broadcasts of these registered names.
+    [[nodiscard]] bool listen(const std::vector<std::string>& names, std::string* error);
+
+    // Starts the program: the command line is the quoted path, one space and the tail exactly
+    // as given; extra_env entries ("NAME=value") are added to this process's environment.
+    // Returns the process id, 0 on failure.
+    DWORD start_program(const std::string& path, const std::string& tail,
+                        const std::vector<std::string>& extra_env, std::string* error);
+
+    // Serves this process's messages and looks at the desktop for about `ms` milliseconds.
+    void pump(int ms);
+
+    // Copies of the events so far, in order.
+    [[nodiscard]] std::vector<Event> events();
+
+    // Pumps until the program has ended or `ms` passed; its exit event's code, if any.
+    std::optional<int> wait_exit(DWORD pid, int ms);
+
+    // The top-level windows of a process (0: of every process but this one).
+    [[nodiscard]] std::vector<WindowInfo> windows(DWORD pid);
+    // Pumps until the process has a window of that class, or `ms` passed.
+    std::optional<WindowInfo> wait_window(DWORD pid, const std::string& class_name, int ms);
+
+    // Keyboard input into a window; see desktop_win32.cpp for how it is delivered.
+    bool inject_key(HWND window, UINT vk, bool down, std::string* error);
+    bool window_command(HWND window, WindowCommand command, int x, int y, std::string* error);
+
+    // The client area of a window, as PrintWindow draws it, as a PNG file.
+    bool window_picture(HWND window, const std::string& png_path, std::string* error);
+    // A request to the board's screen window (what: screen, tv or state).
+    bool board_request(const std::string& what, const std::string& path, std::string* error);
+
+    // Sends a registered message to every top-level window and records it as an event of this
+    // process; false when some window did not answer in time.
+    bool broadcast(const std::string& name, WPARAM wparam, LPARAM lparam);
+
+    // Answers the message boxes of a process with their default button (Enter).
+    void answer_message_boxes(DWORD pid);
+
+    // Ends a started program at once.
+    void kill(DWORD pid);
+
+private:
+    struct Program;
+    static LRESULT CALLBACK listener_proc(HWND, UINT, WPARAM, LPARAM);
+    void record(Event event);
+    bool board_event(const COPYDATASTRUCT* data);
+    void look_at_windows();
+    Program* find_program(DWORD pid);
+
+    HWND m_listener{nullptr};
+    std::vector<std::pair<UINT, std::string>> m_names;
+    UINT m_own_message{0}; // the message this process is broadcasting, not recorded twice
+    std::vector<std::unique_ptr<Program>> m_programs;
+    std::vector<HWND> m_seen_windows;
+    std::mutex m_mutex; // guards m_events: debug threads add to it
+    std::vector<Event> m_events;
+};
+
+} // namespace propsheet::win
