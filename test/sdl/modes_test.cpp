@@ -16,6 +16,9 @@ const std::string kLogo = kData + "/kvxlogo.bmp";
 std::vector<std::string> glide_words() {
     return {"2", kLogo, kData + "/sample256.3df"};
 }
+std::vector<std::string> gamma_words() {
+    return {"1", kLogo, kData, "SOFTWARE\\Kavix\\Board"};
+}
 std::vector<std::string> tv_words() {
     return {"0", kLogo, kData, "SOFTWARE\\Kavix\\Board", "SOFTWARE\\Kavix\\Default"};
 }
@@ -130,6 +133,45 @@ TEST_F(Modes, TvTestFollowsTypedKeysOnItsTvView) {
     EXPECT_EQ(program.wait_line("event broadcast"),
               "event broadcast KVXPS Test TV Application Closed |  | 1 0");
     EXPECT_EQ(program.wait_exit(), 0);
+}
+
+TEST_F(Modes, GammaTestTakesShiftedKeysAndShowsTheNewCurve) {
+    // The property sheet turns correction on; then, with Shift held, R steps the red gamma
+    // down and G steps green up. Each change reaches the board (an event) and the property
+    // sheet (a broadcast).
+    const std::string enable = "sheet 1 0 KVXPS Property Sheet Gamma Correction Enable";
+    Program program;
+    ASSERT_TRUE(start(program, gamma_words()));
+    program.send(enable);
+    focus(find_window("Kavix Gamma Correction Adjustment"));
+    shell("xdotool key shift+r g");
+    EXPECT_TRUE(eventually([&] {
+        return count(program, "event broadcast KVXPS Glide Gamma "
+                              "Correction Changed") >= 2;
+    }));
+    std::vector<std::string> changes;
+    for (const auto& l : program.lines())
+        if (l.rfind("event gamma", 0) == 0 || l.rfind("event broadcast", 0) == 0)
+            changes.push_back(l);
+
+    Program headless_run;
+    ASSERT_TRUE(start(headless_run, gamma_words(), {}, "headless"));
+    headless_run.send(enable);
+    for (const char* key : {"0x10 down", "0x52 press", "0x10 up", "0x47 press"})
+        headless_run.send(std::string("key ") + key);
+    EXPECT_TRUE(eventually([&] {
+        return count(headless_run, "event broadcast KVXPS Glide Gamma Correction Changed") >= 2;
+    }));
+    std::vector<std::string> expected_changes;
+    for (const auto& l : headless_run.lines())
+        if (l.rfind("event gamma", 0) == 0 || l.rfind("event broadcast", 0) == 0)
+            expected_changes.push_back(l);
+    EXPECT_EQ(changes, expected_changes);
+    EXPECT_TRUE(eventually([&] { return frames(headless_run) > 3; }));
+    headless_run.send("snap " + m_dir.path());
+    ASSERT_FALSE(headless_run.wait_line("snapped").empty());
+    expect_shows(find_window("Board screen"), platform::read_png(m_dir.path() + "/screen.png"),
+                 "the board's monitor");
 }
 
 TEST_F(Modes, ResizeRefusedByTheOpenBoardShowsTheBoxOnceThenEndsTheTest) {

@@ -16,6 +16,7 @@
 //   size W H                      resizes the test window's client area as a user would
 //   rect                          prints "rect <client x> <client y> <client w> <client h>"
 //   ping                          prints "pong" (shows that messages are being pumped)
+//   sheet W L NAME                broadcasts the registered message NAME (the property sheet)
 //   frames                        prints "frames <buffer swaps since the board opened>"
 //   beep                          MessageBeep, then prints "beeped <microseconds>"
 //   box TYPE CAPTION|TEXT         MessageBoxA over the test window, then "answer <button>"
@@ -82,7 +83,7 @@ void snap(const std::string& dir) {
 
 void run_command(const std::string& line) {
     char word[32] = {}, arg[512] = {};
-    int a = 0, b = 0;
+    int a = 0, b = 0, skip = 0;
     if (sscanf(line.c_str(), "snap %511s", arg) == 1) {
         snap(arg);
     } else if (sscanf(line.c_str(), "key %i %31s", &a, word) == 2) {
@@ -111,6 +112,10 @@ void run_command(const std::string& line) {
         std::string text = bar == std::string::npos ? "" : rest.substr(bar + 1);
         int answer = MessageBoxA(TestWindow, text.c_str(), caption.c_str(), UINT(a));
         say("answer " + std::to_string(answer));
+    } else if (sscanf(line.c_str(), "sheet %i %i %n", &a, &b, &skip) == 2) {
+        // What the property sheet sends: a registered message to every top-level window.
+        SendMessageA(HWND_BROADCAST, RegisterWindowMessageA(line.c_str() + skip), WPARAM(a),
+                     LPARAM(b));
     } else if (line == "frames") {
         say("frames " + std::to_string(board::frame_count()));
     } else if (line == "ping") {
