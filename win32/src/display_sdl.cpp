@@ -98,6 +98,15 @@ struct ShownWindow {
     std::deque<SDL_Point> pending_sizes;
 };
 
+// A request the window manager overrode is never confirmed: only the last few are kept.
+constexpr size_t kPendingKept = 8;
+
+void remember(std::deque<SDL_Point>& pending, SDL_Point p) {
+    pending.push_back(p);
+    if (pending.size() > kPendingKept)
+        pending.pop_front();
+}
+
 // Drops a confirmed request and every older one; true when the point was one of them.
 bool confirm(std::deque<SDL_Point>& pending, int a, int b) {
     auto it = std::find_if(pending.begin(), pending.end(),
@@ -240,7 +249,7 @@ void SdlDisplay::window_changed(HWND hwnd) {
             return;
         }
         it = m_windows.emplace(hwnd, ShownWindow{window, {}, {}}).first;
-        it->second.pending_moves.push_back({x, y});
+        remember(it->second.pending_moves, {x, y});
         SDL_ShowWindow(window);
         SDL_RaiseWindow(window); // a window being shown is activated
     }
@@ -250,12 +259,12 @@ void SdlDisplay::window_changed(HWND hwnd) {
     int now_w = 0, now_h = 0, now_x = 0, now_y = 0;
     SDL_GetWindowSize(shown.window, &now_w, &now_h);
     if (now_w != width || now_h != height) {
-        shown.pending_sizes.push_back({width, height});
+        remember(shown.pending_sizes, {width, height});
         SDL_SetWindowSize(shown.window, width, height);
     }
     SDL_GetWindowPosition(shown.window, &now_x, &now_y);
     if (now_x != x || now_y != y) {
-        shown.pending_moves.push_back({x, y});
+        remember(shown.pending_moves, {x, y});
         SDL_SetWindowPosition(shown.window, x, y);
     }
     if (SDL_GetWindowFlags(shown.window) & SDL_WINDOW_HIDDEN)
@@ -292,8 +301,8 @@ HWND SdlDisplay::program_window(Uint32 window_id) const {
 // The window manager moved the window (the user dragged it): the same path as SetWindowPos,
 // so the program hears WM_MOVE and the board can refuse.
 void SdlDisplay::user_moved(HWND hwnd, int x, int y) {
-    ShownWindow& shown = m_windows[hwnd];
-    if (confirm(shown.pending_moves, x, y))
+    auto it = m_windows.find(hwnd);
+    if (it == m_windows.end() || confirm(it->second.pending_moves, x, y))
         return;
     Window* w = User::the().window(hwnd);
     if (!w)
@@ -307,8 +316,8 @@ void SdlDisplay::user_moved(HWND hwnd, int x, int y) {
 
 // The user sized the window: the client area is the SDL window, the frame is added around it.
 void SdlDisplay::user_sized(HWND hwnd, int width, int height) {
-    ShownWindow& shown = m_windows[hwnd];
-    if (confirm(shown.pending_sizes, width, height))
+    auto it = m_windows.find(hwnd);
+    if (it == m_windows.end() || confirm(it->second.pending_sizes, width, height))
         return;
     Window* w = User::the().window(hwnd);
     if (!w)
