@@ -247,7 +247,7 @@ sheet() {
 # PREFIX, without the process tag, one a line.
 heard() {
     echo "$OUT" | sed -nE 's/^(wintest|propsheet)\[[0-9]+\] //p' |
-        awk -v prefix="$1" 'index($0, prefix) == 1'
+        PREFIX="$1" awk 'index($0, ENVIRON["PREFIX"]) == 1'
 }
 
 # The property sheet stand-in drives the TV test under Wine as on Linux: its factory values
@@ -430,6 +430,117 @@ case_gamma_endings() {
     check "five words: exit code" 1 "$RC"
     check "five words: no broadcast, no gamma window" "" \
         "$(heard broadcast)$(heard 'window KVXMyWindow')"
+    finish
+}
+
+# png_width FILE: the width written in a PNG file's header.
+png_width() {
+    od -An -tu1 -j16 -N4 "$1" | awk '{ print $1 * 16777216 + $2 * 65536 + $3 * 256 + $4 }'
+}
+
+TV_CLOSED='broadcast "KVXPS Test TV Application Closed"'
+TV_SCAN='broadcast "KVXPS Test TV Underscan Overscan"'
+
+# Mode 0 through the sheet as the Linux end-to-end run has it: keys, the trace texts, the scan
+# broadcasts, Enter saving all ten texts in the current key (the default key is only read);
+# then the limits: steps at a bound change nothing (the beep leaves no trace on Windows) and
+# Esc saves nothing.
+case_tv_sheet() {
+    case_dir tv_sheet
+    copy_data
+    local key='SOFTWARE\Kavix\WineTvSheet' defaults='SOFTWARE\Kavix\WineTvSheetDefault'
+    sheet --key "$key" --default-key "$defaults" tv \
+        'expect window WinGlideClass "Kavix TV Adjustment"' \
+        'keys right right right up shift+b t d' "expect $TV_SCAN wparam=1 lparam=0" \
+        'keys d f s' "expect $TV_SCAN wparam=0 lparam=0" 'expect debug "sss\n"' \
+        'key enter' 'expect debug "return\n"' \
+        'key esc' "expect $TV_CLOSED wparam=1 lparam=0" 'expect exit 0'
+    check "propsheet exit code" 0 "$RC"
+    check "right traced three times" 3 "$(heard 'debug "right\n"' | wc -l)"
+    check "saved texts" "3 1 69 6 0 0 1 0 1 0" "$(for v in XSHIFT YSHIFT BRIGHTNESS TUNING SCAN \
+        FFILTER SHARPNESS OUTPUT ENABLE FORMAT; do reg_value "$key" "SST_TV_${v}_KVX"; done |
+        paste -sd' ' -)"
+    check "the default key is only read" 66 "$(reg_value "$defaults" SST_TV_BRIGHTNESS_KVX)"
+
+    local limits='SOFTWARE\Kavix\WineTvLimits'
+    reg_set "$limits" SST_TV_XSHIFT_KVX 128
+    reg_set "$limits" SST_TV_TUNING_KVX 0
+    sheet --key "$limits" --default-key "$defaults" tv \
+        'key right' 'expect debug "right\n"' 'key t' 'expect debug "ttt\n"' 'key esc' 'expect exit 0'
+    check "limits: exit code" 0 "$RC"
+    check "limits: XSHIFT kept" 128 "$(reg_value "$limits" SST_TV_XSHIFT_KVX)"
+    check "limits: TUNING kept" 0 "$(reg_value "$limits" SST_TV_TUNING_KVX)"
+    check "Esc saves nothing" "" "$(reg_value "$limits" SST_TV_SCAN_KVX)"
+    finish
+}
+
+# The other ways out of mode 0: the window closed (broadcast with wParam 0), the sheet closed
+# (no broadcast), neither saving; a command line of four words ends with 1.
+case_tv_endings() {
+    case_dir tv_endings
+    copy_data
+    local key='SOFTWARE\Kavix\WineTvEndings' defaults='SOFTWARE\Kavix\WineTvEndingsDefault'
+    sheet --key "$key" --default-key "$defaults" tv \
+        'keys left left' 'expect debug "left\n"' 'window-close' \
+        "expect $TV_CLOSED wparam=0 lparam=0" 'expect exit 0'
+    check "window closed: exit code" 0 "$RC"
+    sheet --key "$key" --default-key "$defaults" tv \
+        'keys right d' "expect $TV_SCAN wparam=1" 'close' 'expect exit 0'
+    check "sheet closed: exit code" 0 "$RC"
+    check "sheet closed: no closing broadcast" "" "$(heard "$TV_CLOSED")"
+    check "nothing saved" "" "$(reg_value "$key" SST_TV_XSHIFT_KVX)"
+    sheet --command-line '0 x.bmp data only-one-key' tv 'expect exit 1'
+    check "four words: exit code" 1 "$RC"
+    check "four words: no broadcast" "" "$(heard broadcast)"
+    finish
+}
+
+# The TV record reaches the board with each key; Space sends it with the output off, then on;
+# the board's TV view is 640 pixels wide; Esc sends no record.
+case_tv_board() {
+    case_dir tv_board
+    copy_data
+    local key='SOFTWARE\Kavix\WineTvBoard'
+    reg_set "$key" SST_TV_ENABLE_KVX 0
+    sheet --key "$key" --default-key 'SOFTWARE\Kavix\WineTvBoardDefault' tv \
+        'key right' \
+        'expect tv enable=0 output=0 scan=0 format=0 xshift=1 yshift=0 brightness=66 tuning=7' \
+        'key space' 'expect tv enable=0 * xshift=1 *' 'expect tv enable=1 * xshift=1 *' \
+        'screenshot tv tv.png' 'frames' 'key esc' 'expect exit 0'
+    check "propsheet exit code" 0 "$RC"
+    check "TV records" 3 "$(heard 'tv ' | wc -l)"
+    check "TV view width" 640 "$(png_width tv.png)"
+    check_match "frame count" '^frames [0-9]+' "$(echo "$OUT" | grep '^frames ')"
+    finish
+}
+
+# propsheet itself: a failed expectation stops the program, names the script line and ends
+# with 3.
+case_propsheet_failure() {
+    case_dir propsheet_failure
+    copy_data
+    sheet --key 'SOFTWARE\Kavix\WineFailure' tv '# nothing comes' 'expect broadcast "never" 300ms'
+    check "propsheet exit code" 3 "$RC"
+    check_match "the reason and the line" 'sheet-script.txt:2: expected "broadcast "never"" within 300 ms' \
+        "$OUT"
+    finish
+}
+
+# Mode 2 through the sheet: keys other than Esc do nothing; Esc and the window closed
+# broadcast the gamma closing message; the sheet closing ends it without one.
+case_glide_sheet() {
+    case_dir glide_sheet
+    copy_data
+    sheet glide 'expect window WinGlideClass "Kavix Glide Test"' 'keys a enter shift' 'key esc' \
+        "expect $GAMMA_CLOSED wparam=0" 'expect exit 0'
+    check "Esc: exit code" 0 "$RC"
+    check "Esc: one broadcast" "$GAMMA_CLOSED wparam=0 lparam=0" "$(all broadcast)"
+    sheet glide 'expect window WinGlideClass' 'window-close' "expect $GAMMA_CLOSED wparam=0" \
+        'expect exit 0'
+    check "window closed: exit code" 0 "$RC"
+    sheet glide 'expect window WinGlideClass' 'close' 'expect exit 0'
+    check "sheet closed: exit code" 0 "$RC"
+    check "sheet closed: no closing broadcast" "" "$(heard "$GAMMA_CLOSED")"
     finish
 }
 
