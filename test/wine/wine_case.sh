@@ -313,13 +313,15 @@ case_gamma_keys() {
         'key enter' 'wait 300' 'key esc' "expect $GAMMA_CLOSED wparam=0 lparam=0" 'expect exit 0'
     check "propsheet exit code" 0 "$RC"
     # The order in which the windows are found varies.
-    check "windows" 'window KVXMyWindow "Kavix Gamma Correction Adjustment"|window WinGlideClass "Kavix Gamma Correction Adjustment"|window WinTestBoardScreen "Board screen"' \
+    local title='"Kavix Gamma Correction Adjustment"' screen='"Board screen"'
+    check "windows" "window KVXMyWindow $title|window WinGlideClass $title|$(
+        )window WinTestBoardScreen $screen" \
         "$(heard window | sort | paste -sd'|' -)"
-    check "board gamma calls" \
-        'gamma 1.80 0.00 0.00|gamma 0.00 1.60 0.00|gamma 0.00 1.50 0.00|gamma 0.00 0.00 1.80|gamma 1.90 1.60 1.90' \
-        "$(all gamma)"
-    check "broadcasts" "$CHANGED wparam=18 lparam=0|$CHANGED wparam=4114 lparam=1|$CHANGED wparam=3858 lparam=1|$CHANGED wparam=1183506 lparam=2|$CHANGED wparam=1249299 lparam=3|$GAMMA_CLOSED wparam=0 lparam=0" \
-        "$(all broadcast)"
+    check "board gamma calls" "gamma 1.80 0.00 0.00|gamma 0.00 1.60 0.00|gamma 0.00 1.50 0.00|$(
+        )gamma 0.00 0.00 1.80|gamma 1.90 1.60 1.90" "$(all gamma)"
+    check "broadcasts" "$CHANGED wparam=18 lparam=0|$CHANGED wparam=4114 lparam=1|$(
+        )$CHANGED wparam=3858 lparam=1|$CHANGED wparam=1183506 lparam=2|$(
+        )$CHANGED wparam=1249299 lparam=3|$GAMMA_CLOSED wparam=0 lparam=0" "$(all broadcast)"
     check_saved_gamma "$key" 1.9 1.6 1.9 RGB 1
     if [ "$WINE_ARCH_BITS" = 32 ]; then
         # The 32-bit program's HKEY_LOCAL_MACHINE\SOFTWARE is the 64-bit Wow6432Node.
@@ -423,7 +425,8 @@ case_gamma_endings() {
         "expect $GAMMA_CLOSED wparam=0 lparam=0" 'expect exit 0'
     check "window closed: exit code" 0 "$RC"
     check "nothing saved (the sheet's factory values)" "1.7 1.7 RGB" \
-        "$(reg_value "$key" SST_RGAMMA) $(reg_value "$key" SST_GGAMMA) $(reg_value "$key" =CurrGammaColor)"
+        "$(reg_value "$key" SST_RGAMMA) $(reg_value "$key" SST_GGAMMA) $(
+            reg_value "$key" =CurrGammaColor)"
     sheet --command-line '1 x.bmp data' gamma 'expect exit 1'
     check "three words: exit code" 1 "$RC"
     sheet --command-line "1 x.bmp data $key extra" gamma 'expect exit 1'
@@ -466,7 +469,8 @@ case_tv_sheet() {
     reg_set "$limits" SST_TV_XSHIFT_KVX 128
     reg_set "$limits" SST_TV_TUNING_KVX 0
     sheet --key "$limits" --default-key "$defaults" tv \
-        'key right' 'expect debug "right\n"' 'key t' 'expect debug "ttt\n"' 'key esc' 'expect exit 0'
+        'key right' 'expect debug "right\n"' 'key t' 'expect debug "ttt\n"' \
+        'key esc' 'expect exit 0'
     check "limits: exit code" 0 "$RC"
     check "limits: XSHIFT kept" 128 "$(reg_value "$limits" SST_TV_XSHIFT_KVX)"
     check "limits: TUNING kept" 0 "$(reg_value "$limits" SST_TV_TUNING_KVX)"
@@ -521,7 +525,8 @@ case_propsheet_failure() {
     copy_data
     sheet --key 'SOFTWARE\Kavix\WineFailure' tv '# nothing comes' 'expect broadcast "never" 300ms'
     check "propsheet exit code" 3 "$RC"
-    check_match "the reason and the line" 'sheet-script.txt:2: expected "broadcast "never"" within 300 ms' \
+    check_match "the reason and the line" \
+        'sheet-script.txt:2: expected "broadcast "never"" within 300 ms' \
         "$OUT"
     finish
 }
