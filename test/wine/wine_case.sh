@@ -361,6 +361,10 @@ case_gamma_enable() {
     check "the sheet answered inside the request" \
         "$SHEET_ENABLE wparam=1 lparam=0|$GLIDE_ENABLE wparam=1 lparam=0" \
         "$(heard broadcast | grep -F 'Correction Enable' | head -2 | paste -sd'|' -)"
+    # A broadcast names no sender on Windows: the sheet's messages are its own events.
+    check "the sheet's messages are the sheet's" "3 0" "$(
+        echo "$OUT" | grep -c '^propsheet\[[0-9]*\] broadcast "KVXPS Property Sheet') $(
+        echo "$OUT" | grep -c '^wintest\[[0-9]*\] broadcast "KVXPS Property Sheet')"
     check_saved_gamma "$key" 2.0 2.1 2.2 RGB 0
     finish
 }
