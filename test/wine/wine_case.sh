@@ -221,17 +221,33 @@ EOF
     finish
 }
 
-# sheet MODE SCRIPT...: propsheet.exe runs the mode with the script lines given; its output in
-# OUT, its exit code in RC.
+# sheet [OPTION...] MODE SCRIPT...: propsheet.exe runs the test MODE (tv, gamma or glide) with
+# the options given before it (--key K, --default-key K, --command-line T, --no-answer) and
+# the script lines after it; its output (errors included) in OUT, its exit code in RC.
 sheet() {
+    local opts=()
+    while [[ "${1:-}" == --* ]]; do
+        case "$1" in
+        --key | --default-key | --command-line) opts+=("$1" "$2") && shift ;;
+        *) opts+=("$1") ;;
+        esac
+        shift
+    done
     local mode=$1
     shift
     printf '%s\n' "$@" >sheet-script.txt
     timeout -k 5 120 wine "$WINE_BIN_DIR/propsheet.exe" --data "$(win_path "$PWD/data")" \
-        "$mode" sheet-script.txt >sheet-out.txt 2>&1
+        "${opts[@]}" "$mode" sheet-script.txt >sheet-out.txt 2>&1
     RC=$?
     OUT=$(tr -d '\r' <sheet-out.txt)
     echo "$OUT"
+}
+
+# heard PREFIX: the events of the sheet's last run (program's and sheet's) that start with
+# PREFIX, without the process tag, one a line.
+heard() {
+    echo "$OUT" | sed -nE 's/^(wintest|propsheet)\[[0-9]+\] //p' |
+        PREFIX="$1" awk 'index($0, ENVIRON["PREFIX"]) == 1'
 }
 
 # The property sheet stand-in drives the TV test under Wine as on Linux: its factory values
@@ -258,6 +274,282 @@ case_propsheet_glide() {
     sheet glide 'wait 300' 'screenshot board board.png' 'frames' 'close' 'expect exit 0'
     check "propsheet exit code" 0 "$RC"
     check "board picture" 1 "$([ -s board.png ] && echo 1)"
+    finish
+}
+
+# all PREFIX: the events of the last sheet run that start with PREFIX, on one line, separated
+# by "|".
+all() {
+    heard "$1" | paste -sd'|' -
+}
+
+CHANGED='broadcast "KVXPS Glide Gamma Correction Changed"'
+GLIDE_ENABLE='broadcast "KVXPS Glide Gamma Correction Enable"'
+SHEET_ENABLE='broadcast "KVXPS Property Sheet Gamma Correction Enable"'
+GAMMA_CLOSED='broadcast "KVXPS Test Gamma Application Closed"'
+
+# check_saved_gamma KEY R G B COLOUR ENABLE: the five texts that Enter saves in mode 1.
+check_saved_gamma() {
+    check "saved SST_RGAMMA" "$2" "$(reg_value "$1" SST_RGAMMA)"
+    check "saved SST_GGAMMA" "$3" "$(reg_value "$1" SST_GGAMMA)"
+    check "saved SST_BGAMMA" "$4" "$(reg_value "$1" SST_BGAMMA)"
+    check "saved =CurrGammaColor" "$5" "$(reg_value "$1" =CurrGammaColor)"
+    check "saved =CurrGammaEnable" "$6" "$(reg_value "$1" =CurrGammaEnable)"
+}
+
+# Mode 1, correction on: every step goes to the board (the stepped channel alone, the others
+# 0.0; A all three) and is broadcast with the tenths packed in wParam and the channel in
+# lParam; Shift steps up; Enter saves the five texts; Esc broadcasts the closing message.
+case_gamma_keys() {
+    case_dir gamma_keys
+    copy_data
+    local key='SOFTWARE\Kavix\WineGammaKeys'
+    sheet --key "$key" gamma \
+        'expect window KVXMyWindow "Kavix Gamma Correction Adjustment"' \
+        'key shift+r' "expect $CHANGED wparam=18 lparam=0" \
+        'keys g g' "expect $CHANGED wparam=3858 lparam=1" \
+        'key shift+b' "expect $CHANGED wparam=1183506 lparam=2" \
+        'key shift+a' "expect $CHANGED wparam=1249299 lparam=3" \
+        'key enter' 'wait 300' 'key esc' "expect $GAMMA_CLOSED wparam=0 lparam=0" 'expect exit 0'
+    check "propsheet exit code" 0 "$RC"
+    # The order in which the windows are found varies.
+    local title='"Kavix Gamma Correction Adjustment"' screen='"Board screen"'
+    check "windows" "window KVXMyWindow $title|window WinGlideClass $title|$(
+        )window WinTestBoardScreen $screen" \
+        "$(heard window | sort | paste -sd'|' -)"
+    check "board gamma calls" "gamma 1.80 0.00 0.00|gamma 0.00 1.60 0.00|gamma 0.00 1.50 0.00|$(
+        )gamma 0.00 0.00 1.80|gamma 1.90 1.60 1.90" "$(all gamma)"
+    check "broadcasts" "$CHANGED wparam=18 lparam=0|$CHANGED wparam=4114 lparam=1|$(
+        )$CHANGED wparam=3858 lparam=1|$CHANGED wparam=1183506 lparam=2|$(
+        )$CHANGED wparam=1249299 lparam=3|$GAMMA_CLOSED wparam=0 lparam=0" "$(all broadcast)"
+    check_saved_gamma "$key" 1.9 1.6 1.9 RGB 1
+    if [ "$WINE_ARCH_BITS" = 32 ]; then
+        # The 32-bit program's HKEY_LOCAL_MACHINE\SOFTWARE is the 64-bit Wow6432Node.
+        check "32-bit view under Wow6432Node" 1.9 \
+            "$(reg_value 'SOFTWARE\Wow6432Node\Kavix\WineGammaKeys' SST_RGAMMA 64)"
+        check "nothing in the 64-bit view" "" "$(reg_value "$key" SST_RGAMMA 64)"
+    fi
+    finish
+}
+
+# The enable handshake answered by the sheet inside the program's broadcast: correction goes
+# on, steps and the sheet's changes reach the board; 1 sets the default curve; D switches
+# correction off (default curve, enable broadcast with wParam 0), after which steps are
+# ignored and the sheet's values are kept but not shown; Enter saves them.
+case_gamma_enable() {
+    case_dir gamma_enable
+    copy_data
+    local key='SOFTWARE\Kavix\WineGammaEnable'
+    reg_set "$key" =CurrGammaEnable 0
+    sheet --key "$key" gamma \
+        'expect window KVXMyWindow' \
+        'key r' "expect-no $CHANGED 500ms" \
+        'key e' "expect $SHEET_ENABLE wparam=1" \
+        'key r' "expect $CHANGED wparam=16 lparam=0" \
+        'gamma 1.9 1.8 1.7' 'expect gamma 1.90 1.80 1.70' \
+        'key 1' 'expect broadcast "KVXPS Glide Gamma Correction Default" wparam=0 lparam=0' \
+        'key d' "expect $GLIDE_ENABLE wparam=0 lparam=0" \
+        'key r' 'gamma 2.0 2.1 2.2' 'expect-no gamma 700ms' \
+        'key enter' 'wait 300' 'key esc' 'expect exit 0'
+    check "propsheet exit code" 0 "$RC"
+    check "board gamma calls" \
+        'gamma 1.60 0.00 0.00|gamma 1.90 1.80 1.70|gamma 1.70 1.70 1.70|gamma 1.70 1.70 1.70' \
+        "$(all gamma)"
+    check "one step broadcast (the steps while off are ignored)" 1 "$(heard "$CHANGED" | wc -l)"
+    # The broadcast reaches the sheet's window before the one that records it, so the answer,
+    # sent from inside the request, is recorded first.
+    check "the sheet answered inside the request" \
+        "$SHEET_ENABLE wparam=1 lparam=0|$GLIDE_ENABLE wparam=1 lparam=0" \
+        "$(heard broadcast | grep -F 'Correction Enable' | head -2 | paste -sd'|' -)"
+    # A broadcast names no sender on Windows: the sheet's messages are its own events.
+    check "the sheet's messages are the sheet's" "3 0" "$(
+        echo "$OUT" | grep -c '^propsheet\[[0-9]*\] broadcast "KVXPS Property Sheet') $(
+        echo "$OUT" | grep -c '^wintest\[[0-9]*\] broadcast "KVXPS Property Sheet')"
+    check_saved_gamma "$key" 2.0 2.1 2.2 RGB 0
+    finish
+}
+
+# The enable request unanswered (propsheet "answer off"): correction stays off, steps and the
+# sheet's changes do not reach the board, Enter saves correction off; once the sheet answers,
+# a step starts from the sheet's value and packs the tenths the keys last computed (0 for
+# channels never stepped).
+case_gamma_unanswered() {
+    case_dir gamma_unanswered
+    copy_data
+    local key='SOFTWARE\Kavix\WineGammaUnanswered'
+    reg_set "$key" =CurrGammaEnable 0
+    sheet --key "$key" gamma \
+        'expect window KVXMyWindow' 'answer off' \
+        'key e' "expect $GLIDE_ENABLE wparam=1" "expect-no $SHEET_ENABLE" \
+        'keys r g b a' "expect-no $CHANGED 700ms" \
+        'gamma 1.9 1.8 1.7' 'expect-no gamma 500ms' \
+        'key enter' 'wait 300' \
+        'answer on' 'key e' "expect $SHEET_ENABLE wparam=1" \
+        'key r' 'expect gamma 1.80 0.00 0.00' "expect $CHANGED wparam=18 lparam=0" \
+        'key esc' 'expect exit 0'
+    check "propsheet exit code" 0 "$RC"
+    check "board gamma calls" 'gamma 1.80 0.00 0.00' "$(all gamma)"
+    check_saved_gamma "$key" 1.9 1.8 1.7 Red 0
+    finish
+}
+
+# The sheet's gamma change shows on the board's screen (its window draws the front buffer
+# through the gamma tables).
+case_gamma_screen() {
+    case_dir gamma_screen
+    copy_data
+    sheet --key 'SOFTWARE\Kavix\WineGammaScreen' gamma \
+        'expect window KVXMyWindow' 'wait 300' 'screenshot board before.png' \
+        'gamma 3.0 3.0 3.0' 'expect gamma 3.00 3.00 3.00' 'wait 300' \
+        'screenshot board after.png' 'key esc' 'expect exit 0'
+    check "propsheet exit code" 0 "$RC"
+    check "pictures written" 1 "$([ -s before.png ] && [ -s after.png ] && echo 1)"
+    check "the new curve shows" 1 "$(cmp -s before.png after.png || echo 1)"
+    finish
+}
+
+# The ways out of mode 1 other than Esc after Enter: Esc alone saves nothing; the sheet closing
+# ends the program with 0 without a broadcast; the test window closed broadcasts the gamma
+# closing message and exits 0; a command line of other than four words ends it with 1.
+case_gamma_endings() {
+    case_dir gamma_endings
+    copy_data
+    local key='SOFTWARE\Kavix\WineGammaEndings'
+    sheet --key "$key" gamma 'expect window KVXMyWindow' \
+        'key shift+r' "expect $CHANGED wparam=18" 'key esc' 'expect exit 0'
+    check "Esc: exit code" 0 "$RC"
+    check "Esc: broadcasts" "$CHANGED wparam=18 lparam=0|$GAMMA_CLOSED wparam=0 lparam=0" \
+        "$(all broadcast)"
+    sheet --key "$key" gamma 'expect window KVXMyWindow' \
+        'key shift+r' "expect $CHANGED wparam=18" 'close' 'expect exit 0'
+    check "sheet closed: exit code" 0 "$RC"
+    check "sheet closed: no closing broadcast" "" "$(heard "$GAMMA_CLOSED")"
+    sheet --key "$key" gamma 'expect window KVXMyWindow' \
+        'key shift+r' "expect $CHANGED wparam=18" 'window-close' \
+        "expect $GAMMA_CLOSED wparam=0 lparam=0" 'expect exit 0'
+    check "window closed: exit code" 0 "$RC"
+    check "nothing saved (the sheet's factory values)" "1.7 1.7 RGB" \
+        "$(reg_value "$key" SST_RGAMMA) $(reg_value "$key" SST_GGAMMA) $(
+            reg_value "$key" =CurrGammaColor)"
+    sheet --command-line '1 x.bmp data' gamma 'expect exit 1'
+    check "three words: exit code" 1 "$RC"
+    sheet --command-line "1 x.bmp data $key extra" gamma 'expect exit 1'
+    check "five words: exit code" 1 "$RC"
+    check "five words: no broadcast, no gamma window" "" \
+        "$(heard broadcast)$(heard 'window KVXMyWindow')"
+    finish
+}
+
+# png_width FILE: the width written in a PNG file's header.
+png_width() {
+    od -An -tu1 -j16 -N4 "$1" | awk '{ print $1 * 16777216 + $2 * 65536 + $3 * 256 + $4 }'
+}
+
+TV_CLOSED='broadcast "KVXPS Test TV Application Closed"'
+TV_SCAN='broadcast "KVXPS Test TV Underscan Overscan"'
+
+# Mode 0 through the sheet as the Linux end-to-end run has it: keys, the trace texts, the scan
+# broadcasts, Enter saving all ten texts in the current key (the default key is only read);
+# then the limits: steps at a bound change nothing (the beep leaves no trace on Windows) and
+# Esc saves nothing.
+case_tv_sheet() {
+    case_dir tv_sheet
+    copy_data
+    local key='SOFTWARE\Kavix\WineTvSheet' defaults='SOFTWARE\Kavix\WineTvSheetDefault'
+    sheet --key "$key" --default-key "$defaults" tv \
+        'expect window WinGlideClass "Kavix TV Adjustment"' \
+        'keys right right right up shift+b t d' "expect $TV_SCAN wparam=1 lparam=0" \
+        'keys d f s' "expect $TV_SCAN wparam=0 lparam=0" 'expect debug "sss\n"' \
+        'key enter' 'expect debug "return\n"' \
+        'key esc' "expect $TV_CLOSED wparam=1 lparam=0" 'expect exit 0'
+    check "propsheet exit code" 0 "$RC"
+    check "right traced three times" 3 "$(heard 'debug "right\n"' | wc -l)"
+    check "saved texts" "3 1 69 6 0 0 1 0 1 0" "$(for v in XSHIFT YSHIFT BRIGHTNESS TUNING SCAN \
+        FFILTER SHARPNESS OUTPUT ENABLE FORMAT; do reg_value "$key" "SST_TV_${v}_KVX"; done |
+        paste -sd' ' -)"
+    check "the default key is only read" 66 "$(reg_value "$defaults" SST_TV_BRIGHTNESS_KVX)"
+
+    local limits='SOFTWARE\Kavix\WineTvLimits'
+    reg_set "$limits" SST_TV_XSHIFT_KVX 128
+    reg_set "$limits" SST_TV_TUNING_KVX 0
+    sheet --key "$limits" --default-key "$defaults" tv \
+        'key right' 'expect debug "right\n"' 'key t' 'expect debug "ttt\n"' \
+        'key esc' 'expect exit 0'
+    check "limits: exit code" 0 "$RC"
+    check "limits: XSHIFT kept" 128 "$(reg_value "$limits" SST_TV_XSHIFT_KVX)"
+    check "limits: TUNING kept" 0 "$(reg_value "$limits" SST_TV_TUNING_KVX)"
+    check "Esc saves nothing" "" "$(reg_value "$limits" SST_TV_SCAN_KVX)"
+    finish
+}
+
+# The other ways out of mode 0: the window closed (broadcast with wParam 0), the sheet closed
+# (no broadcast), neither saving; a command line of four words ends with 1.
+case_tv_endings() {
+    case_dir tv_endings
+    copy_data
+    local key='SOFTWARE\Kavix\WineTvEndings' defaults='SOFTWARE\Kavix\WineTvEndingsDefault'
+    sheet --key "$key" --default-key "$defaults" tv \
+        'keys left left' 'expect debug "left\n"' 'window-close' \
+        "expect $TV_CLOSED wparam=0 lparam=0" 'expect exit 0'
+    check "window closed: exit code" 0 "$RC"
+    sheet --key "$key" --default-key "$defaults" tv \
+        'keys right d' "expect $TV_SCAN wparam=1" 'close' 'expect exit 0'
+    check "sheet closed: exit code" 0 "$RC"
+    check "sheet closed: no closing broadcast" "" "$(heard "$TV_CLOSED")"
+    check "nothing saved" "" "$(reg_value "$key" SST_TV_XSHIFT_KVX)"
+    sheet --command-line '0 x.bmp data only-one-key' tv 'expect exit 1'
+    check "four words: exit code" 1 "$RC"
+    check "four words: no broadcast" "" "$(heard broadcast)"
+    finish
+}
+
+# The TV record reaches the board with each key; Space sends it with the output off, then on;
+# the board's TV view is 640 pixels wide; Esc sends no record.
+case_tv_board() {
+    case_dir tv_board
+    copy_data
+    local key='SOFTWARE\Kavix\WineTvBoard'
+    reg_set "$key" SST_TV_ENABLE_KVX 0
+    sheet --key "$key" --default-key 'SOFTWARE\Kavix\WineTvBoardDefault' tv \
+        'key right' \
+        'expect tv enable=0 output=0 scan=0 format=0 xshift=1 yshift=0 brightness=66 tuning=7' \
+        'key space' 'expect tv enable=0 * xshift=1 *' 'expect tv enable=1 * xshift=1 *' \
+        'screenshot tv tv.png' 'frames' 'key esc' 'expect exit 0'
+    check "propsheet exit code" 0 "$RC"
+    check "TV records" 3 "$(heard 'tv ' | wc -l)"
+    check "TV view width" 640 "$(png_width tv.png)"
+    check_match "frame count" '^frames [0-9]+' "$(echo "$OUT" | grep '^frames ')"
+    finish
+}
+
+# propsheet itself: a failed expectation stops the program, names the script line and ends
+# with 3.
+case_propsheet_failure() {
+    case_dir propsheet_failure
+    copy_data
+    sheet --key 'SOFTWARE\Kavix\WineFailure' tv '# nothing comes' 'expect broadcast "never" 300ms'
+    check "propsheet exit code" 3 "$RC"
+    check_match "the reason and the line" \
+        'sheet-script.txt:2: expected "broadcast "never"" within 300 ms' \
+        "$OUT"
+    finish
+}
+
+# Mode 2 through the sheet: keys other than Esc do nothing; Esc and the window closed
+# broadcast the gamma closing message; the sheet closing ends it without one.
+case_glide_sheet() {
+    case_dir glide_sheet
+    copy_data
+    sheet glide 'expect window WinGlideClass "Kavix Glide Test"' 'keys a enter shift' 'key esc' \
+        "expect $GAMMA_CLOSED wparam=0" 'expect exit 0'
+    check "Esc: exit code" 0 "$RC"
+    check "Esc: one broadcast" "$GAMMA_CLOSED wparam=0 lparam=0" "$(all broadcast)"
+    sheet glide 'expect window WinGlideClass' 'window-close' "expect $GAMMA_CLOSED wparam=0" \
+        'expect exit 0'
+    check "window closed: exit code" 0 "$RC"
+    sheet glide 'expect window WinGlideClass' 'close' 'expect exit 0'
+    check "sheet closed: exit code" 0 "$RC"
+    check "sheet closed: no closing broadcast" "" "$(heard "$GAMMA_CLOSED")"
     finish
 }
 

@@ -98,11 +98,17 @@ events() {
     echo "$OUT" | grep "^event $1 " | sed -E "s/^event $1 [0-9]+ //"
 }
 
-# reg_value KEY NAME: a value of HKEY_LOCAL_MACHINE\KEY as the build's programs see it (a
-# 32-bit program's view lies under Wow6432Node), read back through Wine's own reg.exe.
+# reg_value KEY NAME [BITS]: a value of HKEY_LOCAL_MACHINE\KEY as the build's programs see it
+# (a 32-bit program's view lies under Wow6432Node), or in the view of BITS, read back through
+# Wine's own reg.exe; empty when there is none.
 reg_value() {
-    wine reg query "HKLM\\$1" /v "$2" /reg:"$WINE_ARCH_BITS" 2>/dev/null |
+    wine reg query "HKLM\\$1" /v "$2" /reg:"${3:-$WINE_ARCH_BITS}" 2>/dev/null |
         tr -d '\r' | awk -v name="$2" '$1 == name { $1 = ""; $2 = ""; sub(/^  /, ""); print }'
+}
+
+# reg_set KEY NAME TEXT: stores a text value under HKEY_LOCAL_MACHINE\KEY in the build's view.
+reg_set() {
+    wine reg add "HKLM\\$1" /v "$2" /d "$3" /f /reg:"$WINE_ARCH_BITS" >/dev/null 2>&1
 }
 
 # state_line FIELD: the line of the board's state file state.txt that starts with FIELD.
@@ -110,9 +116,10 @@ state_line() {
     tr -d '\r' <state.txt | grep "^$1"
 }
 
-# copy_data: the bundled data files into the current folder's data/.
+# copy_data: the bundled data files (textures and bitmaps, the gamma test's TESTGAMA.3DF
+# among them) into the current folder's data/.
 copy_data() {
-    mkdir -p data && cp "$WINE_SOURCE_DIR"/data/*.3df "$WINE_SOURCE_DIR"/data/*.bmp data/
+    mkdir -p data && cp "$WINE_SOURCE_DIR"/data/*.3[dD][fF] "$WINE_SOURCE_DIR"/data/*.bmp data/
 }
 
 WINTEST=$(win_path "$WINE_BIN_DIR/wintest.exe")

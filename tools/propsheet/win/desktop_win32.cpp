@@ -14,6 +14,7 @@ namespace {
 constexpr const char* k_listener_class = board::k_observer_class;
 constexpr char k_dialog_class[] = "#32770"; // the class of message boxes and dialogs
 constexpr char k_ime_class[] = "IME";
+constexpr char k_sheet_prefix[] = "KVXPS Property Sheet "; // the messages the sheet sends
 
 std::string class_of(HWND window) {
     char name[256] = {};
@@ -219,8 +220,13 @@ LRESULT CALLBACK Desktop::listener_proc(HWND window, UINT message, WPARAM wparam
                 continue;
             Event e;
             e.kind = EventKind::Broadcast;
-            // A broadcast does not say who sent it: the last program started that still runs.
-            for (auto it = self->m_programs.rbegin(); it != self->m_programs.rend(); ++it) {
+            // A broadcast does not say who sent it. The property sheet's messages come from
+            // the sheet of this process (also when it answers from inside a program's
+            // broadcast); any other is taken for the last program started that still runs.
+            if (name.rfind(k_sheet_prefix, 0) == 0)
+                e.pid = GetCurrentProcessId();
+            for (auto it = self->m_programs.rbegin(); !e.pid && it != self->m_programs.rend();
+                 ++it) {
                 std::lock_guard guard(self->m_mutex);
                 if (!(*it)->ended) {
                     e.pid = (*it)->pid;
