@@ -6,6 +6,7 @@
 // Everything is computed from integers, so every run writes the same bytes.
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -145,9 +146,9 @@ bool write_bmp(const char* path, const Canvas& px, const std::vector<Rgb>& palet
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
+    if (argc != 2 || argv[1][0] == '-') {
         std::fprintf(stderr, "usage: logogen OUTPUT.bmp\n");
-        return 2;
+        return argc == 2 && std::strcmp(argv[1], "--help") == 0 ? 0 : 2;
     }
     Canvas px(size_t(k_width) * k_height, 0);
     background(px);
