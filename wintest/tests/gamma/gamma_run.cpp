@@ -116,21 +116,6 @@ static void InitGammaVertex(GrVertex* v, float sow, float tow) {
 }
 
 /***********************************************************************
- *           SetGammaRenderState
- *
- * The state in force outside the textured quad: decal texturing, drawing into the back
- * buffer, iterated alpha with source-alpha blending, no alpha test.
- */
-static void SetGammaRenderState(void) {
-    grTexCombineFunction(GR_TMU0, GR_TEXTURECOMBINE_DECAL);
-    grRenderBuffer(GR_BUFFER_BACKBUFFER);
-    guAlphaSource(GR_ALPHASOURCE_ITERATED_ALPHA);
-    grAlphaBlendFunction(GR_BLEND_SRC_ALPHA, GR_BLEND_ONE_MINUS_SRC_ALPHA, GR_BLEND_ONE,
-                         GR_BLEND_ZERO);
-    grAlphaTestFunction(GR_CMP_ALWAYS);
-}
-
-/***********************************************************************
  *           DrawGammaTexture
  *
  * Fills the left half of the screen with the test texture, unblended, between a save and a
@@ -146,15 +131,7 @@ static void DrawGammaTexture(void) {
     GammaV4.x = 0.0f;
     GammaV4.y = GammaScreenHeight;
 
-    GrState saved;
-    grGlideGetState(&saved);
-    grAlphaBlendFunction(GR_BLEND_ONE, GR_BLEND_ZERO, GR_BLEND_ONE, GR_BLEND_ZERO);
-    grColorCombine(GR_COMBINE_FUNCTION_SCALE_OTHER, GR_COMBINE_FACTOR_ONE,
-                   GR_COMBINE_LOCAL_CONSTANT, GR_COMBINE_OTHER_TEXTURE, FXFALSE);
-    guTexSource(GammaTexture);
-    grDrawTriangle(&GammaV1, &GammaV2, &GammaV3);
-    grDrawTriangle(&GammaV3, &GammaV4, &GammaV1);
-    grGlideSetState(&saved);
+    DrawTextureQuad(GammaTexture, &GammaV1, &GammaV2, &GammaV3, &GammaV4);
 }
 
 /***********************************************************************
@@ -433,7 +410,7 @@ void RunGammaTest(int count, char** words) {
     CreateGammaMessageWindow();
     ReadGammaEnable();
     GammaTexture = LoadTestTexture(GammaTexturePath);
-    SetGammaRenderState();
+    SetTextureTestState();
 
     InitGammaVertex(&GammaV1, 0.0f, 255.0f);
     InitGammaVertex(&GammaV2, 255.0f, 255.0f);

@@ -132,12 +132,12 @@ static void OpenGlideBoard(void) {
 }
 
 /***********************************************************************
- *           SetGlideRenderState
+ *           SetTextureTestState
  *
- * The render state of the whole run: the texel as it is, drawn into the back buffer with
- * iterated alpha, source-alpha blending and no alpha test.
+ * The render state of the whole run, in this test and the gamma test: the texel as it is,
+ * drawn into the back buffer with iterated alpha, source-alpha blending and no alpha test.
  */
-static void SetGlideRenderState(void) {
+void SetTextureTestState(void) {
     grTexCombineFunction(GR_TMU0, GR_TEXTURECOMBINE_DECAL);
     grRenderBuffer(GR_BUFFER_BACKBUFFER);
     guAlphaSource(GR_ALPHASOURCE_ITERATED_ALPHA);
@@ -153,20 +153,30 @@ static void SetGlideRenderState(void) {
  * render state saved around the drawing; then shows the frame at the next retrace.
  */
 static void DrawGlideFrame(GrMipMapId_t texture) {
-    GrState saved;
-
     guColorCombineFunction(GR_COLORCOMBINE_ITRGB);
     grBufferClear(0xFFFFFFFF, 0, GR_WDEPTHVALUE_FARTHEST);
     SetGlideQuad();
+    DrawTextureQuad(texture, &V1, &V2, &V3, &V4);
+    grBufferSwap(1);
+}
+
+/***********************************************************************
+ *           DrawTextureQuad
+ *
+ * Draws the texture over a quad as two triangles, unblended (the texel colour as it is),
+ * between a save and a restore of the render state.
+ */
+void DrawTextureQuad(GrMipMapId_t texture, GrVertex* v1, GrVertex* v2, GrVertex* v3, GrVertex* v4) {
+    GrState saved;
+
     grGlideGetState(&saved);
     grAlphaBlendFunction(GR_BLEND_ONE, GR_BLEND_ZERO, GR_BLEND_ONE, GR_BLEND_ZERO);
     grColorCombine(GR_COMBINE_FUNCTION_SCALE_OTHER, GR_COMBINE_FACTOR_ONE,
                    GR_COMBINE_LOCAL_CONSTANT, GR_COMBINE_OTHER_TEXTURE, FXFALSE);
     guTexSource(texture);
-    grDrawTriangle(&V1, &V2, &V3);
-    grDrawTriangle(&V3, &V4, &V1);
+    grDrawTriangle(v1, v2, v3);
+    grDrawTriangle(v3, v4, v1);
     grGlideSetState(&saved);
-    grBufferSwap(1);
 }
 
 /***********************************************************************
@@ -203,7 +213,7 @@ void RunGlideTest(int count, char** words) {
 
     OpenGlideBoard();
     texture = LoadTestTexture(GlideTexturePath);
-    SetGlideRenderState();
+    SetTextureTestState();
     InitGlideQuad();
 
     for (;;) {
