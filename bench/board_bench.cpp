@@ -3,6 +3,7 @@
 #include "board_harness.h"
 #include "glide.h"
 #include "tests/gamma/gamma.h"
+#include "tests/glide/glide_test.h"
 #include "platform/image.h"
 
 #include <benchmark/benchmark.h>
@@ -61,37 +62,21 @@ GrVertex corner(float x, float y, float s, float t) {
     return v;
 }
 
-void fixed_state() {
-    grTexCombineFunction(GR_TMU0, GR_TEXTURECOMBINE_DECAL);
-    grRenderBuffer(GR_BUFFER_BACKBUFFER);
-    guAlphaSource(GR_ALPHASOURCE_ITERATED_ALPHA);
-    grAlphaBlendFunction(GR_BLEND_SRC_ALPHA, GR_BLEND_ONE_MINUS_SRC_ALPHA, GR_BLEND_ONE,
-                         GR_BLEND_ZERO);
-    grAlphaTestFunction(GR_CMP_ALWAYS);
-}
-
-// The textured quad of a frame of the Glide and gamma tests, from x = 0 to `width`.
+// The textured quad of a frame of the Glide and gamma tests, from x = 0 to `width`, drawn by
+// the program's own routine.
 void textured_quad(GrMipMapId_t id, float width) {
     guColorCombineFunction(GR_COLORCOMBINE_ITRGB);
     grBufferClear(0xFFFFFFFFu, 0, GR_WDEPTHVALUE_FARTHEST);
     GrVertex v1 = corner(0, 0, 0, 255), v2 = corner(width, 0, 255, 255),
              v3 = corner(width, 480, 255, 0), v4 = corner(0, 480, 0, 0);
-    GrState saved;
-    grGlideGetState(&saved);
-    grAlphaBlendFunction(GR_BLEND_ONE, GR_BLEND_ZERO, GR_BLEND_ONE, GR_BLEND_ZERO);
-    grColorCombine(GR_COMBINE_FUNCTION_SCALE_OTHER, GR_COMBINE_FACTOR_ONE,
-                   GR_COMBINE_LOCAL_CONSTANT, GR_COMBINE_OTHER_TEXTURE, FXFALSE);
-    guTexSource(id);
-    grDrawTriangle(&v1, &v2, &v3);
-    grDrawTriangle(&v3, &v4, &v1);
-    grGlideSetState(&saved);
+    DrawTextureQuad(id, &v1, &v2, &v3, &v4);
 }
 
 void BM_GlideTestFrame(benchmark::State& state) {
     if (!open_board(GR_COLORFORMAT_ABGR, GR_ORIGIN_LOWER_LEFT))
         return state.SkipWithError("board busy");
     GrMipMapId_t id = load_texture(k_sample);
-    fixed_state();
+    SetTextureTestState();
     for (auto _ : state) {
         textured_quad(id, 640.0f);
         grBufferSwap(1);
@@ -106,7 +91,7 @@ void BM_GammaTestFrame(benchmark::State& state) {
     if (!open_board(GR_COLORFORMAT_ABGR, GR_ORIGIN_LOWER_LEFT))
         return state.SkipWithError("board busy");
     GrMipMapId_t id = load_texture(k_sample);
-    fixed_state();
+    SetTextureTestState();
     for (auto _ : state) {
         textured_quad(id, 320.0f);
         DrawGammaBands();
@@ -119,7 +104,7 @@ void BM_GammaTestFrame(benchmark::State& state) {
 void BM_GammaBandPoints(benchmark::State& state) {
     if (!open_board(GR_COLORFORMAT_ABGR, GR_ORIGIN_LOWER_LEFT))
         return state.SkipWithError("board busy");
-    fixed_state();
+    SetTextureTestState();
     guColorCombineFunction(GR_COLORCOMBINE_ITRGB);
     for (auto _ : state) {
         DrawGammaBands();
