@@ -357,10 +357,12 @@ pid_t spawn_writer(const char* tag, int count) {
     ::_exit(0);
 }
 
+// The number of values under a key; 0 while the key does not exist (a writer killed before
+// its first change has created nothing).
 int value_count(const char* path) {
     HKEY key = nullptr;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return -1;
+        return 0;
     int n = 0;
     char name[64];
     DWORD size = sizeof name;
