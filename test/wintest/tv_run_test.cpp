@@ -9,11 +9,17 @@
 
 #include "platform/events.h"
 #include "platform/prefix.h"
+#include "board_harness.h"
+#include "glide.h"
 #include "win32/harness.h"
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -279,6 +285,81 @@ TEST_F(TvRun, WrongWordsEndWithExitCodeOneBeforeTheBoard) {
     };
     for (const std::string& tail : tails)
         EXPECT_EXIT(run({}, tail.c_str()), testing::ExitedWithCode(1), "") << tail.size();
+}
+
+// The frame on the board's screen: the test image with its top-left corner at (64, 48), inside
+// the outer frame that runs from red at its top-left corner to green at its top-right one.
+TEST_F(TvRun, ScreenShowsTheTestImageInsideTheFrames) {
+    std::filesystem::path dir = platform::map_path("C:\\tv");
+    std::filesystem::create_directories(dir);
+    std::filesystem::copy_file(std::string(WINTEST_SOURCE_DIR) + "/data/testtv.3df",
+                               dir / "testtv.3df",
+                               std::filesystem::copy_options::overwrite_existing);
+    int width = 0, height = 0;
+    DWORD* image = ReadTvTestImage((dir / "testtv.3df").c_str(), &width, &height);
+    ASSERT_NE(image, nullptr);
+
+    platform::Image screen;
+    win32::harness::set_idle_hook([&](int count) {
+        if (count == 3 && GetFocus()) {
+            screen = board::screen_image();
+            win32::harness::press_key(VK_ESCAPE);
+        }
+    });
+    EXPECT_EQ(WinMain(GetModuleHandleA(nullptr), nullptr, const_cast<char*>(k_tail), SW_SHOWNORMAL),
+              0);
+    win32::harness::set_idle_hook(nullptr);
+    ASSERT_EQ(screen.width, 640);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            ASSERT_EQ(screen.at(64 + x, 48 + y), image[y * width + x] & 0xFFFFFF) << x << "," << y;
+    EXPECT_EQ(screen.at(64 + width, 48), 0u) << "black beside the image";
+    EXPECT_EQ(screen.at(25, 25), 0xFF0A0Au) << "outer frame, red corner";
+    uint32_t right = screen.at(614, 25); // one pixel short of the green corner
+    EXPECT_LT(right >> 16, 0x20u) << std::hex << right;
+    EXPECT_GT((right >> 8) & 0xFF, 0xF0u) << std::hex << right;
+    free(image);
+}
+
+// Another program holding the board: the box, the board shut down again, and a return through
+// WinMain with nothing sent to the property sheet.
+TEST_F(TvRun, BusyBoardShowsTheMessageAndReturns) {
+    std::vector<std::string> boxes;
+    int sink = platform::add_event_sink([&](const platform::Event& e) {
+        if (e.kind == platform::EventKind::MessageBox)
+            boxes.push_back(e.caption + "|" + e.text);
+        EXPECT_NE(e.kind, platform::EventKind::Broadcast) << e.name;
+    });
+    pid_t holder = fork();
+    if (holder == 0) {
+        grGlideInit();
+        grSstSelect(0);
+        if (!grSstWinOpen(0, GR_RESOLUTION_640x480, GR_REFRESH_60Hz, GR_COLORFORMAT_ARGB,
+                          GR_ORIGIN_UPPER_LEFT, 2, 1))
+            _exit(1);
+        sleep(30);
+        _exit(0);
+    }
+    // The holder has the board once a second open from here is refused.
+    for (int i = 0; i < 500; ++i) {
+        grGlideInit();
+        grSstSelect(0);
+        if (!grSstWinOpen(0, GR_RESOLUTION_640x480, GR_REFRESH_60Hz, GR_COLORFORMAT_ARGB,
+                          GR_ORIGIN_UPPER_LEFT, 2, 1))
+            break;
+        grGlideShutdown();
+        usleep(10000);
+    }
+    EXPECT_EQ(WinMain(GetModuleHandleA(nullptr), nullptr, const_cast<char*>(k_tail), SW_SHOWNORMAL),
+              0);
+    kill(holder, SIGKILL);
+    waitpid(holder, nullptr, 0);
+    platform::remove_event_sink(sink);
+    EXPECT_EQ(boxes, std::vector<std::string>{
+                         "Error|Display property test cannot run due to presence of another "
+                         "running D3D or glide application.  Please exit or close D3D or glide "
+                         "application and restart the Display Properties."});
+    EXPECT_FALSE(board::is_open());
 }
 
 } // namespace
