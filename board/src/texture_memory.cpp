@@ -33,16 +33,7 @@ GrMipMapId_t TextureMemory::allocate(const TextureRequest& r) {
     if (aligned > k_size - m_used)
         return GR_NULL_MIPMAP_HANDLE;
     Texture t;
-    t.format = r.format;
-    t.mipmap_mode = r.mipmap_mode;
-    t.small_lod = r.small_lod;
-    t.large_lod = r.large_lod;
-    t.aspect = r.aspect;
-    t.s_clamp = r.s_clamp;
-    t.t_clamp = r.t_clamp;
-    t.minify = r.minify;
-    t.magnify = r.magnify;
-    t.lod_bias = r.lod_bias;
+    static_cast<TextureRequest&>(t) = r;
     t.offset = m_used;
     t.bytes = bytes;
     for (GrLOD_t lod = r.large_lod; lod <= r.small_lod; ++lod) {

@@ -22,27 +22,6 @@ struct TextureLevel {
 // Fills the level's lanes from its texels.
 void refresh_lanes(TextureLevel& level);
 
-// One allocation: its description and, once downloaded, its levels.
-struct Texture {
-    GrTextureFormat_t format{0};
-    GrMipMapMode_t mipmap_mode{GR_MIPMAP_DISABLE};
-    GrLOD_t small_lod{0};
-    GrLOD_t large_lod{0};
-    GrAspectRatio_t aspect{GR_ASPECT_1x1};
-    GrTextureClampMode_t s_clamp{GR_TEXTURECLAMP_WRAP};
-    GrTextureClampMode_t t_clamp{GR_TEXTURECLAMP_WRAP};
-    GrTextureFilterMode_t minify{GR_TEXTUREFILTER_POINT_SAMPLED};
-    GrTextureFilterMode_t magnify{GR_TEXTUREFILTER_POINT_SAMPLED};
-    float lod_bias{0.0f};
-    uint32_t offset{0}; // where the texels lie in texture memory
-    uint32_t bytes{0};
-    bool downloaded{false};
-    std::vector<TextureLevel> levels; // large_lod first
-
-    // The level of the given code, clamped to the levels present.
-    [[nodiscard]] const TextureLevel& level(GrLOD_t lod) const;
-};
-
 // The parameters of guTexAllocateMemory.
 struct TextureRequest {
     GrChipID_t tmu{GR_TMU0};
@@ -58,6 +37,17 @@ struct TextureRequest {
     GrTextureFilterMode_t minify{GR_TEXTUREFILTER_BILINEAR};
     GrTextureFilterMode_t magnify{GR_TEXTUREFILTER_BILINEAR};
     float lod_bias{0.0f};
+};
+
+// One allocation: the request it was made from and, once downloaded, its levels.
+struct Texture : TextureRequest {
+    uint32_t offset{0}; // where the texels lie in texture memory
+    uint32_t bytes{0};
+    bool downloaded{false};
+    std::vector<TextureLevel> levels; // large_lod first
+
+    // The level of the given code, clamped to the levels present.
+    [[nodiscard]] const TextureLevel& level(GrLOD_t lod) const;
 };
 
 class TextureMemory {
