@@ -2,8 +2,8 @@
 // one frame's pixels.
 #include "board_harness.h"
 #include "glide.h"
-#include "tests/gamma/gamma.h"
-#include "tests/glide/glide_test.h"
+#include "gamma/gamma.h"
+#include "glide/glide_test.h"
 #include "platform/image.h"
 
 #include <benchmark/benchmark.h>

@@ -272,7 +272,6 @@ TEST_F(TvTest, WrongWordCountEndsWithCode1) {
     EXPECT_EQ(s.count("broadcast"), 0);
 }
 
-#ifdef WINTEST_E2E_BOARD
 TEST_F(TvTest, RecordReachesTheBoardAndSpaceRestartsTheOutput) {
     reg_set("SST_TV_ENABLE_KVX", "0");
     std::string tv = platform::prefix_dir() + "/tv.png";
@@ -292,7 +291,6 @@ expect exit 0
     EXPECT_EQ(image.width, 640);
     EXPECT_NE(s.out.find("frames "), std::string::npos);
 }
-#endif
 
 TEST_F(Propsheet, FailedExpectationStopsTheProgramAndSaysWhy) {
     RUN_SHEET(s, 3, test_args("tv"), "# nothing comes\nexpect broadcast \"never\" 300ms\n");
@@ -406,13 +404,8 @@ expect exit 0
 
 // ---- mode 1: gamma correction adjustment ---------------------------------------------------
 
-#ifdef WINTEST_E2E_GAMMA
-#define GAMMA_TEST(name) TEST_F(GammaTest, name)
-#else
-#define GAMMA_TEST(name) TEST_F(GammaTest, DISABLED_##name)
-#endif
 
-GAMMA_TEST(StepsBroadcastPackedTenthsAndEnterSaves) {
+TEST_F(GammaTest, StepsBroadcastPackedTenthsAndEnterSaves) {
     RUN_SHEET(s, 0, test_args("gamma"), R"(
 expect window KVXMyWindow "Kavix Gamma Correction Adjustment"
 key shift+r
@@ -431,7 +424,7 @@ expect exit 0
     EXPECT_EQ(reg_get("=CurrGammaEnable"), "1");
 }
 
-GAMMA_TEST(EnableRequestIsAnsweredInsideTheBroadcast) {
+TEST_F(GammaTest, EnableRequestIsAnsweredInsideTheBroadcast) {
     reg_set("=CurrGammaEnable", "0");
     RUN_SHEET(s, 0, test_args("gamma"), R"(
 expect window KVXMyWindow
@@ -445,7 +438,7 @@ expect exit 0
 )");
 }
 
-GAMMA_TEST(UnansweredEnableRequestLeavesCorrectionOff) {
+TEST_F(GammaTest, UnansweredEnableRequestLeavesCorrectionOff) {
     reg_set("=CurrGammaEnable", "0");
     auto args = test_args("gamma");
     args.insert(args.begin(), "--no-answer");
@@ -463,7 +456,7 @@ expect exit 0
     EXPECT_EQ(reg_get("=CurrGammaEnable"), "0");
 }
 
-GAMMA_TEST(SheetGammaChangesAreFollowedAndSaved) {
+TEST_F(GammaTest, SheetGammaChangesAreFollowedAndSaved) {
     RUN_SHEET(s, 0, test_args("gamma"), R"(
 expect window KVXMyWindow
 gamma 1.9 1.8 1.7
@@ -478,7 +471,7 @@ expect exit 0
     EXPECT_EQ(reg_get("SST_BGAMMA"), "1.7");
 }
 
-GAMMA_TEST(ClosingTheWindowOrTheSheetEndsWithoutSaving) {
+TEST_F(GammaTest, ClosingTheWindowOrTheSheetEndsWithoutSaving) {
     RUN_SHEET(s, 0, test_args("gamma"), R"(
 expect window KVXMyWindow
 key shift+r
@@ -498,7 +491,6 @@ expect exit 0
     EXPECT_EQ(reg_get("SST_RGAMMA"), "1.7") << "only the factory value the sheet wrote";
 }
 
-#if defined(WINTEST_E2E_GAMMA) && defined(WINTEST_E2E_BOARD)
 TEST_F(GammaTest, SheetGammaChangeShowsOnTheBoardsScreen) {
     std::string before = platform::prefix_dir() + "/before.png";
     std::string after = platform::prefix_dir() + "/after.png";
@@ -518,17 +510,11 @@ expect exit 0
     ASSERT_EQ(a.width, b.width);
     EXPECT_NE(a.pixels, b.pixels) << "the new curve shows on the screen";
 }
-#endif
 
 // ---- mode 2: Glide test, and two programs on one board -------------------------------------
 
-#ifdef WINTEST_E2E_GLIDE
-#define GLIDE_TEST(name) TEST_F(GlideTest, name)
-#else
-#define GLIDE_TEST(name) TEST_F(GlideTest, DISABLED_##name)
-#endif
 
-GLIDE_TEST(EscapeBroadcastsTheGammaClosingMessage) {
+TEST_F(GlideTest, EscapeBroadcastsTheGammaClosingMessage) {
     RUN_SHEET(s, 0, test_args("glide"), R"(
 expect window WinGlideClass "Kavix Glide Test"
 keys a enter shift
@@ -538,7 +524,7 @@ expect exit 0
 )");
 }
 
-GLIDE_TEST(WindowClosedAndSheetClosed) {
+TEST_F(GlideTest, WindowClosedAndSheetClosed) {
     RUN_SHEET(s, 0, test_args("glide"), R"(
 expect window WinGlideClass
 window-close
@@ -548,7 +534,6 @@ expect exit 0
     RUN_SHEET(t, 0, test_args("glide"), "expect window WinGlideClass\nclose\nexpect exit 0\n");
 }
 
-#if defined(WINTEST_E2E_GLIDE) && defined(WINTEST_E2E_BOARD)
 TEST_F(GlideTest, SecondProgramFindsTheBoardBusy) {
     Sheet first(test_args("glide"), "expect window WinGlideClass\nwait 3000\nkey esc\n"
                                     "expect exit 0\n");
@@ -559,6 +544,5 @@ expect exit 1
 )");
     EXPECT_EQ(first.finish(), 0) << diagnostics(first);
 }
-#endif
 
 } // namespace

@@ -6,7 +6,7 @@
 #include "platform/events.h"
 #include "settings/board_settings.h"
 #include "shell.h"
-#include "tests/gamma/gamma.h"
+#include "gamma/gamma.h"
 
 #include <gtest/gtest.h>
 

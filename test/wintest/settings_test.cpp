@@ -1,6 +1,6 @@
 // The board settings store and the TV settings over the registry of a fresh prefix.
 #include "settings/board_settings.h"
-#include "tests/tv/tv.h"
+#include "tv/tv.h"
 
 #include "platform/prefix.h"
 

@@ -1,5 +1,5 @@
 // The TV test image reader over files written into the prefix's drive C.
-#include "tests/tv/tv.h"
+#include "tv/tv.h"
 
 #include "platform/prefix.h"
 

@@ -5,7 +5,7 @@
 
 #include "settings/board_settings.h"
 #include "shell.h"
-#include "tests/tv/tv.h"
+#include "tv/tv.h"
 
 #include "platform/events.h"
 #include "platform/prefix.h"

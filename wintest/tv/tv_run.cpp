@@ -6,7 +6,7 @@
  */
 #include "shell.h"
 #include "settings/board_settings.h"
-#include "tests/tv/tv.h"
+#include "tv/tv.h"
 
 #include "glide.h"
 

@@ -3,7 +3,7 @@
  * fallback), saving them to the current key, and restoring them from the default key. Each
  * setting is a text value holding its "%d" form.
  */
-#include "tests/tv/tv.h"
+#include "tv/tv.h"
 
 #include "settings/board_settings.h"
 

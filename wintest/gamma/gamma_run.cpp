@@ -9,7 +9,7 @@
 #include "glide.h"
 #include "settings/board_settings.h"
 #include "shell.h"
-#include "tests/glide/glide_test.h"
+#include "glide/glide_test.h"
 
 #include <math.h>
 #include <stdio.h>

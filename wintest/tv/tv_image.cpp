@@ -10,7 +10,7 @@
  * followed by the levels, largest first. Only the largest level is read, and each intensity
  * byte v becomes the 32-bit grey pixel of bytes v, v, v, 0 that the frame buffer write takes.
  */
-#include "tests/tv/tv.h"
+#include "tv/tv.h"
 
 #include <ctype.h>
 #include <limits.h>
