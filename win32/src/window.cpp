@@ -2,7 +2,7 @@
 // and cursors.
 #include "user.h"
 
-#include "bus.h"
+#include "bus_seam.h"
 #include "display.h"
 #include "platform/events.h"
 #include "window_surface.h"
@@ -253,7 +253,7 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, 
     created.text = windowName ? windowName : "";
     platform::emit(created);
     display().window_created(hwnd);
-    bus::window_created(hwnd);
+    window_created_for_bus(hwnd);
 
     send_size_and_move(hwnd);
     if (User::the().window(hwnd) && (style & WS_VISIBLE))
