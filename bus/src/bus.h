@@ -16,6 +16,7 @@
 // socket.
 #pragma once
 
+#include "crossing.h"
 #include "packet.h"
 
 #include "bus/seams.h"
@@ -63,6 +64,17 @@ struct Pending {
     uint8_t status{0};
     std::string error;
     std::vector<uint8_t> payload;
+};
+
+// A broadcast from another process as it arrived.
+struct Broadcast {
+    bool registered{false};
+    UINT number{0};
+    std::string name;
+    uint64_t wparam{0};
+    int64_t lparam{0};
+    Crossing crossing{Crossing::Number};
+    std::optional<std::string> text; // the text of a text message; none for a null lParam
 };
 
 // A broadcast from another process that the GUI thread is handling now.
@@ -130,8 +142,7 @@ private:
     void run_gui_work();
 
     // serve.cpp (GUI thread)
-    void handle_broadcast(const Endpoint& from, uint32_t sequence, bool registered, UINT number,
-                          const std::string& name, uint64_t wparam, int64_t lparam);
+    void handle_broadcast(const Endpoint& from, uint32_t sequence, const Broadcast& b);
     void handle_request(const Endpoint& from, uint32_t sequence, RequestKind kind,
                         const std::vector<uint8_t>& body);
     void reply(const Endpoint& to, uint32_t sequence, bool ok, const std::string& error,

@@ -5,7 +5,10 @@
 // that does not answer within the bound is skipped.
 #include "bus.h"
 
+#include "crossing.h"
+
 #include <cstdio>
+#include <cstring>
 
 namespace bus {
 
@@ -79,15 +82,45 @@ bool Bus::wait_pending(uint32_t sequence, Clock::time_point until) {
     }
 }
 
+namespace {
+
+// The broadcast's payload: the message by name or number, its numbers, and for the text
+// messages the text itself (nothing when lParam is null).
+void write_broadcast(PacketWriter& packet, const std::string& name, UINT message, Crossing crossing,
+                     WPARAM wParam, LPARAM lParam) {
+    bool text_in = crossing == Crossing::TextIn;
+    packet.u8(name.empty() ? 0 : 1).u32(message).text(name).u64(uint64_t(wParam));
+    packet.i64(crossing == Crossing::Number ? int64_t(lParam) : 0);
+    if (text_in && lParam)
+        packet.text({reinterpret_cast<const char*>(lParam),
+                     strnlen(reinterpret_cast<const char*>(lParam), kMaxText)});
+}
+
+// WM_GETTEXT: the text a peer answered goes into the caller's buffer, cut to its room.
+void copy_text_answer(const Pending& answer, WPARAM room, LPARAM buffer) {
+    PacketReader r(answer.payload);
+    std::string text = r.text();
+    if (!answer.replied || !r.at_end() || room == 0 || !buffer)
+        return;
+    size_t n = std::min(text.size(), size_t(room - 1));
+    memcpy(reinterpret_cast<char*>(buffer), text.data(), n);
+    reinterpret_cast<char*>(buffer)[n] = '\0';
+}
+
+} // namespace
+
 // A peer that let an earlier broadcast's bound run out still receives the message, but is not
 // waited for until it answers something again; so one hung process costs the desktop one
 // bound, not one per broadcast.
 void Bus::broadcast(UINT message, WPARAM wParam, LPARAM lParam) {
+    WindowSystem* ws = window_system();
+    std::string name = ws ? ws->message_name(message) : std::string();
+    Crossing crossing = crossing_of(message, !name.empty());
+    if (crossing == Crossing::Never)
+        return;
     auto targets = peers();
     if (targets.empty())
         return;
-    WindowSystem* ws = window_system();
-    std::string name = ws ? ws->message_name(message) : std::string();
     std::vector<Endpoint> awaited;
     {
         std::lock_guard lock(m_mutex);
@@ -97,7 +130,7 @@ void Bus::broadcast(UINT message, WPARAM wParam, LPARAM lParam) {
     }
     uint32_t seq = add_pending(awaited);
     PacketWriter packet(PacketKind::Broadcast, seq, m_self.pid, flags());
-    packet.u8(name.empty() ? 0 : 1).u32(message).text(name).u64(uint64_t(wParam)).i64(lParam);
+    write_broadcast(packet, name, message, crossing, wParam, lParam);
     auto until = Clock::now() + std::chrono::milliseconds(m_timeout_ms);
     ++m_broadcasts_out;
     for (auto& peer : targets) {
@@ -109,6 +142,8 @@ void Bus::broadcast(UINT message, WPARAM wParam, LPARAM lParam) {
     }
     wait_pending(seq, until);
     std::lock_guard lock(m_mutex);
+    if (crossing == Crossing::TextOut)
+        copy_text_answer(m_pending[seq], wParam, lParam);
     m_pending.erase(seq);
 }
 

@@ -5,6 +5,8 @@
 // is dropped and counted.
 #include "bus.h"
 
+#include "crossing.h"
+
 #include <sys/wait.h>
 
 namespace bus {
@@ -60,19 +62,28 @@ void Bus::run_gui_work() {
         w();
 }
 
+// A broadcast from another process: a registered message by its name only, a text message
+// with its text, any other message only when it carries nothing but numbers.
 void Bus::on_broadcast(const Endpoint& from, uint32_t sequence, PacketReader r) {
-    bool registered = r.u8() != 0;
-    UINT number = r.u32();
-    std::string name = r.text();
-    uint64_t wparam = r.u64();
-    int64_t lparam = r.i64();
-    if (!r.at_end() || (registered && name.empty())) {
+    Broadcast b;
+    b.registered = r.u8() != 0;
+    b.number = r.u32();
+    b.name = r.text();
+    b.wparam = r.u64();
+    b.lparam = r.i64();
+    if (r.ok() && !r.at_end())
+        b.text = r.text();
+    b.crossing = crossing_of(b.number, b.registered);
+    // Only a text message carries a text, and none carries an lParam of the sender.
+    bool fits = b.crossing == Crossing::Number    ? !b.text
+                : b.crossing == Crossing::TextOut ? !b.text && b.lparam == 0
+                                                  : b.lparam == 0;
+    if (!r.at_end() || (b.registered && b.name.empty()) || b.crossing == Crossing::Never || !fits) {
         ++m_malformed;
         return;
     }
     ++m_broadcasts_in;
-    to_gui_thread(
-        [=, this] { handle_broadcast(from, sequence, registered, number, name, wparam, lparam); });
+    to_gui_thread([=, this] { handle_broadcast(from, sequence, b); });
 }
 
 void Bus::on_request(const Endpoint& from, uint32_t sequence, PacketReader r) {

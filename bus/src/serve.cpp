@@ -21,16 +21,30 @@ HWND handle_of(uint64_t id) {
 
 } // namespace
 
-void Bus::handle_broadcast(const Endpoint& from, uint32_t sequence, bool registered, UINT number,
-                           const std::string& name, uint64_t wparam, int64_t lparam) {
+// Text messages reach the windows with a pointer to this process's own copy of the text, or
+// to a buffer of this process whose contents go back in the answer.
+void Bus::handle_broadcast(const Endpoint& from, uint32_t sequence, const Broadcast& b) {
     WindowSystem* ws = window_system();
     // A registered message crosses by its name: here it has this process's number.
-    UINT message = !ws ? 0 : registered ? ws->register_message(name) : number;
+    UINT message = !ws ? 0 : b.registered ? ws->register_message(b.name) : b.number;
+    WPARAM wparam = WPARAM(b.wparam);
+    LPARAM lparam = LPARAM(b.lparam);
+    std::string buffer;
+    if (b.crossing == Crossing::TextIn) {
+        lparam = b.text ? LPARAM(b.text->c_str()) : 0;
+    } else if (b.crossing == Crossing::TextOut) {
+        buffer.assign(std::min<uint64_t>(b.wparam, kMaxText + 1), '\0');
+        wparam = WPARAM(buffer.size());
+        lparam = buffer.empty() ? 0 : LPARAM(buffer.data());
+    }
     m_handling.push_back({from, sequence});
     if (message != 0)
-        ws->deliver_to_top_level(message, WPARAM(wparam), LPARAM(lparam));
+        ws->deliver_to_top_level(message, wparam, lparam);
     m_handling.pop_back();
-    reply(from, sequence, true, "");
+    if (b.crossing != Crossing::TextOut)
+        return reply(from, sequence, true, "");
+    std::string text(buffer.c_str());
+    reply(from, sequence, true, "", [&](PacketWriter& w) { w.text(text); });
 }
 
 void Bus::reply(const Endpoint& to, uint32_t sequence, bool ok, const std::string& error,
