@@ -18,6 +18,7 @@
 
 #include "crossing.h"
 #include "packet.h"
+#include "picture_file.h"
 
 #include "bus/seams.h"
 #include "platform/result.h"
@@ -110,7 +111,7 @@ public:
 
     // Decodes one datagram and acts on it: the receiver thread's whole handling of what
     // arrives, usable on its own by whatever feeds datagrams in.
-    void on_datagram(std::span<const uint8_t> datagram);
+    void on_datagram(std::span<const uint8_t> datagram, const Requester& sender);
 
 private:
     Bus() = default;
@@ -134,7 +135,8 @@ private:
 
     // receive.cpp (receiver thread)
     void on_broadcast(const Endpoint& from, uint32_t sequence, PacketReader r);
-    void on_request(const Endpoint& from, uint32_t sequence, PacketReader r);
+    void on_request(const Endpoint& from, const Requester& sender, uint32_t sequence,
+                    PacketReader r);
     void on_done(const Endpoint& from, uint32_t sequence, PacketReader r);
     void on_event_packet(int pid, PacketReader r);
     void on_reaped(PacketReader r);
@@ -143,14 +145,14 @@ private:
 
     // serve.cpp (GUI thread)
     void handle_broadcast(const Endpoint& from, uint32_t sequence, const Broadcast& b);
-    void handle_request(const Endpoint& from, uint32_t sequence, RequestKind kind,
-                        const std::vector<uint8_t>& body);
+    void handle_request(const Endpoint& from, const Requester& sender, uint32_t sequence,
+                        RequestKind kind, const std::vector<uint8_t>& body);
     void reply(const Endpoint& to, uint32_t sequence, bool ok, const std::string& error,
                const std::function<void(PacketWriter&)>& fill = {});
     platform::Status on_list_windows(PacketReader& r, PacketWriter& out);
     platform::Status on_inject_key(PacketReader& r, PacketWriter& out);
     platform::Status on_window_command(PacketReader& r, PacketWriter& out);
-    platform::Status on_picture(PacketReader& r, PacketWriter& out);
+    platform::Status on_picture(PacketReader& r, PacketWriter& out, const Requester& who);
     platform::Status on_frame_count(PacketReader& r, PacketWriter& out);
     platform::Status on_stats(PacketReader& r, PacketWriter& out);
 

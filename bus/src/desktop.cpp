@@ -5,6 +5,7 @@
 #include "platform/prefix.h"
 
 #include <cstdio>
+#include <filesystem>
 
 namespace bus {
 
@@ -134,7 +135,12 @@ bool window_command(const WindowInfo& window, WindowCommand command, int x, int 
 
 bool picture(int pid, Picture which, WindowId window, const std::string& png_path,
              std::string* error) {
-    auto fill = [&](PacketWriter& w) { w.u8(uint8_t(which)).u64(window).text(png_path); };
+    // The program writes the file: a relative path means the same file there as here.
+    std::string path = png_path;
+    std::error_code no_cwd;
+    if (!path.empty() && path[0] != '/')
+        path = std::filesystem::current_path(no_cwd).string() + "/" + path;
+    auto fill = [&](PacketWriter& w) { w.u8(uint8_t(which)).u64(window).text(path); };
     return ask(pid, RequestKind::Picture, fill, error).has_value();
 }
 

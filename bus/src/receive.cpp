@@ -11,7 +11,7 @@
 
 namespace bus {
 
-void Bus::on_datagram(std::span<const uint8_t> datagram) {
+void Bus::on_datagram(std::span<const uint8_t> datagram, const Requester& sender) {
     auto packet = parse_packet(datagram);
     if (!packet) {
         ++m_malformed;
@@ -23,7 +23,7 @@ void Bus::on_datagram(std::span<const uint8_t> datagram) {
     case PacketKind::Broadcast:
         return on_broadcast(from, packet->header.sequence, r);
     case PacketKind::Request:
-        return on_request(from, packet->header.sequence, r);
+        return on_request(from, sender, packet->header.sequence, r);
     case PacketKind::Done:
         return on_done(from, packet->header.sequence, r);
     case PacketKind::Event:
@@ -86,7 +86,8 @@ void Bus::on_broadcast(const Endpoint& from, uint32_t sequence, PacketReader r) 
     to_gui_thread([=, this] { handle_broadcast(from, sequence, b); });
 }
 
-void Bus::on_request(const Endpoint& from, uint32_t sequence, PacketReader r) {
+void Bus::on_request(const Endpoint& from, const Requester& sender, uint32_t sequence,
+                     PacketReader r) {
     uint16_t kind = r.u16();
     if (!r.ok() || kind < uint16_t(RequestKind::ListWindows) ||
         kind > uint16_t(RequestKind::Stats)) {
@@ -95,7 +96,7 @@ void Bus::on_request(const Endpoint& from, uint32_t sequence, PacketReader r) {
     }
     std::vector<uint8_t> body(r.rest().begin(), r.rest().end());
     to_gui_thread([=, this, body = std::move(body)] {
-        handle_request(from, sequence, RequestKind(kind), body);
+        handle_request(from, sender, sequence, RequestKind(kind), body);
     });
 }
 

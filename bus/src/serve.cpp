@@ -5,7 +5,11 @@
 // writes its answer. A request that does not decode is answered "malformed request".
 #include "bus.h"
 
+#include "picture_file.h"
+
 #include "platform/image.h"
+
+#include <unistd.h>
 
 namespace bus {
 
@@ -56,8 +60,8 @@ void Bus::reply(const Endpoint& to, uint32_t sequence, bool ok, const std::strin
     send(to, w.bytes(), Clock::now() + std::chrono::milliseconds(m_timeout_ms));
 }
 
-void Bus::handle_request(const Endpoint& from, uint32_t sequence, RequestKind kind,
-                         const std::vector<uint8_t>& body) {
+void Bus::handle_request(const Endpoint& from, const Requester& sender, uint32_t sequence,
+                         RequestKind kind, const std::vector<uint8_t>& body) {
     PacketReader r(body);
     PacketWriter answer;
     platform::Status done = platform::fail(kMalformed);
@@ -72,7 +76,7 @@ void Bus::handle_request(const Endpoint& from, uint32_t sequence, RequestKind ki
         done = on_window_command(r, answer);
         break;
     case RequestKind::Picture:
-        done = on_picture(r, answer);
+        done = on_picture(r, answer, sender);
         break;
     case RequestKind::FrameCount:
         done = on_frame_count(r, answer);
@@ -129,7 +133,7 @@ platform::Status Bus::on_window_command(PacketReader& r, PacketWriter&) {
     return ws->window_action(hwnd, WindowAction(action), x, y);
 }
 
-platform::Status Bus::on_picture(PacketReader& r, PacketWriter& out) {
+platform::Status Bus::on_picture(PacketReader& r, PacketWriter& out, const Requester& who) {
     auto which = Picture(r.u8());
     HWND hwnd = handle_of(r.u64());
     std::string path = r.text();
@@ -148,7 +152,12 @@ platform::Status Bus::on_picture(PacketReader& r, PacketWriter& out) {
     if (image.empty())
         return platform::fail(which == Picture::Window ? "no such window or an empty one"
                                                        : "the board shows no picture");
-    if (!platform::write_png(path, image))
+    auto file = open_picture_file(path, who);
+    if (!file)
+        return platform::fail("cannot write " + file.message());
+    bool written = platform::write_png("/proc/self/fd/" + std::to_string(*file), image);
+    close(*file);
+    if (!written)
         return platform::fail("cannot write " + path);
     out.i32(image.width).i32(image.height);
     return {};

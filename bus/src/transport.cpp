@@ -123,8 +123,9 @@ platform::Status Bus::bind_endpoint() {
             close(fd);
         return platform::fail("cannot bind " + path + ": " + why);
     }
-    int buffer = 1 << 20;
+    int buffer = 1 << 20, on = 1;
     setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
+    setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on); // who sent each datagram
     m_wake_fd = eventfd(0, EFD_CLOEXEC);
     if (m_wake_fd < 0) { // without it the receiver could not be stopped at exit
         std::string why = strerror(errno);
@@ -242,23 +243,36 @@ void Bus::drop_peer(const Endpoint& e) {
     m_peers_stamp = {}; // list the folder again next time
 }
 
+// Reads every datagram with the credentials the kernel attaches: who sent it is known for
+// sure, whatever the packet says.
 void Bus::receive_loop() {
     std::vector<uint8_t>& buffer = m_buffer;
     pollfd fds[2] = {{m_socket, POLLIN, 0}, {m_wake_fd, POLLIN, 0}};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred))];
     while (!m_closing) {
         if (poll(fds, 2, -1) < 0 && errno != EINTR)
             break;
         if (m_closing || (fds[1].revents & POLLIN))
             break;
         for (;;) {
-            ssize_t n = recv(m_socket, buffer.data(), buffer.size(), MSG_DONTWAIT | MSG_TRUNC);
+            iovec io{buffer.data(), buffer.size()};
+            msghdr msg{};
+            msg.msg_iov = &io;
+            msg.msg_iovlen = 1;
+            msg.msg_control = control;
+            msg.msg_controllen = sizeof control;
+            ssize_t n = recvmsg(m_socket, &msg, MSG_DONTWAIT | MSG_TRUNC);
             if (n < 0)
                 break;
-            if (size_t(n) > kMaxPacket) {
+            cmsghdr* c = CMSG_FIRSTHDR(&msg);
+            if (size_t(n) > kMaxPacket || !c || c->cmsg_level != SOL_SOCKET ||
+                c->cmsg_type != SCM_CREDENTIALS || c->cmsg_len != CMSG_LEN(sizeof(ucred))) {
                 ++m_malformed;
                 continue;
             }
-            on_datagram({buffer.data(), size_t(n)});
+            ucred cred;
+            memcpy(&cred, CMSG_DATA(c), sizeof cred);
+            on_datagram({buffer.data(), size_t(n)}, {cred.uid, cred.gid});
         }
     }
 }

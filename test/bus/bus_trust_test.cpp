@@ -97,4 +97,52 @@ TEST_F(DesktopBus, HostileBroadcastsAreDroppedAndCounted) {
     EXPECT_FALSE(exit_of(p.pid));
 }
 
+// ---- pictures are written only where the controller could write ----------------------------
+
+std::string contents(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void put(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+TEST_F(DesktopBus, PicturesGoOnlyWhereTheControllerCouldWriteThemItself) {
+    auto p = peer("echo picture");
+    auto shoot = [&](const std::string& path, std::string* error = nullptr) {
+        return desktop::picture(p.pid, desktop::Picture::Window, p.hwnd, path, error);
+    };
+    std::string prefix = platform::prefix_dir();
+    std::filesystem::create_directories(prefix + "/shots");
+    put(prefix + "/victim.txt", "keep");
+    put(prefix + "/registry.reg", "REGEDIT4\n");
+    std::filesystem::create_symlink(prefix + "/victim.txt", prefix + "/shots/link.png");
+    std::filesystem::create_hard_link(prefix + "/registry.reg", prefix + "/shots/hard.png");
+
+    std::string error;
+    EXPECT_FALSE(shoot(prefix + "/shots/link.png", &error)) << "a symbolic link is not followed";
+    EXPECT_NE(error.find("cannot write"), std::string::npos) << error;
+    EXPECT_FALSE(shoot(prefix + "/registry.reg"));
+    EXPECT_FALSE(shoot(prefix + "/shots/hard.png")) << "nor is a link to the registry";
+    EXPECT_FALSE(shoot(prefix + "/registry.reg.lock"));
+    EXPECT_FALSE(shoot(prefix + "/desktop/" + std::to_string(p.pid) + ".png"));
+    EXPECT_FALSE(shoot(prefix + "/shots/"));
+    EXPECT_EQ(contents(prefix + "/victim.txt"), "keep");
+    EXPECT_EQ(contents(prefix + "/registry.reg"), "REGEDIT4\n");
+    EXPECT_FALSE(std::filesystem::exists(prefix + "/registry.reg.lock"));
+    EXPECT_FALSE(std::filesystem::exists(prefix + "/desktop/" + std::to_string(p.pid) + ".png"));
+
+    ASSERT_TRUE(shoot(prefix + "/shots/new.png", &error)) << error;
+    ASSERT_TRUE(shoot(prefix + "/shots/new.png", &error)) << "one's own file again: " << error;
+    EXPECT_EQ(platform::read_png(prefix + "/shots/new.png").width, p.client.right - p.client.left);
+    // A relative path is the controller's, not the program's.
+    auto here = std::filesystem::current_path();
+    std::filesystem::current_path(prefix + "/shots");
+    bool relative = shoot("relative.png", &error);
+    std::filesystem::current_path(here);
+    EXPECT_TRUE(relative) << error;
+    EXPECT_TRUE(std::filesystem::exists(prefix + "/shots/relative.png"));
+}
+
 } // namespace
