@@ -97,6 +97,39 @@ TEST_F(DesktopBus, HostileBroadcastsAreDroppedAndCounted) {
     EXPECT_FALSE(exit_of(p.pid));
 }
 
+// ---- window requests within the window manager's bounds --------------------------------------
+
+// The picture of the largest surface takes a while to encode in a sanitizer build.
+class PatientDesktopBus : public DesktopBus {
+protected:
+    void SetUp() override { start(20000); }
+};
+
+TEST_F(PatientDesktopBus, WindowRequestsAreBoundedByTheWindowManager) {
+    auto p = peer("echo big");
+    std::string error;
+    ASSERT_TRUE(desktop::window_command(p, desktop::WindowCommand::Resize, 800, 2818648, &error))
+        << error;
+    auto found = desktop::windows(p.pid, &error);
+    ASSERT_EQ(found.size(), 1u) << "the peer answers after the resize: " << error;
+    EXPECT_EQ(found[0].window.right - found[0].window.left, 800);
+    EXPECT_EQ(found[0].window.bottom - found[0].window.top, 32767);
+    ASSERT_TRUE(desktop::window_command(p, desktop::WindowCommand::Move, 100000, -100000, &error));
+    found = desktop::windows(p.pid);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].window.left, 32767);
+    EXPECT_EQ(found[0].window.top, -32768);
+
+    std::string path = platform::prefix_dir() + "/big.png";
+    ASSERT_TRUE(desktop::picture(p.pid, desktop::Picture::Window, p.hwnd, path, &error)) << error;
+    platform::Image image = platform::read_png(path);
+    EXPECT_EQ(image.width, found[0].client.right - found[0].client.left);
+    EXPECT_LE(size_t(image.width) * size_t(image.height), size_t(2048) * 2048)
+        << "the surface stays within its bound; the rest of the client area is clipped";
+    SendMessageA(HWND_BROADCAST, m_ping, 31, 0);
+    EXPECT_EQ(pongs_with(32), 1);
+}
+
 // ---- pictures are written only where the controller could write ----------------------------
 
 std::string contents(const std::string& path) {
