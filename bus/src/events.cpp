@@ -52,7 +52,10 @@ void Bus::on_event_packet(int pid, PacketReader r) {
         ++m_malformed;
         return;
     }
-    deliver_event(*event);
+    if (m_setting_aside)
+        m_set_aside.push_back(std::move(*event));
+    else
+        deliver_event(*event);
 }
 
 void Bus::deliver_event(const ProcessEvent& event) {

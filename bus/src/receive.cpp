@@ -117,9 +117,8 @@ void Bus::on_done(const Endpoint& from, uint32_t sequence, PacketReader r) {
         it->second.status = status;
         it->second.error = error;
         it->second.payload.assign(r.rest().begin(), r.rest().end());
-        ++m_activity;
     }
-    m_cv.notify_all();
+    note_activity();
 }
 
 void Bus::on_reaped(PacketReader r) {
@@ -138,7 +137,10 @@ void Bus::on_reaped(PacketReader r) {
     } else {
         pe.event.code = WEXITSTATUS(status);
     }
-    deliver_event(pe);
+    if (m_setting_aside)
+        m_set_aside.push_back(std::move(pe));
+    else
+        deliver_event(pe);
 }
 
 } // namespace bus
