@@ -58,15 +58,26 @@ std::string child_arg(int n) {
     return value ? value : "";
 }
 
-Child::Child(const std::string& name, const std::vector<std::string>& args) {
+Child::Child(const std::string& name, const std::vector<std::string>& args,
+             const std::vector<std::string>& env_changes) {
     std::vector<std::string> env_strings{std::string(kChildVariable) + "=" + name};
     for (size_t i = 0; i < args.size(); ++i)
         env_strings.push_back(arg_variable(int(i)) + "=" + args[i]);
+    env_strings.insert(env_strings.end(), env_changes.begin(), env_changes.end());
+    auto changed = [&](const char* entry) {
+        for (const std::string& s : env_strings) {
+            std::string name = s.substr(0, s.find('='));
+            if (std::strncmp(entry, name.c_str(), name.size()) == 0 && entry[name.size()] == '=')
+                return true;
+        }
+        return std::strncmp(entry, kChildVariable, std::strlen(kChildVariable)) == 0;
+    };
     std::vector<char*> env;
     for (auto& s : env_strings)
-        env.push_back(s.data());
+        if (s.find('=') != std::string::npos)
+            env.push_back(s.data());
     for (char** e = environ; *e; ++e)
-        if (std::strncmp(*e, kChildVariable, std::strlen(kChildVariable)) != 0)
+        if (!changed(*e))
             env.push_back(*e);
     env.push_back(nullptr);
 

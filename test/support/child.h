@@ -36,8 +36,11 @@ int run_child_if_asked();
 // A running child procedure with its stdin and stdout piped to the test.
 class Child {
 public:
-    // Starts the procedure `name` with `args` (each also given as WINTEST_TEST_CHILD_ARGn).
-    explicit Child(const std::string& name, const std::vector<std::string>& args = {});
+    // Starts the procedure `name` with `args` (child_arg(n) in the child) and the test's
+    // environment, in which `env` ("NAME=value" each) takes the place of what it names
+    // ("NAME" alone: unset).
+    explicit Child(const std::string& name, const std::vector<std::string>& args = {},
+                   const std::vector<std::string>& env = {});
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
     // Closes the child's input, then kills it if it has not ended, and reaps it.
