@@ -12,6 +12,7 @@
 #include "win32/harness.h"
 
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -59,19 +60,29 @@ std::string fresh_dir() {
 ProcessRun run_wintest(const std::vector<std::string>& words,
                        const std::vector<std::pair<std::string, std::string>>& env) {
     std::string err_path = fresh_dir() + "/stderr.txt";
-    pid_t pid = fork();
-    if (pid == 0) {
-        for (const auto& [name, value] : env)
-            setenv(name.c_str(), value.c_str(), 1);
-        int fd = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(fd, 2);
-        std::vector<char*> argv{const_cast<char*>("wintest")};
-        for (const auto& w : words)
-            argv.push_back(const_cast<char*>(w.c_str()));
-        argv.push_back(nullptr);
-        execv(WINTEST_BIN_DIR "/wintest", argv.data());
-        _exit(127);
-    }
+    std::vector<std::string> env_strings;
+    for (const auto& [name, value] : env)
+        env_strings.push_back(name + "=" + value);
+    std::vector<char*> envp;
+    for (auto& s : env_strings)
+        envp.push_back(s.data());
+    for (char** e = environ; *e; ++e)
+        envp.push_back(*e); // the first of a name counts: the run's own come first
+    envp.push_back(nullptr);
+    std::vector<char*> argv{const_cast<char*>("wintest")};
+    for (const auto& w : words)
+        argv.push_back(const_cast<char*>(w.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    pid_t pid = -1;
+    int spawned =
+        posix_spawn(&pid, WINTEST_BIN_DIR "/wintest", &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0)
+        return {};
     ProcessRun run;
     int status = 0;
     waitpid(pid, &status, 0);
@@ -156,7 +167,8 @@ TEST(GlideTest, BusyBoardShowsTheMessageAndExitsOne) {
 }
 
 TEST(GlideTest, EscapeBroadcastsTheGammaTestsClosingMessageAndExitsZero) {
-    std::string png = fresh_dir() + "/board.png";
+    // The same path in the death test's process, which runs this test again up to the run.
+    std::string png = std::string(std::getenv("WINTEST_PREFIX")) + "/glide_escape.png";
     EXPECT_EXIT(
         {
             setenv("WINTEST_BOARD_PNG", png.c_str(), 1);
