@@ -4,6 +4,7 @@
  * shares (LoadTestTexture).
  */
 #include "glide_test.h"
+#include "sheet_messages.h"
 #include "shell.h"
 
 #include <stdlib.h>
@@ -13,12 +14,9 @@
  * (259 characters at most), which LoadTestTexture treats as a texture that cannot be read. */
 static char GlideTexturePath[260];
 
-/* "KVXPS Test Gamma Application Closed": sent on Escape. This mode has no closing message of
+/* KVXPS_GAMMA_APPLICATION_CLOSED: sent on Escape. This mode has no closing message of
  * its own. */
 static UINT GlideApplicationClosedMessage;
-
-/* "KVXPS Property Sheet Closed": the number start-up registers too; the test window reacts. */
-static UINT GlidePropertySheetClosedMessage;
 
 /* The screen size that the quad covers. */
 static float GlideScreenWidth = 640.0f;
@@ -208,8 +206,7 @@ void RunGlideTest(int count, char** words) {
         strcpy(GlideTexturePath, words[2]);
     else
         GlideTexturePath[0] = '\0';
-    GlideApplicationClosedMessage = RegisterWindowMessageA("KVXPS Test Gamma Application Closed");
-    GlidePropertySheetClosedMessage = RegisterWindowMessageA("KVXPS Property Sheet Closed");
+    GlideApplicationClosedMessage = RegisterWindowMessageA(KVXPS_GAMMA_APPLICATION_CLOSED);
 
     OpenGlideBoard();
     texture = LoadTestTexture(GlideTexturePath);

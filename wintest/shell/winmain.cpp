@@ -2,6 +2,7 @@
  * Start-up: the process entry, the command line and the dispatch by mode.
  */
 #include "shell.h"
+#include "sheet_messages.h"
 
 #include <stdio.h>
 #include <string.h>
@@ -78,9 +79,9 @@ char** SplitCommandLine(const char* tail, int* count) {
  * of the mode. Returns 0 on every path; the tests of modes 1 and 2 end the process instead.
  */
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int showCommand) {
-    TvUnderscanOverscanMessage = RegisterWindowMessageA("KVXPS Test TV Underscan Overscan");
-    TvApplicationClosedMessage = RegisterWindowMessageA("KVXPS Test TV Application Closed");
-    PropertySheetClosedMessage = RegisterWindowMessageA("KVXPS Property Sheet Closed");
+    TvUnderscanOverscanMessage = RegisterWindowMessageA(KVXPS_TV_UNDERSCAN_OVERSCAN);
+    TvApplicationClosedMessage = RegisterWindowMessageA(KVXPS_TV_APPLICATION_CLOSED);
+    PropertySheetClosedMessage = RegisterWindowMessageA(KVXPS_SHEET_CLOSED);
 
     int count;
     char** words = SplitCommandLine(commandLine, &count);
