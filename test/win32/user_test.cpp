@@ -1,10 +1,12 @@
 // The window manager against documented Win32 behaviour.
 #include <gtest/gtest.h>
+#include "sheet_messages.h"
 
 #include <windows.h>
 
 #include "platform/events.h"
 #include "win32/harness.h"
+#include "win32/testing.h"
 
 #include <string>
 #include <vector>
@@ -21,7 +23,7 @@ LRESULT CALLBACK RecordingProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam
 class User : public testing::Test {
 protected:
     void SetUp() override {
-        win32::harness::reset();
+        win32::testing::reset();
         g_seen.clear();
         WNDCLASSA wc{};
         wc.lpfnWndProc = RecordingProc;
@@ -145,7 +147,7 @@ TEST_F(User, PostedMessagesComeBeforeInput) {
 }
 
 TEST_F(User, RegisteredNamesGiveOneNumberIgnoringCase) {
-    UINT a = RegisterWindowMessageA("KVXPS Property Sheet Closed");
+    UINT a = RegisterWindowMessageA(KVXPS_SHEET_CLOSED);
     EXPECT_GE(a, 0xC000u);
     EXPECT_EQ(RegisterWindowMessageA("kvxps property sheet closed"), a);
     EXPECT_NE(RegisterWindowMessageA("Another"), a);
@@ -210,9 +212,9 @@ TEST_F(User, InjectedKeysArriveAsRealInput) {
 
 TEST_F(User, AltAndF10AreSystemKeys) {
     HWND hwnd = popup(WS_VISIBLE);
-    win32::harness::press_key(VK_F10);
+    win32::testing::press_key(VK_F10);
     win32::harness::inject_key(VK_MENU, true);
-    win32::harness::press_key('X');
+    win32::testing::press_key('X');
     win32::harness::inject_key(VK_MENU, false);
     MSG m;
     std::vector<UINT> got;

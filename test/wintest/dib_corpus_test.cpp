@@ -7,6 +7,7 @@
 
 #include "win32/faults.h"
 #include "win32/harness.h"
+#include "win32/testing.h"
 
 #include <gtest/gtest.h>
 
@@ -115,7 +116,7 @@ platform::Image imagemagick(const std::string& bmp, const TempDir& dir) {
 class Corpus : public ::testing::Test {
 protected:
     void SetUp() override {
-        win32::harness::reset();
+        win32::testing::reset();
         FreeBitmap();
         BitmapState = BitmapStateRecord{};
         ASSERT_TRUE(CreateTestWindow("Kavix Glide Test", nullptr, "missing.bmp"));

@@ -6,6 +6,7 @@
 #include "platform/events.h"
 #include "win32/faults.h"
 #include "win32/harness.h"
+#include "win32/testing.h"
 
 #include <gtest/gtest.h>
 
@@ -65,7 +66,7 @@ Bmp picture24(int w, int h) {
 class BitmapWindow : public ::testing::Test {
 protected:
     void SetUp() override {
-        win32::harness::reset();
+        win32::testing::reset();
         FreeBitmap();
         BitmapState = BitmapStateRecord{};
         win32::faults::reset();
@@ -364,7 +365,7 @@ TEST_F(BitmapWindow, BandsRunFromTheBottomAndSkipWhatIsNotPainted) {
 TEST_F(BitmapWindow, FailedBandRestoresTheHeaderHeight) {
     ASSERT_EQ(load_without_memory(m_dir.file("f.bmp", build(picture8(40, 130)))), 1);
     win32::faults::fail_bitmaps_taller_than(50);
-    win32::faults::fail_set_dibits(1, 1); // the second band fails
+    win32::testing::fail_set_dibits(1, 1); // the second band fails
     repaint();
     EXPECT_EQ(Locked(BitmapState.BitmapHeaderBlock).header().biHeight, 130);
     platform::Image image = shot();
@@ -393,7 +394,7 @@ namespace {
 
 // The default logo, found by its bare name beside the program, fills a window fitted to it.
 TEST(DefaultLogo, ShowsInAWindowFittedToIt) {
-    win32::harness::reset();
+    win32::testing::reset();
     FreeBitmap();
     ASSERT_TRUE(CreateTestWindow("Kavix Glide Test", nullptr, "kvxlogo.bmp"));
     ASSERT_TRUE(BitmapState.BitmapValid) << "kvxlogo.bmp beside the test binary";

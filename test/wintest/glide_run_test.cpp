@@ -10,6 +10,7 @@
 #include "texlib.h"
 #include "texture_file.h"
 #include "win32/harness.h"
+#include "win32/testing.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -166,13 +167,13 @@ TEST(GlideTest, EscapeBroadcastsTheGammaTestsClosingMessageAndExitsZero) {
                             (unsigned long long)e.wparam, (long long)e.lparam);
             });
             // Other keys first: they change nothing; Escape after a few frames.
-            win32::harness::set_idle_hook([](int n) {
+            win32::testing::set_idle_hook([](int n) {
                 if (n == 2)
-                    win32::harness::press_key('A');
+                    win32::testing::press_key('A');
                 if (n == 4)
-                    win32::harness::press_key(VK_RETURN);
+                    win32::testing::press_key(VK_RETURN);
                 if (n == 8)
-                    win32::harness::press_key(VK_ESCAPE);
+                    win32::testing::press_key(VK_ESCAPE);
             });
             std::string tail = "2 missing.bmp " + k_sample;
             run_program(tail.c_str());

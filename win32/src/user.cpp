@@ -252,20 +252,4 @@ void User::note_key(UINT vk, bool down) {
         set(VK_MENU, down);
 }
 
-void User::reset() {
-    m_windows.clear();
-    m_order.clear();
-    m_classes.clear();
-    m_focus = nullptr;
-    m_message_numbers.clear();
-    m_message_names.clear();
-    m_next_message = 0xC000;
-    m_idle_hook = nullptr;
-    std::lock_guard lock(m_mutex);
-    m_posted.clear();
-    m_incoming.clear();
-    m_quit = false;
-    std::fill(std::begin(m_keys), std::end(m_keys), BYTE(0));
-}
-
 } // namespace win32
