@@ -11,6 +11,7 @@
 #include "texture_file.h"
 #include "win32/harness.h"
 #include "win32/testing.h"
+#include "platform/file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -27,10 +28,6 @@
 namespace {
 
 const std::string k_sample = std::string(WINTEST_SOURCE_DIR) + "/data/sample256.3df";
-const char k_busy_text[] =
-    "Display property test cannot run due to presence of another running D3D or glide "
-    "application.  Please exit or close D3D or glide application and restart the Display "
-    "Properties.";
 
 struct ProcessRun {
     int exit_code{-1};
@@ -152,7 +149,8 @@ TEST(GlideTest, BusyBoardShowsTheMessageAndExitsOne) {
     ProcessRun run = run_wintest({"2", "missing.bmp", k_sample}, {});
     grGlideShutdown();
     EXPECT_EQ(run.exit_code, 1);
-    EXPECT_NE(run.err.find(std::string("message box \"Error\": ") + k_busy_text), std::string::npos)
+    EXPECT_NE(run.err.find(std::string("message box \"Error\": ") + BoardBusyText),
+              std::string::npos)
         << run.err;
 }
 
@@ -183,7 +181,7 @@ TEST(GlideTest, EscapeBroadcastsTheGammaTestsClosingMessageAndExitsZero) {
     platform::Image shown = platform::read_png(png);
     ASSERT_EQ(shown.width, 640);
     ASSERT_EQ(shown.height, 480);
-    auto bytes = board::read_file(k_sample);
+    auto bytes = platform::read_file(k_sample);
     ASSERT_TRUE(bytes);
     auto texture = board::parse_3df(*bytes);
     ASSERT_TRUE(texture);

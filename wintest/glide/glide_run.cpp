@@ -26,11 +26,6 @@ static float GlideScreenHeight = 480.0f;
  * the bottom line, and t = 0 (the texture's first row) lies along the top edge. */
 static GrVertex V1, V2, V3, V4;
 
-static const char BoardBusyText[] =
-    "Display property test cannot run due to presence of another running D3D or glide "
-    "application.  Please exit or close D3D or glide application and restart the Display "
-    "Properties.";
-
 /***********************************************************************
  *           TextureLoadFailed
  *

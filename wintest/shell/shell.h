@@ -14,6 +14,7 @@ extern int TestMode;
 extern char WindowTitle[128];
 extern UINT TvUnderscanOverscanMessage; /* KVXPS_TV_UNDERSCAN_OVERSCAN */
 extern UINT TvApplicationClosedMessage; /* KVXPS_TV_APPLICATION_CLOSED */
+extern const char BoardBusyText[]; /* the box of every test when another program has the board */
 extern UINT PropertySheetClosedMessage; /* KVXPS_SHEET_CLOSED; the gamma test reacts too */
 
 char** SplitCommandLine(const char* tail, int* count);

@@ -19,6 +19,12 @@ int TestMode = 0;
 /* Title of the test window; the bitmap loader sets it again after fitting the window. */
 char WindowTitle[128];
 
+/* Text of the box that each test shows when another program holds the board. */
+const char BoardBusyText[] =
+    "Display property test cannot run due to presence of another running D3D or glide "
+    "application.  Please exit or close D3D or glide application and restart the Display "
+    "Properties.";
+
 /* Property-sheet messages that the shell and the TV test use, registered first thing. */
 UINT TvUnderscanOverscanMessage;
 UINT TvApplicationClosedMessage;
