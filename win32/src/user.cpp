@@ -1,9 +1,9 @@
 #include "user.h"
 
 #include "display.h"
+#include "platform/text.h"
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 
 namespace win32 {
@@ -11,10 +11,7 @@ namespace win32 {
 namespace {
 
 std::string lower(const char* s) {
-    std::string out(s ? s : "");
-    for (char& c : out)
-        c = char(std::tolower(static_cast<unsigned char>(c)));
-    return out;
+    return platform::ascii_lower(s ? s : "");
 }
 
 bool in_filter(UINT message, UINT min, UINT max) {
