@@ -6,6 +6,7 @@
 #include "platform/image.h"
 #include "texlib.h"
 #include "texture_file.h"
+#include "platform/file.h"
 
 #include <gtest/gtest.h>
 
@@ -345,7 +346,7 @@ TEST(Board3df, GetInfoAndLoadThroughWindowsPaths) {
 }
 
 TEST(Board3df, DrawsALoadedTextureOverTheScreen) {
-    auto bytes = board::read_file(std::string(WINTEST_SOURCE_DIR "/data") + "/sample_p8.3df");
+    auto bytes = platform::read_file(std::string(WINTEST_SOURCE_DIR "/data") + "/sample_p8.3df");
     ASSERT_TRUE(bytes);
     auto file = board::parse_3df(*bytes);
     ASSERT_TRUE(file);

@@ -1,6 +1,7 @@
 // 3DF files: every format through the tool and back, damaged and truncated files.
 #include "texlib.h"
 #include "texture_file.h"
+#include "platform/file.h"
 
 #include <gtest/gtest.h>
 
@@ -73,7 +74,7 @@ TEST(TextureFile, EveryFormatRoundTripsThroughTheTool) {
         std::string to3df = std::string(WINTEST_BIN_DIR "/texconv") + " to3df " + png + " " + tex +
                             " --mipmaps --format " + fc.name;
         ASSERT_EQ(std::system(to3df.c_str()), 0);
-        auto bytes = read_file(tex);
+        auto bytes = platform::read_file(tex);
         ASSERT_TRUE(bytes);
         std::string error;
         auto texture = parse_3df(*bytes, &error);
@@ -153,7 +154,7 @@ TEST(TextureFile, EveryTruncatedPrefixIsRefused) {
     std::vector<std::vector<uint8_t>> files;
     for (const char* name :
          {"sample256.3df", "sample_argb4444.3df", "sample_p8.3df", "testtv.3df", "TESTGAMA.3DF"}) {
-        auto bytes = read_file(std::string(WINTEST_SOURCE_DIR "/data") + "/" + name);
+        auto bytes = platform::read_file(std::string(WINTEST_SOURCE_DIR "/data") + "/" + name);
         ASSERT_TRUE(bytes) << name;
         files.push_back(*bytes);
     }
