@@ -2,6 +2,7 @@
 #include "texlib.h"
 #include "texture_file.h"
 #include "platform/file.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -49,11 +50,6 @@ texlib::Picture four(const std::vector<uint32_t>& colours) {
     return p;
 }
 
-std::string temp_path(const char* name) {
-    const char* dir = std::getenv("WINTEST_PREFIX");
-    return std::string(dir ? dir : "/tmp") + "/" + name;
-}
-
 bool write_bytes(const std::string& path, const std::vector<uint8_t>& bytes) {
     FILE* f = std::fopen(path.c_str(), "wb");
     if (!f)
@@ -69,7 +65,9 @@ TEST(TextureFile, EveryFormatRoundTripsThroughTheTool) {
         SCOPED_TRACE(fc.name);
         const TexelFormat* format = format_by_name(fc.name);
         ASSERT_NE(format, nullptr);
-        std::string png = temp_path("in.png"), tex = temp_path("out.3df"), back = temp_path("back");
+        std::string png = test_support::prefix_path("in.png"),
+                    tex = test_support::prefix_path("out.3df"),
+                    back = test_support::prefix_path("back");
         ASSERT_TRUE(texlib::write_png(png, four(fc.colours)));
         std::string to3df = std::string(WINTEST_BIN_DIR "/texconv") + " to3df " + png + " " + tex +
                             " --mipmaps --format " + fc.name;
@@ -205,7 +203,8 @@ TEST(TextureFile, PaletteIsReadBigEndian) {
 }
 
 TEST(TextureFile, ToolRefusesPicturesThatAreNoTexture) {
-    std::string png = temp_path("odd.png"), tex = temp_path("odd.3df");
+    std::string png = test_support::prefix_path("odd.png"),
+                tex = test_support::prefix_path("odd.3df");
     ASSERT_TRUE(texlib::write_png(png, texlib::Picture(3, 2)));
     std::string cmd =
         std::string(WINTEST_BIN_DIR "/texconv") + " to3df " + png + " " + tex + " 2>/dev/null";
@@ -214,6 +213,6 @@ TEST(TextureFile, ToolRefusesPicturesThatAreNoTexture) {
     EXPECT_NE(std::system(cmd.c_str()), 0);
     ASSERT_TRUE(write_bytes(tex, bytes_of("3df v1.1\ni8\nlod range: 1 2\naspect ratio: 1 1\n")));
     std::string topng = std::string(WINTEST_BIN_DIR "/texconv") + " topng " + tex + " " +
-                        temp_path("x") + " 2>/dev/null";
+                        test_support::prefix_path("x") + " 2>/dev/null";
     EXPECT_NE(std::system(topng.c_str()), 0);
 }

@@ -7,6 +7,7 @@
 #include "platform/events.h"
 #include "win32/harness.h"
 #include "win32/testing.h"
+#include "test_support.h"
 
 #include <string>
 #include <vector>
@@ -157,13 +158,12 @@ TEST_F(User, BroadcastReachesHiddenTopLevelWindowsAndIsReported) {
     HWND shown = popup(WS_VISIBLE);
     HWND hidden = popup();
     UINT msg = RegisterWindowMessageA("Hello");
-    std::vector<platform::Event> events;
-    int sink = platform::add_event_sink([&](const platform::Event& e) { events.push_back(e); });
+    test_support::EventRecorder recorder;
     g_seen.clear();
     SendMessageA(HWND_BROADCAST, msg, 5, 6);
-    platform::remove_event_sink(sink);
     EXPECT_EQ(messages_of(shown), std::vector<UINT>{msg});
     EXPECT_EQ(messages_of(hidden), std::vector<UINT>{msg});
+    const auto& events = recorder.all();
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0].name, "Hello");
     EXPECT_EQ(events[0].wparam, 5u);
@@ -225,14 +225,10 @@ TEST_F(User, AltAndF10AreSystemKeys) {
 }
 
 TEST_F(User, MessageBoxIsReportedAndAnsweredWithItsDefault) {
-    std::vector<platform::Event> events;
-    int sink = platform::add_event_sink([&](const platform::Event& e) {
-        if (e.kind == platform::EventKind::MessageBox)
-            events.push_back(e);
-    });
+    test_support::EventRecorder recorder;
     EXPECT_EQ(MessageBoxA(nullptr, "text", nullptr, MB_OK), IDOK);
     EXPECT_EQ(MessageBoxA(nullptr, "q", "c", MB_YESNO | MB_DEFBUTTON2), IDNO);
-    platform::remove_event_sink(sink);
+    auto events = recorder.of(platform::EventKind::MessageBox);
     ASSERT_EQ(events.size(), 2u);
     EXPECT_EQ(events[0].caption, "Error");
     EXPECT_EQ(events[0].text, "text");

@@ -154,8 +154,8 @@ int band_level(int column, int row) {
 }
 
 TEST_F(GammaRun, PictureShowsTextureAndBandsThroughTheKeysGamma) {
-    std::string png = std::string(std::getenv("WINTEST_PREFIX")) + "/gamma_screen.png";
-    setenv("WINTEST_BOARD_PNG", png.c_str(), 1);
+    std::string png = test_support::prefix_path("gamma_screen.png");
+    test_support::ScopedEnv board_png("WINTEST_BOARD_PNG", png.c_str());
     WriteBoardSetting(HKEY_LOCAL_MACHINE, CurrentKeyPath, "=CurrGammaEnable", "1");
     EXPECT_EXIT(
         {
@@ -163,7 +163,6 @@ TEST_F(GammaRun, PictureShowsTextureAndBandsThroughTheKeysGamma) {
             run_winmain(tail(DataDir));
         },
         testing::ExitedWithCode(0), "");
-    unsetenv("WINTEST_BOARD_PNG");
 
     platform::Image screen = platform::read_png(png);
     ASSERT_EQ(screen.width, 640);

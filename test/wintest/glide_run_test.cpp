@@ -10,6 +10,7 @@
 #include "texlib.h"
 #include "texture_file.h"
 #include "win32/harness.h"
+#include "test_support.h"
 #include "win32/testing.h"
 #include "platform/file.h"
 
@@ -29,53 +30,18 @@ namespace {
 
 const std::string k_sample = std::string(WINTEST_SOURCE_DIR) + "/data/sample256.3df";
 
-struct ProcessRun {
-    int exit_code{-1};
-    std::string err; // what the process wrote to stderr
-};
-
-std::string slurp(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using test_support::EnvList;
+using test_support::fresh_dir;
+using test_support::ProcessRun;
 
 bool exists(const std::string& path) {
     struct stat st;
     return ::stat(path.c_str(), &st) == 0;
 }
 
-std::string fresh_dir() {
-    std::string base = std::string(std::getenv("WINTEST_PREFIX")) + "/runXXXXXX";
-    std::vector<char> name(base.begin(), base.end());
-    name.push_back('\0');
-    return mkdtemp(name.data()) ? std::string(name.data()) : std::string();
-}
-
 // Runs build/bin/wintest with the words of its command line and extra environment.
-ProcessRun run_wintest(const std::vector<std::string>& words,
-                       const std::vector<std::pair<std::string, std::string>>& env) {
-    std::string err_path = fresh_dir() + "/stderr.txt";
-    pid_t pid = fork();
-    if (pid == 0) {
-        for (const auto& [name, value] : env)
-            setenv(name.c_str(), value.c_str(), 1);
-        int fd = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(fd, 2);
-        std::vector<char*> argv{const_cast<char*>("wintest")};
-        for (const auto& w : words)
-            argv.push_back(const_cast<char*>(w.c_str()));
-        argv.push_back(nullptr);
-        execv(WINTEST_BIN_DIR "/wintest", argv.data());
-        _exit(127);
-    }
-    ProcessRun run;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.err = slurp(err_path);
-    return run;
+ProcessRun run_wintest(const std::vector<std::string>& words, const EnvList& env) {
+    return test_support::run_program(WINTEST_BIN_DIR "/wintest", words, env);
 }
 
 // The full-screen quad as the board draws it: pixel (x, row) samples s = 255 (x + 0.5) / 640
