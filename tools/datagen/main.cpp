@@ -5,6 +5,7 @@
 //   datagen --check <folder>   exit 0 when every file is byte for byte what datagen makes
 #include "pictures.h"
 #include "texlib.h"
+#include "platform/file.h"
 
 #include <cstdio>
 #include <cstring>
@@ -61,7 +62,7 @@ int main(int argc, char** argv) {
             continue;
         }
         if (check) {
-            auto present = board::read_file(path);
+            auto present = platform::read_file(path);
             if (!present || *present != bytes) {
                 std::fprintf(stderr, "datagen: %s differs from what datagen makes\n", path.c_str());
                 status = 1;

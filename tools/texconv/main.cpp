@@ -8,6 +8,7 @@
 //       prints the header.
 #include "texlib.h"
 #include "texture_file.h"
+#include "platform/file.h"
 
 #include <cstdio>
 #include <cstring>
@@ -23,7 +24,7 @@ int usage() {
 }
 
 std::optional<board::Texture3df> read_3df(const char* path) {
-    auto bytes = board::read_file(path);
+    auto bytes = platform::read_file(path);
     if (!bytes) {
         std::fprintf(stderr, "%s: cannot read\n", path);
         return std::nullopt;
