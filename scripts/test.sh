@@ -17,6 +17,7 @@ cmake --preset default >/dev/null
 cmake --build --preset default -j"$(nproc)"
 echo "== test (default)"
 ctest --preset default
+bash scripts/fuzz.sh --seconds 30
 
 echo "== windows builds under wine"
 bash scripts/wine-check.sh
