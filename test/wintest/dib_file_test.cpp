@@ -255,6 +255,32 @@ TEST(DibReading, OffsetsPastTheEndOfTheFileHoldNoRows) {
     win32::faults::set_global_memory_limit(std::nullopt);
 }
 
+// A table of more than 16383 entries takes more bytes than 16 bits count: the rows still lie
+// behind the whole table, and the palette reads no entry past the block.
+TEST(DibReading, LargeTablesKeepTheRowsBehindThem) {
+    TempDir dir;
+    Bmp b = small8();
+    b.clr_used = 48640;
+    b.off_bits = 14 + 40 + 20; // behind the five entries the file has
+    HGLOBAL dib = ReadDibFile(dir.file("big.bmp", build(b)).c_str());
+    ASSERT_NE(dib, nullptr);
+    EXPECT_EQ(DibColorTableSize(&Locked(dib).header()), 48640u * 4);
+    EXPECT_EQ(GlobalSize(dib), 40u + 48640 * 4 + 8);
+    {
+        Locked l(dib);
+        EXPECT_EQ(l.table()[4].rgbRed, 4) << "the entries the file has";
+        EXPECT_EQ(l.table()[5].rgbRed, 0) << "the rest read as zero";
+        EXPECT_EQ(l.p[40 + 48640 * 4], 1) << "the first row lies behind the whole table";
+        EXPECT_EQ(l.p[40 + 48640 * 4 + 5], 4);
+    }
+    HPALETTE palette = CreateDibPalette(dib);
+    ASSERT_NE(palette, nullptr);
+    PALETTEENTRY last{};
+    EXPECT_EQ(GetPaletteEntries(palette, 48639, 1, &last), 1u);
+    DeleteObject(palette);
+    GlobalFree(dib);
+}
+
 TEST(DibReading, ShortFilesAndMissingFiles) {
     TempDir dir;
     Bmp b = small8();

@@ -54,15 +54,16 @@ WORD DibColorCount(const void* header) {
  *           DibColorTableSize
  *
  * Returns the colour table's size in bytes: 3 bytes an entry behind a 12-byte header, 4
- * behind a 40-byte one.
+ * behind a 40-byte one. 32 bits: a table of up to 65535 entries takes up to 262140 bytes, which
+ * a 16-bit size would wrap, placing the rows inside the table.
  */
-WORD DibColorTableSize(const void* header) {
+DWORD DibColorTableSize(const void* header) {
     const BITMAPINFOHEADER* info = (const BITMAPINFOHEADER*)header;
-    WORD count = DibColorCount(header);
+    DWORD count = DibColorCount(header);
 
     if (info->biSize == sizeof(BITMAPCOREHEADER))
-        return (WORD)(count * sizeof(RGBTRIPLE));
-    return (WORD)(count * sizeof(RGBQUAD));
+        return count * (DWORD)sizeof(RGBTRIPLE);
+    return count * (DWORD)sizeof(RGBQUAD);
 }
 
 /* Bytes of one row: the bits rounded up to whole 32-bit words (64-bit, so it cannot wrap). */
