@@ -3,7 +3,8 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config clang-format libgtest-dev libgmock-dev
-          libbenchmark-dev libpng-dev libsdl2-dev imagemagick xvfb xdotool x11-apps)
+          libbenchmark-dev libpng-dev libsdl2-dev imagemagick xvfb xdotool x11-apps
+          clang libclang-rt-14-dev libfuzzer-14-dev)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -19,6 +19,7 @@ bash scripts/check-layers.sh build
 cmake --build --preset default -j"$(nproc)"
 echo "== test (default)"
 ctest --preset default
+bash scripts/fuzz.sh --seconds 30
 
 echo "== windows builds under wine"
 bash scripts/wine-check.sh
