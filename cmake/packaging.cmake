@@ -4,7 +4,7 @@
 #   Linux <prefix>/bin                    wintest propsheet texconv datagen logogen
 #         <prefix>/share/wintest          the bundled data (data/)
 #         <prefix>/share/doc/wintest      README.md, docs/, copyright, changelog.Debian.gz
-#         <prefix>/share/man/man1         propsheet.1.gz
+#         <prefix>/share/man/man1         the manual pages of the five programs
 #   Windows (one folder)                  wintest.exe glide2x.dll propsheet.exe kvxlogo.bmp
 #                                         README.txt copyright.txt, data\
 #
@@ -41,12 +41,19 @@ else()
     find_program(GZIP_PROGRAM gzip REQUIRED)
     set(gz_dir ${PROJECT_BINARY_DIR}/packaging)
     configure_file(${WINTEST_PACKAGING_DIR}/debian/changelog.in ${gz_dir}/changelog.Debian @ONLY)
-    configure_file(${PROJECT_SOURCE_DIR}/docs/propsheet.1 ${gz_dir}/propsheet.1 COPYONLY)
-    foreach(file changelog.Debian propsheet.1)
+    set(manual_pages propsheet.1 wintest.1 texconv.1 datagen.1 logogen.1)
+    foreach(page ${manual_pages})
+        configure_file(${PROJECT_SOURCE_DIR}/docs/${page} ${gz_dir}/${page} COPYONLY)
+    endforeach()
+    foreach(file changelog.Debian ${manual_pages})
         execute_process(COMMAND ${GZIP_PROGRAM} -9nf ${gz_dir}/${file} COMMAND_ERROR_IS_FATAL ANY)
     endforeach()
     install(FILES ${gz_dir}/changelog.Debian.gz DESTINATION ${WINTEST_INSTALL_DOCDIR})
-    install(FILES ${gz_dir}/propsheet.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+    list(TRANSFORM manual_pages REPLACE "(.+)" "${gz_dir}/\\1.gz")
+    install(FILES ${manual_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+    # Not a package of the distribution: no bug of its tracker for the first upload to close.
+    install(FILES ${WINTEST_PACKAGING_DIR}/debian/lintian-overrides
+            DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME wintest)
 endif()
 install(DIRECTORY data/ DESTINATION ${WINTEST_INSTALL_DATADIR})
 
