@@ -3,7 +3,8 @@
 # runs lintian on it (no errors), unpacks it into a fresh root (dpkg -x) and runs the three
 # tests through the unpacked propsheet; then builds the Windows .zip from build-mingw64/,
 # unpacks it into a fresh folder and runs the three tests through its propsheet.exe under
-# Wine. Reuses the builds that scripts/test.sh and scripts/wine-check.sh made (builds only
+# Wine. Needs dpkg-dev (dpkg-shlibdeps), file, lintian and unzip, installed when missing.
+# Reuses the builds that scripts/test.sh and scripts/wine-check.sh made (builds only
 # what is missing). Both runs start from a folder whose path holds a blank, as users' folders
 # often do. Exits non-zero on the first failure.
 #
@@ -18,7 +19,7 @@ parts=("$@")
 sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
 missing=()
-for p in dpkg-dev fakeroot lintian unzip file; do
+for p in dpkg-dev lintian unzip file; do
     dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
 done
 if ((${#missing[@]})); then
