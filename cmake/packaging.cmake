@@ -9,7 +9,8 @@
 #                                         README.txt copyright.txt, data\
 #
 # propsheet finds wintest beside itself and the data relative to its own folder in each of
-# these layouts (tools/propsheet/locate.cpp). `cmake --install` never builds: build first.
+# these layouts (tools/propsheet/locate.cpp). `cmake --install` never builds: build first (the
+# manual pages are the target manual_pages).
 set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON) # cpack packs what is built, not the tests too
 set(WINTEST_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
 
@@ -32,7 +33,7 @@ else()
             RUNTIME DESTINATION ${WINTEST_INSTALL_BINDIR})
     install(FILES README.md ${WINTEST_PACKAGING_DIR}/debian/copyright
             DESTINATION ${WINTEST_INSTALL_DOCDIR})
-    install(DIRECTORY docs/ DESTINATION ${WINTEST_INSTALL_DOCDIR}/docs PATTERN "*.1" EXCLUDE)
+    install(DIRECTORY docs/ DESTINATION ${WINTEST_INSTALL_DOCDIR}/docs REGEX "\\.1(\\.in)?$" EXCLUDE)
     install(FILES tools/propsheet/README.md DESTINATION ${WINTEST_INSTALL_DOCDIR}
             RENAME propsheet.md)
 
@@ -41,13 +42,27 @@ else()
     find_program(GZIP_PROGRAM gzip REQUIRED)
     set(gz_dir ${PROJECT_BINARY_DIR}/packaging)
     configure_file(${WINTEST_PACKAGING_DIR}/debian/changelog.in ${gz_dir}/changelog.Debian @ONLY)
-    set(manual_pages propsheet.1 wintest.1 texconv.1 datagen.1 logogen.1)
+    set(manual_pages wintest.1 texconv.1 datagen.1 logogen.1)
     foreach(page ${manual_pages})
         configure_file(${PROJECT_SOURCE_DIR}/docs/${page} ${gz_dir}/${page} COPYONLY)
     endforeach()
     foreach(file changelog.Debian ${manual_pages})
         execute_process(COMMAND ${GZIP_PROGRAM} -9nf ${gz_dir}/${file} COMMAND_ERROR_IS_FATAL ANY)
     endforeach()
+    # propsheet's page takes its options and commands from its --help, so it lists them all.
+    set(page_source ${PROJECT_SOURCE_DIR}/docs/propsheet.1.in)
+    set(help_to_roff ${WINTEST_PACKAGING_DIR}/help-to-roff.awk)
+    add_custom_command(
+        OUTPUT ${gz_dir}/propsheet.1.gz
+        COMMAND ${CMAKE_COMMAND} -E env LC_ALL=C $<TARGET_FILE:propsheet> --help
+                >${gz_dir}/propsheet-help.txt
+        COMMAND awk -f ${help_to_roff} ${gz_dir}/propsheet-help.txt ${page_source}
+                >${gz_dir}/propsheet.1
+        COMMAND ${GZIP_PROGRAM} -9nf ${gz_dir}/propsheet.1
+        DEPENDS propsheet ${help_to_roff} ${page_source}
+        COMMENT "Manual page of propsheet")
+    add_custom_target(manual_pages ALL DEPENDS ${gz_dir}/propsheet.1.gz)
+    list(APPEND manual_pages propsheet.1)
     install(FILES ${gz_dir}/changelog.Debian.gz DESTINATION ${WINTEST_INSTALL_DOCDIR})
     list(TRANSFORM manual_pages REPLACE "(.+)" "${gz_dir}/\\1.gz")
     install(FILES ${manual_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)

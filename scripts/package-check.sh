@@ -48,7 +48,8 @@ fresh_folder() {
 check_deb() {
     echo "== package (deb)"
     [ -f build/build.ninja ] || cmake --preset default >/dev/null
-    cmake --build --preset default -j"$jobs" --target wintest propsheet texconv datagen logogen
+    cmake --build --preset default -j"$jobs" --target wintest propsheet texconv datagen logogen \
+        manual_pages
     rm -f build/wintest_*.deb
     (cd build && cpack -G DEB >/dev/null) || fail "cpack -G DEB failed"
     local deb
