@@ -23,6 +23,7 @@ bash scripts/fuzz.sh --seconds 30
 
 echo "== windows builds under wine"
 bash scripts/wine-check.sh
+bash scripts/package-check.sh # the .deb and the Windows zip, installed and run
 
 echo "== build (asan)"
 cmake --preset asan >/dev/null

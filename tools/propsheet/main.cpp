@@ -2,6 +2,8 @@
 // of a test, starts the test program with that test's command line, answers and sends the
 // sheet's registered messages, prints every event it hears, and runs commands typed in or read
 // from a script. It ends with the program's exit code.
+#include "locate.h"
+#include "platform/version.h"
 #include "session.h"
 #include "settings.h"
 
@@ -56,7 +58,8 @@ Command lines of the tests:
 
 Options:
   --program <file>        the program (default: wintest beside propsheet)
-  --data <dir>            the bundled data (default: $WINTEST_DATA, else data/ of the tree)
+  --data <dir>            the bundled data (default: $WINTEST_DATA, else the data beside
+                          the installed or built propsheet, else in the XDG data folders)
   --bitmap <file>         the test window's bitmap (default: <data>/kvxlogo.bmp)
   --texture <file>        the glide test's texture (default: <data>/sample256.3df)
   --key <key>             settings key (default: SOFTWARE\Kavix\Board)
@@ -67,6 +70,7 @@ Options:
   --timeout <ms>          bound of expect and of waiting for the test window (5000)
   --json                  print events as JSON lines
   -h, --help              this text
+  --version               print the version and end
 
 Factory values written where missing:
   default key (tv): SST_TV_ENABLE_KVX 1, OUTPUT 0, SCAN 0, FORMAT 0, XSHIFT 0, YSHIFT 0,
@@ -148,16 +152,6 @@ fs::path executable_dir() {
 #endif
 }
 
-std::string default_data_dir() {
-    if (const char* env = getenv("WINTEST_DATA"); env && *env)
-        return env;
-    fs::path tree = executable_dir() / ".." / ".." / "data";
-    std::error_code ec;
-    if (fs::is_directory(tree, ec))
-        return fs::weakly_canonical(tree, ec).string();
-    return "data";
-}
-
 int parse_mode(const std::string& word) {
     if (word == "tv" || word == "0")
         return 0;
@@ -234,7 +228,7 @@ int parse_options(int argc, char** argv, Options& o) {
 std::string build_command_line(const Options& o) {
     if (o.command_line)
         return *o.command_line;
-    std::string data = o.data.empty() ? default_data_dir() : o.data;
+    std::string data = o.data.empty() ? default_data_dir(executable_dir()) : o.data;
     std::string bitmap = o.bitmap.empty() ? data + "/kvxlogo.bmp" : o.bitmap;
     switch (o.mode) {
     case 0:
@@ -373,6 +367,8 @@ int run_test(const Options& o) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (platform::print_version_if_asked(argc, argv, "propsheet"))
+        return 0;
     if (argc >= 2 && strcmp(argv[1], "reg") == 0) {
         std::vector<std::string> args(argv + 2, argv + argc);
         std::string error;
