@@ -16,6 +16,7 @@
 #include "render_state.h"
 #include "texture_memory.h"
 
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 
@@ -26,6 +27,10 @@ struct Target {
     int width{0};
     int height{0};
     bool lower_left{false}; // vertex y = 0 is the bottom row
+    // The rows [first_row, end_row) of the buffer that drawing may change (a worker's band of
+    // the screen); all of them by default.
+    int first_row{0};
+    int end_row{INT_MAX};
 };
 
 void draw_point(const Target& target, const RenderState& state, const Texture* texture,
