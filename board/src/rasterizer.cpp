@@ -44,19 +44,35 @@ void draw_point(const Target& target, const RenderState& state, const Texture* t
     pipe.write(dst, pipe.combine(iterated, pipe.texel(s, t)));
 }
 
+namespace {
+
+// std::lround without the library call for the values a line's colours take; the odd ones
+// (huge, infinite, NaN) still go to the library. v - trunc(v) is exact.
+inline long round_half_away(double v) {
+    if (!(std::fabs(v) < 0x1p52))
+        return std::lround(v);
+    double r = std::trunc(v), d = v - r;
+    return long(d >= 0.5 ? r + 1.0 : d <= -0.5 ? r - 1.0 : r);
+}
+
+} // namespace
+
 void draw_line(const Target& target, const RenderState& state, const Texture* texture,
                const GrVertex& a, const GrVertex& b) {
     int x0, y0, x1, y1;
     if (!pixel_of(target, a.x, a.y, x0, y0) || !pixel_of(target, b.x, b.y, x1, y1))
         return;
     Pipeline pipe(state, texture);
+    const bool sampled = pipe.reads_texture();
     double sa = 0, ta = 0, sb = 0, tb = 0;
-    if (pipe.reads_texture()) {
+    if (sampled) {
         vertex_st(a, sa, ta);
         vertex_st(b, sb, tb);
         pipe.use_sampler(pipe.texture()->large_lod,
                          pipe.texture()->magnify == GR_TEXTUREFILTER_BILINEAR);
     }
+    // The iterated colour written as it is (see point_mode): no combine, no blend.
+    const PointMode mode = point_mode(state);
     int dx = std::abs(x1 - x0), dy = std::abs(y1 - y0);
     int sx = x0 < x1 ? 1 : -1, sy = y0 < y1 ? 1 : -1;
     int steps = std::max(dx, dy);
@@ -68,10 +84,17 @@ void draw_line(const Target& target, const RenderState& state, const Texture* te
             double f = steps ? double(k) / steps : 0.0;
             uint32_t c[4];
             for (int i = 0; i < 4; ++i)
-                c[i] = clamp255(int(std::lround(ca[i] + (cb[i] - ca[i]) * f)));
-            uint32_t texel = pipe.texel(to_st(sa + (sb - sa) * f), to_st(ta + (tb - ta) * f));
-            pipe.write(target.pixels[size_t(y) * size_t(target.width) + size_t(x)],
-                       pipe.combine(pack(c[0], c[1], c[2], c[3]), texel));
+                c[i] = clamp255(int(round_half_away(ca[i] + (cb[i] - ca[i]) * f)));
+            const uint32_t iterated = pack(c[0], c[1], c[2], c[3]);
+            uint32_t& dst = target.pixels[size_t(y) * size_t(target.width) + size_t(x)];
+            if (mode == PointMode::Replace || (mode == PointMode::OpaqueOver && c[0] == 255)) {
+                dst = iterated;
+            } else {
+                uint32_t texel =
+                    sampled ? pipe.texel(to_st(sa + (sb - sa) * f), to_st(ta + (tb - ta) * f))
+                            : pipe.texel(0, 0);
+                pipe.write(dst, pipe.combine(iterated, texel));
+            }
         }
         int e2 = 2 * err;
         if (e2 > -dy) {
@@ -84,4 +107,5 @@ void draw_line(const Target& target, const RenderState& state, const Texture* te
         }
     }
 }
+
 } // namespace board
