@@ -79,6 +79,7 @@ void Board::shutdown() {
     save_pngs_from_env();
     m_textures.reset();
     m_lock.release();
+    m_points_direct = false;
     m_open = false;
 #ifndef _WIN32
     win32::board_display::closed();
@@ -91,6 +92,7 @@ void Board::clear(GrColor_t color, GrAlpha_t alpha, FxU16 depth) {
     uint32_t argb = (to_argb(color, m_format) & 0x00FFFFFFu) | uint32_t(alpha) << 24;
     const Target t = target();
     if (defers(t)) {
+        m_points_direct = false;
         m_deferred.clear(t, argb);
     } else {
         m_deferred.flush();
@@ -117,7 +119,7 @@ void Board::swap(int interval) {
         m_frame.swap();
         ++m_frames;
     }
-    m_point_cache_valid = false;
+    m_points_direct = false;
     show_on_display();
 }
 
@@ -144,14 +146,15 @@ const Texture* Board::current_texture() const {
     return m_textures.find(m_state.tex_source[0]);
 }
 
-void Board::draw_point_slow(const Target& t, const GrVertex& v) {
-    board::draw_point(t, m_state, current_texture(), v);
-}
-
-void Board::refresh_point_cache() {
+void Board::draw_point_checked(const GrVertex& v) {
+    if (!is_open())
+        return;
+    m_deferred.flush();
     m_point_mode = point_mode(m_state);
     m_point_target = target();
-    m_point_cache_valid = true;
+    m_points_direct = true;
+    if (!draw_point_fast(m_point_target, m_point_mode, v))
+        board::draw_point(m_point_target, m_state, current_texture(), v);
 }
 
 void Board::draw_line(const GrVertex& a, const GrVertex& b) {
@@ -159,6 +162,7 @@ void Board::draw_line(const GrVertex& a, const GrVertex& b) {
         return;
     const Target t = target();
     if (defers(t)) {
+        m_points_direct = false;
         m_deferred.line(t, m_state, current_texture(), a, b);
         return;
     }
@@ -171,6 +175,7 @@ void Board::draw_triangle(const GrVertex& a, const GrVertex& b, const GrVertex& 
         return;
     const Target t = target();
     if (defers(t)) {
+        m_points_direct = false;
         m_deferred.triangle(t, m_state, current_texture(), a, b, c);
         return;
     }

@@ -52,20 +52,15 @@ public:
     // ---- drawing ----
     // The render state, for changing it.
     [[nodiscard]] RenderState& state() {
-        m_point_cache_valid = false;
+        m_points_direct = false;
         return m_state;
     }
-    // Points are drawn at once (after what is recorded before them): a bounds check and a
-    // store in the common cases.
+    // Points are drawn at once (after what is recorded before them): in the common cases a
+    // bounds check and a store.
     void draw_point(const GrVertex& v) {
-        if (!is_open())
+        if (m_points_direct && draw_point_fast(m_point_target, m_point_mode, v))
             return;
-        if (!m_deferred.empty())
-            m_deferred.flush();
-        if (!m_point_cache_valid)
-            refresh_point_cache();
-        if (!draw_point_fast(m_point_target, m_point_mode, v))
-            draw_point_slow(m_point_target, v);
+        draw_point_checked(v);
     }
     void draw_line(const GrVertex& a, const GrVertex& b);
     void draw_triangle(const GrVertex& a, const GrVertex& b, const GrVertex& c);
@@ -97,8 +92,7 @@ private:
         return {pixels ? pixels : m_frame.back(), FrameBuffer::k_width, FrameBuffer::k_height,
                 m_lower_left};
     }
-    void draw_point_slow(const Target& t, const GrVertex& v);
-    void refresh_point_cache();
+    void draw_point_checked(const GrVertex& v);
     // True when drawing into `t` is recorded rather than done at once: the back buffer, with
     // more than one thread.
     [[nodiscard]] bool defers(const Target& t) {
@@ -111,10 +105,11 @@ private:
     FrameBuffer m_frame;
     RenderState m_state;
     DeferredFrame m_deferred; // what is recorded for the back buffer, and its threads
-    // Of m_state and the buffers, while m_point_cache_valid.
+    // While m_points_direct (the board is open, nothing is recorded, the state and the
+    // buffers are as they were), the point mode of m_state and the buffer it draws into.
     PointMode m_point_mode{PointMode::Pipeline};
     Target m_point_target;
-    bool m_point_cache_valid{false};
+    bool m_points_direct{false};
     TextureMemory m_textures;
     GammaTables m_gamma;
     TvRecord m_tv{k_tv_defaults};
