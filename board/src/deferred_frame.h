@@ -27,6 +27,9 @@ class DeferredFrame {
 public:
     static constexpr int k_band_rows = 32; // rows of one tile
     static constexpr int k_max_threads = 64;
+    // Below this many pixels of triangles and lines (their bounding boxes), a flush is drawn
+    // on the drawing thread alone: waking the workers would cost more than they save.
+    static constexpr int64_t k_parallel_pixels = 32768;
 
     DeferredFrame() = default;
     DeferredFrame(const DeferredFrame&) = delete;
@@ -61,14 +64,17 @@ private:
         GrVertex v[3];
     };
 
-    void record(Command command, int first_row, int last_row);
+    void record(Command command, int first_row, int last_row, int64_t pixels);
+    static void draw(const Command& command, const Target& target);
     void draw_band(int band);
+    void forget(); // what was recorded, once drawn
     void work(uint64_t seen);
     void start_workers();
 
     int m_threads{1};
     std::vector<Command> m_commands;
     std::vector<std::vector<uint32_t>> m_bins; // per band, the commands that touch it
+    int64_t m_pixels{0};                       // of triangles and lines, roughly
 
     // The pool: a generation counter starts a flush, workers take bands from m_next_band.
     std::vector<std::thread> m_workers;

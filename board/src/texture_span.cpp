@@ -1,5 +1,7 @@
 #include "texture_span.h"
 
+#include "column_mix.h"
+
 #include <algorithm>
 
 namespace board::detail {
@@ -9,21 +11,24 @@ namespace {
 // Texel columns a span of constant t mixes in one go (on the stack): more than a screen row.
 constexpr int64_t k_span_columns = 1024;
 
-// Bilinear blending in two exact integer steps (no rounding between them, so the result is
-// the four texels weighted by (256 - fx)(256 - fy), fx(256 - fy), (256 - fx)fy and fx fy,
-// rounded half up). Colour channels ride in 16-bit lanes of a 64-bit word: 0x00RR00GG00BB
-// (TextureLevel::lanes).
-// One row: c0 (256 - fx) + c1 fx in each lane (at most 65280).
-inline uint64_t mix_row(uint64_t c0, uint64_t c1, uint32_t fx) {
-    return c0 * (256 - fx) + c1 * fx;
-}
-// Two rows into a colour 0x00RRGGBB; R and B in 32-bit lanes, G apart.
-inline uint32_t mix_rows(uint64_t top, uint64_t bottom, uint32_t fy) {
-    constexpr uint64_t k_rb = 0x0000FFFF0000FFFFull;
-    uint64_t rb = (top & k_rb) * (256 - fy) + (bottom & k_rb) * fy + 0x0000800000008000ull;
-    uint32_t g =
-        uint32_t(top >> 16 & 0xFFFF) * (256 - fy) + uint32_t(bottom >> 16 & 0xFFFF) * fy + 0x8000u;
-    return uint32_t(rb >> 48 & 0xFF) << 16 | (g >> 16 & 0xFF) << 8 | uint32_t(rb >> 16 & 0xFF);
+// Pixels of constant alpha from vertically mixed columns (s counted from the first of them),
+// in chunks: the column and weight of each pixel, then the vector kernel over the chunk.
+void mix_columns(uint32_t* dst, int count, const uint64_t* columns, int64_t s, int64_t ds,
+                 int64_t half, int shift, uint32_t alpha) {
+    constexpr int k_chunk = 256;
+    uint16_t index[k_chunk];
+    uint8_t fx[k_chunk];
+    const ColumnMix mix = best_column_mix();
+    for (int done = 0; done < count; done += k_chunk) {
+        const int n = std::min(k_chunk, count - done);
+        for (int i = 0; i < n; ++i) {
+            const int64_t su = ((s + half) >> shift) - 128;
+            index[i] = uint16_t(su >> 8);
+            fx[i] = uint8_t(su & 255);
+            s += ds;
+        }
+        mix(dst + done, n, columns, index, fx, alpha);
+    }
 }
 
 // The fast span: the texel is the colour, alpha comes from the vertices, written unblended.
@@ -66,6 +71,11 @@ void texture_span(uint32_t* dst, int count, const Sampler& sampler, int64_t s, i
                 for (int64_t k = 0; k < columns; ++k) {
                     const int64_t x = ax(lo + k);
                     mixed[k] = mix_row(r0[x], r1[x], fy);
+                }
+                if (da == 0) {
+                    mix_columns(dst, count, mixed, s - lo * (int64_t(256) << shift), ds, half,
+                                shift, clamp255(int(a >> 16)) << 24);
+                    return;
                 }
                 for (int i = 0; i < count; ++i) {
                     const int64_t su = ((s + half) >> shift) - 128;
