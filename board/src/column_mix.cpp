@@ -100,6 +100,23 @@ __attribute__((target("avx2"))) void mix_avx2(uint32_t* dst, int count, const ui
 
 } // namespace
 
+void mix_texel_rows(uint64_t* out, const uint64_t* top, const uint64_t* bottom, int64_t count,
+                    uint32_t f) {
+    int64_t k = 0;
+#if defined(WT_HAVE_SSE2)
+    // Every lane product fits 16 bits: 255 (256 - f) + 255 f = 65280.
+    const __m128i wt = _mm_set1_epi16(short(256 - f)), wb = _mm_set1_epi16(short(f));
+    for (; k + 2 <= count; k += 2) {
+        const __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(top + k));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bottom + k));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k),
+                         _mm_add_epi16(_mm_mullo_epi16(t, wt), _mm_mullo_epi16(b, wb)));
+    }
+#endif
+    for (; k < count; ++k)
+        out[k] = mix_row(top[k], bottom[k], f);
+}
+
 ColumnMix column_mix(MixKernel kernel) {
     switch (kernel) {
     case MixKernel::Plain:

@@ -25,6 +25,11 @@ inline uint32_t mix_rows(uint64_t c0, uint64_t c1, uint32_t f) {
     return uint32_t(rb >> 48 & 0xFF) << 16 | (g >> 16 & 0xFF) << 8 | uint32_t(rb >> 16 & 0xFF);
 }
 
+// out[k] = mix_row(top[k], bottom[k], f) for k < count: two texel rows (lanes of at most 255)
+// mixed into columns. SSE2 where there is SSE2.
+void mix_texel_rows(uint64_t* out, const uint64_t* top, const uint64_t* bottom, int64_t count,
+                    uint32_t f);
+
 // dst[i] = mix_rows(columns[index[i]], columns[index[i] + 1], fx[i]) | alpha.
 using ColumnMix = void (*)(uint32_t* dst, int count, const uint64_t* columns, const uint16_t* index,
                            const uint8_t* fx, uint32_t alpha);

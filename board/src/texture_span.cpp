@@ -68,9 +68,14 @@ void texture_span(uint32_t* dst, int count, const Sampler& sampler, int64_t s, i
             const int64_t lo = std::min(first, last), columns = std::max(first, last) - lo + 2;
             if (columns <= k_span_columns && columns <= 2 * int64_t(count) + 2) {
                 uint64_t mixed[k_span_columns];
-                for (int64_t k = 0; k < columns; ++k) {
+                // In straight runs of texel columns: up to the row's end when inside or
+                // wrapped, one at a time where clamped.
+                for (int64_t k = 0; k < columns;) {
                     const int64_t x = ax(lo + k);
-                    mixed[k] = mix_row(r0[x], r1[x], fy);
+                    const bool straight = WrapS || (lo + k >= 0 && lo + k < w);
+                    const int64_t run = straight ? std::min(columns - k, w - x) : 1;
+                    mix_texel_rows(mixed + k, r0 + x, r1 + x, run, fy);
+                    k += run;
                 }
                 if (da == 0) {
                     mix_columns(dst, count, mixed, s - lo * (int64_t(256) << shift), ds, half,
