@@ -69,9 +69,9 @@ enum class PointMode { Pipeline, Replace, OpaqueOver };
                                                               const GrVertex& v) {
     if (mode == PointMode::Pipeline)
         return false;
-    const uint32_t color = point_color(v);
-    if (mode == PointMode::OpaqueOver && color < 0xFF000000u)
+    if (mode == PointMode::OpaqueOver && !(v.a >= 255.0f)) // alpha level below 255 (or NaN)
         return false;
+    const uint32_t color = point_color(v);
     if (!(v.x >= 0.0f && v.y >= 0.0f && v.x < float(target.width) && v.y < float(target.height)))
         return false;
     const int x = int(v.x), row = int(v.y); // both at least 0: truncation is floor
