@@ -163,8 +163,8 @@ platform::Image Board::screen_image() const {
     return image;
 }
 
-platform::Image Board::tv_image() const {
-    return render_tv(screen_image(), tv_record());
+platform::Image Board::tv_image(int64_t field) const {
+    return render_tv(screen_image(), tv_record(), field);
 }
 
 std::array<float, 3> Board::gamma() const {
