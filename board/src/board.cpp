@@ -115,8 +115,15 @@ void Board::show_on_display() const {
 #ifndef _WIN32
     if (win32::board_display::wants_screen())
         win32::board_display::show_screen(screen_image());
-    if (win32::board_display::wants_tv())
-        win32::board_display::show_tv(tv_image());
+    if (win32::board_display::wants_tv()) {
+        // The set's fields of this frame, made when the window shows them.
+        TvRecord tv = tv_record();
+        win32::board_display::show_tv(
+            [screen = screen_image(), tv](int64_t field) {
+                return render_tv_window(screen, tv, field);
+            },
+            tv_standard(tv).field_rate);
+    }
 #endif
 }
 

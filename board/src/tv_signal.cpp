@@ -29,7 +29,9 @@ const CarrierTable& carrier() {
 // A symmetric filter along a line: taps[0] at the sample, taps[k] at k samples on each side,
 // the sum taken down by `shift` bits (rounded). The first and last R samples are copied.
 template <int R>
-void symmetric_fir(const int32_t* in, int32_t* out, int len, const int (&taps)[R + 1], int shift) {
+[[gnu::always_inline]] inline void symmetric_fir(const int32_t* __restrict in,
+                                                 int32_t* __restrict out, int len,
+                                                 const int (&taps)[R + 1], int shift) {
     const int32_t round = 1 << (shift - 1);
     for (int i = 0; i < R; ++i) {
         out[i] = in[i];
@@ -102,8 +104,9 @@ void LineCodec::composite(int64_t time_half_lines) {
         m_sin[size_t(i)] = table.sin[phase >> 24];
         m_cos[size_t(i)] = table.cos[phase >> 24] * v_sign;
     }
-    const int32_t *sn = m_sin.data(), *cs = m_cos.data();
-    int32_t *y = m_y.data(), *u = m_u.data(), *v = m_v.data(), *s = m_tmp.data();
+    const int32_t* __restrict sn = m_sin.data(), * __restrict cs = m_cos.data();
+    int32_t *__restrict y = m_y.data(), *__restrict u = m_u.data(), *__restrict v = m_v.data(),
+                        *__restrict s = m_tmp.data();
     for (int i = 0; i < len; ++i)
         s[i] = y[i] + ((u[i] * sn[i] + v[i] * cs[i]) >> 8); // the signal on the wire
     const int notch[3] = {m_settings.notch[2], m_settings.notch[1], m_settings.notch[0]};
@@ -117,16 +120,19 @@ void LineCodec::composite(int64_t time_half_lines) {
 
 // The set's picture: black level, hue, then RGB, each channel held to 0..255.
 void LineCodec::to_rgb(uint32_t* out) const {
-    const int32_t *y = m_y.data() + k_margin, *u = m_u.data() + k_margin,
-                  *v = m_v.data() + k_margin;
+    const int32_t* __restrict y = m_y.data() + k_margin, * __restrict u = m_u.data() + k_margin, * __restrict v = m_v.data() + k_margin;
+    uint32_t* __restrict to = out;
+    const int width = m_width;
     const int32_t black = m_settings.black_level, hc = m_settings.hue_cos, hs = m_settings.hue_sin;
-    auto level = [](int32_t q8) { return uint32_t(std::clamp((q8 + 128) >> 8, 0, 255)); };
-    for (int x = 0; x < m_width; ++x) {
-        int32_t yy = y[x] + black;
+    for (int x = 0; x < width; ++x) {
+        int32_t yy = y[x] + black + 128; // + 128: each channel rounds to the nearest level
         int32_t uu = (u[x] * hc - v[x] * hs) >> 8, vv = (u[x] * hs + v[x] * hc) >> 8;
-        int32_t r = yy + ((292 * vv) >> 8), g = yy - ((101 * uu + 149 * vv) >> 8),
-                b = yy + ((520 * uu) >> 8);
-        out[x] = level(r) << 16 | level(g) << 8 | level(b);
+        int32_t r = (yy + ((292 * vv) >> 8)) >> 8, g = (yy - ((101 * uu + 149 * vv) >> 8)) >> 8,
+                b = (yy + ((520 * uu) >> 8)) >> 8;
+        r = std::min(std::max(r, 0), 255);
+        g = std::min(std::max(g, 0), 255);
+        b = std::min(std::max(b, 0), 255);
+        to[x] = uint32_t(r) << 16 | uint32_t(g) << 8 | uint32_t(b);
     }
 }
 

@@ -7,6 +7,14 @@
 #include <cstdint>
 #include <vector>
 
+// The line loops also build for the vector unit of newer x86-64 processors, chosen when the
+// program starts (the loader's indirect functions: Linux only; elsewhere the plain build).
+#if defined(__linux__) && defined(__x86_64__) && defined(__GNUC__) && !defined(__SANITIZE_ADDRESS__)
+#define WT_TV_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define WT_TV_VECTOR_CLONES
+#endif
+
 namespace board::tv {
 
 // One broadcast standard as the view models it.
@@ -53,10 +61,10 @@ public:
     void decode(int64_t time_half_lines, uint32_t* out);
 
 private:
-    void filter_luma();
-    void band_limit_chroma();
-    void composite(int64_t time_half_lines);
-    void to_rgb(uint32_t* out) const;
+    WT_TV_VECTOR_CLONES void filter_luma();
+    WT_TV_VECTOR_CLONES void band_limit_chroma();
+    WT_TV_VECTOR_CLONES void composite(int64_t time_half_lines);
+    WT_TV_VECTOR_CLONES void to_rgb(uint32_t* out) const;
 
     const Standard& m_standard;
     LineSettings m_settings;

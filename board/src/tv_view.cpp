@@ -14,32 +14,6 @@ constexpr double k_pi = 3.14159265358979323846;
 constexpr int32_t k_shift_limit = 4096;
 constexpr int32_t k_step_limit = 1000;
 
-// The screen picture as Y, U and V planes in 1/256 levels, with one black column on each
-// side, so that resampling needs no tests at the picture's edges.
-struct Planes {
-    int width{0}, height{0}, stride{0};
-    std::vector<int32_t> y, u, v;
-
-    explicit Planes(const platform::Image& screen)
-        : width(screen.width), height(screen.height), stride(screen.width + 2) {
-        size_t n = size_t(stride) * size_t(height);
-        y.assign(n, 0);
-        u.assign(n, 0);
-        v.assign(n, 0);
-        for (int row = 0; row < height; ++row) {
-            const uint32_t* in = &screen.pixels[size_t(row) * size_t(width)];
-            size_t at = size_t(row) * size_t(stride) + 1;
-            for (int x = 0; x < width; ++x) {
-                auto r = int32_t((in[x] >> 16) & 0xFF), g = int32_t((in[x] >> 8) & 0xFF),
-                     b = int32_t(in[x] & 0xFF);
-                y[at + size_t(x)] = 77 * r + 150 * g + 29 * b;  // rows sum to 256 and 0: grey
-                u[at + size_t(x)] = -38 * r - 74 * g + 112 * b; // has exactly no U and V
-                v[at + size_t(x)] = 157 * r - 132 * g - 25 * b;
-            }
-        }
-    }
-};
-
 // A position on the screen and the weight (of 256) of the next pixel or row.
 struct Tap {
     int index;
@@ -98,28 +72,28 @@ tv::LineSettings line_settings(const TvRecord& tv, const tv::Standard& standard)
     return s;
 }
 
-// Everything one picture's lines share: the planes, where each column falls, the filters.
+// Everything one picture's lines share: the screen, where each column falls, the filters.
 struct Frame {
-    const Planes& planes;
+    const platform::Image& screen;
     const TvRecord& tv;
     const tv::Standard& standard;
     double k;
     int32_t flicker;
-    std::vector<Tap> columns; // for face columns -margin .. width + margin
+    std::vector<Tap> columns;                 // for face columns -margin .. width + margin
+    std::vector<int32_t> mix_r, mix_g, mix_b; // a blended line, 1/256 levels, black at both ends
     std::vector<int32_t> line_y, line_u, line_v;
     tv::LineCodec codec;
 
-    Frame(const Planes& p, const TvRecord& record)
-        : planes(p), tv(record), standard(tv_standard(record)),
-          k(screen_per_face(record, p.width, standard.width)),
+    Frame(const platform::Image& picture, const TvRecord& record)
+        : screen(picture), tv(record), standard(tv_standard(record)),
+          k(screen_per_face(record, picture.width, standard.width)),
           flicker(flicker_side(record[k_tv_flicker])),
           codec(standard, line_settings(record, standard)) {
         int32_t xshift = std::clamp(record[k_tv_xshift], -k_shift_limit, k_shift_limit);
         for (int x = -tv::LineCodec::k_margin; x < standard.width + tv::LineCodec::k_margin; ++x)
-            columns.push_back(locate(x, standard.width, p.width, k, xshift));
-        line_y.assign(size_t(p.stride), 0);
-        line_u.assign(size_t(p.stride), 0);
-        line_v.assign(size_t(p.stride), 0);
+            columns.push_back(locate(x, standard.width, picture.width, k, xshift));
+        for (auto* line : {&mix_r, &mix_g, &mix_b, &line_y, &line_u, &line_v})
+            line->assign(size_t(picture.width) + 2, 0);
     }
 };
 
@@ -132,12 +106,12 @@ int line_rows(const Frame& f, int line, int rows[6], int32_t weights[6]) {
     for (int d = -1; d <= 1; ++d) {
         if (line_weights[d + 1] == 0)
             continue;
-        Tap t = locate(line + d, f.standard.height, f.planes.height, f.k, -yshift);
+        Tap t = locate(line + d, f.standard.height, f.screen.height, f.k, -yshift);
         const int row_at[2] = {t.index, t.index + 1};
         const int32_t row_weight[2] = {256 - t.frac, t.frac};
         for (int j = 0; j < 2; ++j) {
             int32_t w = line_weights[d + 1] * row_weight[j];
-            if (w == 0 || row_at[j] < 0 || row_at[j] >= f.planes.height)
+            if (w == 0 || row_at[j] < 0 || row_at[j] >= f.screen.height)
                 continue; // above or below the picture: black
             int* found = std::find(rows, rows + count, row_at[j]);
             if (found == rows + count) {
@@ -152,32 +126,50 @@ int line_rows(const Frame& f, int line, int rows[6], int32_t weights[6]) {
     return count;
 }
 
-// Builds line `line` of the frame in the codec's planes: rows blended, then columns resampled.
-void build_line(Frame& f, int line) {
+// The screen's rows blended into the line's R, G and B (columns 1 .. width), then its Y, U
+// and V. The weights of each channel's rows sum to 256 at most: 255 * 256 fits with room.
+WT_TV_VECTOR_CLONES void blend_rows(Frame& f, int line) {
     int rows[6];
     int32_t weights[6];
     int count = line_rows(f, line, rows, weights);
-    const Planes& p = f.planes;
-    const std::vector<int32_t>* in[3] = {&p.y, &p.u, &p.v};
-    std::vector<int32_t>* mixed[3] = {&f.line_y, &f.line_u, &f.line_v};
-    for (int c = 0; c < 3; ++c) {
-        int32_t* out = mixed[c]->data();
-        std::fill(out, out + p.stride, 0);
-        for (int j = 0; j < count; ++j) {
-            const int32_t* src = in[c]->data() + size_t(rows[j]) * size_t(p.stride);
-            int32_t w = weights[j];
-            for (int x = 0; x < p.stride; ++x)
-                out[x] += (src[x] * w) >> 8;
+    int width = f.screen.width;
+    int32_t *__restrict r = f.mix_r.data() + 1, *__restrict g = f.mix_g.data() + 1,
+                        *__restrict b = f.mix_b.data() + 1;
+    std::fill(r, r + width, 0);
+    std::fill(g, g + width, 0);
+    std::fill(b, b + width, 0);
+    for (int j = 0; j < count; ++j) {
+        const uint32_t* __restrict src = &f.screen.pixels[size_t(rows[j]) * size_t(width)];
+        int32_t w = weights[j];
+        for (int x = 0; x < width; ++x) {
+            r[x] += int32_t((src[x] >> 16) & 0xFF) * w;
+            g[x] += int32_t((src[x] >> 8) & 0xFF) * w;
+            b[x] += int32_t(src[x] & 0xFF) * w;
         }
     }
+    int32_t *__restrict y = f.line_y.data() + 1, *__restrict u = f.line_u.data() + 1,
+                        *__restrict v = f.line_v.data() + 1;
+    for (int x = 0; x < width; ++x) { // rows sum to 256 and 0: grey has exactly no U and V
+        y[x] = (77 * r[x] + 150 * g[x] + 29 * b[x]) >> 8;
+        u[x] = (-38 * r[x] - 74 * g[x] + 112 * b[x]) >> 8;
+        v[x] = (157 * r[x] - 132 * g[x] - 25 * b[x]) >> 8;
+    }
+}
+
+// Builds line `line` of the frame in the codec's planes: rows blended, then columns resampled.
+WT_TV_VECTOR_CLONES void build_line(Frame& f, int line) {
+    blend_rows(f, line);
+    const int32_t* in[3] = {f.line_y.data() + 1, f.line_u.data() + 1, f.line_v.data() + 1};
     int32_t* dest[3] = {f.codec.y(), f.codec.u(), f.codec.v()};
     const int margin = tv::LineCodec::k_margin;
+    const Tap* __restrict columns = f.columns.data();
+    const int count = int(f.columns.size());
     for (int c = 0; c < 3; ++c) {
-        const int32_t* src = mixed[c]->data() + 1; // column -1 is the black one
-        for (size_t i = 0; i < f.columns.size(); ++i) {
-            Tap t = f.columns[i];
-            dest[c][int(i) - margin] =
-                (src[t.index] * (256 - t.frac) + src[t.index + 1] * t.frac) >> 8;
+        const int32_t* __restrict src = in[c]; // columns -1 and width are black
+        int32_t* __restrict to = dest[c] - margin;
+        for (int i = 0; i < count; ++i) {
+            Tap t = columns[i];
+            to[i] = (src[t.index] * (256 - t.frac) + src[t.index + 1] * t.frac) >> 8;
         }
     }
 }
@@ -210,8 +202,7 @@ platform::Image render_fields(const platform::Image& screen, const TvRecord& tv,
     platform::Image out(standard.width, standard.height, 0);
     if (tv[k_tv_enable] == 0)
         return out;
-    Planes planes(screen);
-    Frame frame(planes, tv);
+    Frame frame(screen, tv);
     for (int64_t field : {first, second})
         if (field >= 0)
             render_field(frame, field, out);

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <utility>
 
 namespace win32 {
 
@@ -67,8 +68,8 @@ bool wants_tv() {
 void show_screen(const platform::Image& screen) {
     display().board_frame(screen);
 }
-void show_tv(const platform::Image& tv) {
-    display().tv_frame(tv);
+void show_tv(TvFields fields, double field_rate) {
+    display().tv_frame(std::move(fields), field_rate);
 }
 void closed() {
     display().board_closed();
