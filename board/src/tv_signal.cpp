@@ -46,7 +46,7 @@ template <int R>
 }
 
 // The chroma low-pass of the encoder and of the set's demodulator: binomial [1 6 15 20 15 6 1]
-// / 64, half its gain at about a ninth of the sample rate (1.3 MHz NTSC, 1.6 MHz PAL).
+// / 64, half its power at about a ninth of the sample rate (1.3 MHz NTSC, 1.6 MHz PAL).
 constexpr int k_chroma_taps[4] = {20, 15, 6, 1};
 
 } // namespace
