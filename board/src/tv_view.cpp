@@ -21,13 +21,12 @@ struct Tap {
 };
 
 // Where the face's column or line `i` falls on the screen: the picture centred, scaled by
-// `k` screen pixels per face pixel and moved by `shift`; -1 and `size` are black.
+// `k` screen pixels per face pixel and moved by `shift`. The pixel and the next one are
+// blended; -1 and `size` are black, and wholly outside the picture is -1 alone.
 Tap locate(int i, int face, int size, double k, int32_t shift) {
     double p = (i + 0.5 - face / 2.0 - shift) * k + size / 2.0 - 0.5;
-    if (p < -1.0)
+    if (p < -1.0 || p >= size)
         return {-1, 0};
-    if (p >= size)
-        return {size, 0};
     double whole = std::floor(p);
     auto frac = int32_t(std::lround((p - whole) * 256.0));
     if (frac == 256)
