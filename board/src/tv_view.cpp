@@ -78,8 +78,8 @@ struct Frame {
     const tv::Standard& standard;
     double k;
     int32_t flicker;
-    std::vector<Tap> columns;                 // for face columns -margin .. width + margin
-    std::vector<int32_t> mix_r, mix_g, mix_b; // a blended line, 1/256 levels, black at both ends
+    std::vector<Tap> columns;            // for face columns -margin .. width + margin
+    std::vector<uint32_t> mix_rb, mix_g; // a blended line: R and B in 16-bit halves, G; 1/256
     std::vector<int32_t> line_y, line_u, line_v;
     tv::LineCodec codec;
 
@@ -91,7 +91,9 @@ struct Frame {
         int32_t xshift = std::clamp(record[k_tv_xshift], -k_shift_limit, k_shift_limit);
         for (int x = -tv::LineCodec::k_margin; x < standard.width + tv::LineCodec::k_margin; ++x)
             columns.push_back(locate(x, standard.width, picture.width, k, xshift));
-        for (auto* line : {&mix_r, &mix_g, &mix_b, &line_y, &line_u, &line_v})
+        mix_rb.assign(size_t(picture.width), 0);
+        mix_g.assign(size_t(picture.width), 0);
+        for (auto* line : {&line_y, &line_u, &line_v})
             line->assign(size_t(picture.width) + 2, 0);
     }
 };
@@ -120,38 +122,43 @@ int line_rows(const Frame& f, int line, int rows[6], int32_t weights[6]) {
             weights[found - rows] += w;
         }
     }
-    for (int j = 0; j < count; ++j)
+    int32_t total = 0, *largest = weights;
+    for (int j = 0; j < count; ++j) {
         weights[j] = (weights[j] + 128) >> 8;
+        total += weights[j];
+        largest = weights[j] > *largest ? weights + j : largest;
+    }
+    if (total > 256)
+        *largest -= total - 256; // the rounding's excess: a blend never brightens
     return count;
 }
 
-// The screen's rows blended into the line's R, G and B (columns 1 .. width), then its Y, U
-// and V. The weights of each channel's rows sum to 256 at most: 255 * 256 fits with room.
+// The screen's rows blended into the line's Y, U and V (columns 1 .. width). R and B blend
+// side by side in one word: a channel times weights that sum to 256 at most stays below
+// 65536, so neither half reaches into the other.
 WT_TV_VECTOR_CLONES void blend_rows(Frame& f, int line) {
     int rows[6];
     int32_t weights[6];
     int count = line_rows(f, line, rows, weights);
     int width = f.screen.width;
-    int32_t *__restrict r = f.mix_r.data() + 1, *__restrict g = f.mix_g.data() + 1,
-                        *__restrict b = f.mix_b.data() + 1;
-    std::fill(r, r + width, 0);
-    std::fill(g, g + width, 0);
-    std::fill(b, b + width, 0);
+    uint32_t* __restrict rb = f.mix_rb.data(), * __restrict g = f.mix_g.data();
+    std::fill(rb, rb + width, 0u);
+    std::fill(g, g + width, 0u);
     for (int j = 0; j < count; ++j) {
         const uint32_t* __restrict src = &f.screen.pixels[size_t(rows[j]) * size_t(width)];
-        int32_t w = weights[j];
+        auto w = uint32_t(weights[j]);
         for (int x = 0; x < width; ++x) {
-            r[x] += int32_t((src[x] >> 16) & 0xFF) * w;
-            g[x] += int32_t((src[x] >> 8) & 0xFF) * w;
-            b[x] += int32_t(src[x] & 0xFF) * w;
+            rb[x] += (src[x] & 0xFF00FFu) * w;
+            g[x] += ((src[x] >> 8) & 0xFFu) * w;
         }
     }
     int32_t *__restrict y = f.line_y.data() + 1, *__restrict u = f.line_u.data() + 1,
                         *__restrict v = f.line_v.data() + 1;
     for (int x = 0; x < width; ++x) { // rows sum to 256 and 0: grey has exactly no U and V
-        y[x] = (77 * r[x] + 150 * g[x] + 29 * b[x]) >> 8;
-        u[x] = (-38 * r[x] - 74 * g[x] + 112 * b[x]) >> 8;
-        v[x] = (157 * r[x] - 132 * g[x] - 25 * b[x]) >> 8;
+        auto red = int32_t(rb[x] >> 16), green = int32_t(g[x]), blue = int32_t(rb[x] & 0xFFFFu);
+        y[x] = (77 * red + 150 * green + 29 * blue) >> 8;
+        u[x] = (-38 * red - 74 * green + 112 * blue) >> 8;
+        v[x] = (157 * red - 132 * green - 25 * blue) >> 8;
     }
 }
 
