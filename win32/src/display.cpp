@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <utility>
 
 namespace win32 {
 
@@ -118,7 +119,9 @@ public:
     bool wants_screen() override { return display().wants_board_frames(); }
     bool wants_tv() override { return display().wants_tv_frames(); }
     void show_screen(const platform::Image& screen) override { display().board_frame(screen); }
-    void show_tv(const platform::Image& tv) override { display().tv_frame(tv); }
+    void show_tv(TvFields fields, double field_rate) override {
+        display().tv_frame(std::move(fields), field_rate);
+    }
     void closed() override { display().board_closed(); }
 };
 
