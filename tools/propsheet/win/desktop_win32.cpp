@@ -1,5 +1,7 @@
 #include "desktop_win32.h"
 
+#include <chrono>
+
 #include "platform/image.h"
 #include "screen_protocol.h"
 
@@ -315,6 +317,9 @@ DWORD Desktop::start_program(const std::string& path, const std::string& tail,
 }
 
 void Desktop::record(Event event) {
+    event.time_us = uint64_t(std::chrono::duration_cast<std::chrono::microseconds>(
+                                 std::chrono::steady_clock::now().time_since_epoch())
+                                 .count());
     std::lock_guard guard(m_mutex);
     m_events.push_back(std::move(event));
 }

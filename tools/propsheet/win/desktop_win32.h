@@ -44,6 +44,7 @@ struct Event {
     uint32_t full_code{0};
     float gamma[3]{};
     int32_t tv[10]{};
+    uint64_t time_us{0}; // when it was recorded, on the monotonic clock (steady_clock)
 };
 
 [[nodiscard]] const char* event_kind_name(EventKind kind);
