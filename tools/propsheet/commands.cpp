@@ -214,7 +214,8 @@ bool take_program(const Session& s, std::string& pattern, int& pid, std::string&
         return error = "\"@\" names a program: @1, @2 ... in the order started, or @<pid>", false;
     bool index = size_t(n) <= s.started.size();
     pid = index ? s.started[size_t(n) - 1] : int(n);
-    if (!index && std::find(s.started.begin(), s.started.end(), pid) == s.started.end())
+    if (!index && !s.all_events &&
+        std::find(s.started.begin(), s.started.end(), pid) == s.started.end())
         return error = "no program @" + std::to_string(n) + " was started", false;
     size_t next = end == std::string::npos ? end : pattern.find_first_not_of(" \t", end);
     pattern = next == std::string::npos ? "" : pattern.substr(next);
@@ -224,7 +225,7 @@ bool take_program(const Session& s, std::string& pattern, int& pid, std::string&
 // The next event of this run from the cursor on that matches (of program `pid` if not 0).
 std::optional<size_t> find_event(Session& s, const std::string& pattern, int pid) {
     for (size_t i = s.cursor; i < s.log.size(); ++i)
-        if (own_event(s, s.log[i]) && (!pid || s.log[i].pid == pid) &&
+        if (shown(s, s.log[i]) && (!pid || s.log[i].pid == pid) &&
             pattern_matches(pattern, describe(s.log[i])))
             return i;
     return std::nullopt;
@@ -247,7 +248,7 @@ bool cmd_expect(Session& s, const std::string& rest, std::string& error) {
     error = "expected \"" + pattern + "\" within " + std::to_string(ms) + " ms; heard since:";
     bool any = false;
     for (size_t i = s.cursor; i < s.log.size(); ++i)
-        if (own_event(s, s.log[i]))
+        if (shown(s, s.log[i]))
             error += "\n    " + s.log[i].program + "[" + std::to_string(s.log[i].pid) + "] " +
                      describe(s.log[i]),
                 any = true;
@@ -535,6 +536,10 @@ bool own_event(const Session& s, const SheetEvent& e) {
            std::find(s.started.begin(), s.started.end(), e.pid) != s.started.end();
 }
 
+bool shown(const Session& s, const SheetEvent& e) {
+    return s.all_events || own_event(s, e);
+}
+
 int test_mode(const std::string& word) {
     if (word == "tv" || word == "0")
         return 0;
@@ -572,7 +577,7 @@ void pump(Session& s) {
         DispatchMessageA(&msg);
     }
     while (auto e = s.controller->next_event()) {
-        if (s.all_events || own_event(s, *e))
+        if (shown(s, *e))
             print_line(s, s.json ? describe_json(*e)
                                  : e->program + "[" + std::to_string(e->pid) + "] " + describe(*e));
         if (e->kind == SheetEvent::Kind::Exit && !s.started.empty() && e->pid == s.started[0])

@@ -350,8 +350,10 @@ int finish_after_script(Session& s, const std::string& script) {
         return *s.exit_code;
     send_closed(s.sheet);
     bool ended = pump_until(s, s.timeout_ms, [&] { return s.exit_code.has_value(); });
-    if (!ended)
+    if (!ended) { // the program's death still shows as its exit event
         s.controller->kill_program();
+        pump_until(s, s.timeout_ms, [&] { return s.exit_code.has_value(); });
+    }
     fprintf(stderr,
             "propsheet: %s ended while the test still ran after %d ms; the sheet closed%s "
             "(exit code %d)\n",

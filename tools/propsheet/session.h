@@ -35,6 +35,8 @@ struct Session {
 
 // Whether an event belongs to this run: the sheet's own or one of its programs'.
 bool own_event(const Session& s, const SheetEvent& e);
+// Whether the run prints the event and expect looks at it: its own, or any with --all-events.
+bool shown(const Session& s, const SheetEvent& e);
 
 // Monotonic microseconds (the clock of the events' time stamps).
 uint64_t now_us();
