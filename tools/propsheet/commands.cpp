@@ -58,6 +58,14 @@ const std::map<std::string, unsigned> kKeyNames = {
     {"lctrl", 0xA2},     {"rctrl", 0xA3},   {"lalt", 0xA4},   {"ralt", 0xA5},
 };
 
+// A message for the program waits, within the bound, until the program has a window to hear
+// it (a broadcast right after the start would reach no one). Once it has ended, none waits.
+void await_program(Session& s) {
+    std::string ignored;
+    if (!s.started.empty() && !s.exit_code)
+        (void)s.controller->windows(s.timeout_ms, &ignored);
+}
+
 // "shift+r" gives {0x10, 0x52}: modifiers first, the key last.
 bool parse_combo(const std::string& combo, std::vector<unsigned>& keys, std::string& error) {
     size_t start = 0;
@@ -143,6 +151,7 @@ bool cmd_gamma(Session& s, const std::vector<std::string>& w, std::string& error
             return error = "gamma value \"" + w[i + 1] + "\" is not within 0.0 to 25.5", false;
         tenths[i] = int(std::lround(v * 10));
     }
+    await_program(s);
     send_gamma(s.sheet, tenths[0], tenths[1], tenths[2]);
     return true;
 }
@@ -346,6 +355,7 @@ bool cmd_send(Session& s, const std::string& rest, std::string& error) {
     UINT msg = RegisterWindowMessageA(name.c_str());
     if (!msg)
         return error = "cannot register \"" + name + "\"", false;
+    await_program(s);
     SendMessageA(HWND_BROADCAST, msg, WPARAM(wparam), LPARAM(int32_t(lparam)));
     return true;
 }
@@ -437,16 +447,17 @@ bool cmd_on_off(Session& s, const std::vector<std::string>& w, std::string& erro
     bool on = false;
     if (w.size() != 2 || !parse_on_off(w[1], on))
         return error = "usage: " + lower(w[0]) + " on|off", false;
-    if (lower(w[0]) == "enable")
-        send_enable(s.sheet, on);
-    else
-        s.sheet.answer_enable = on;
+    if (lower(w[0]) != "enable")
+        return s.sheet.answer_enable = on, true;
+    await_program(s);
+    send_enable(s.sheet, on);
     return true;
 }
 
 bool cmd_close(Session& s, const std::vector<std::string>& w, std::string& error) {
     if (w.size() != 1)
         return error = "usage: close", false;
+    await_program(s);
     send_closed(s.sheet);
     return true;
 }

@@ -242,6 +242,13 @@ int parse_options(int argc, char** argv, Options& o) {
               stderr);
         return kExitUsage;
     }
+#ifdef _WIN32
+    if (o.fresh) // the settings are the system registry's, which no prefix holds
+        return fputs("propsheet: --fresh is not available on Windows: the settings live in the "
+                     "system registry, not in the prefix (see docs/wine.md)\n",
+                     stderr),
+               kExitUsage;
+#endif
     if (o.keep && !o.fresh)
         return fputs("propsheet: --keep goes with --fresh\n", stderr), kExitUsage;
     if ((o.mode = test_mode(positional[0])) < 0) {
@@ -435,7 +442,7 @@ public:
             }
         }
 #ifdef _WIN32
-        return !m_dir.empty() && _putenv_s("WINTEST_PREFIX", m_dir.c_str()) == 0;
+        return false; // refused with the options
 #else
         return !m_dir.empty() && setenv("WINTEST_PREFIX", m_dir.c_str(), 1) == 0;
 #endif
