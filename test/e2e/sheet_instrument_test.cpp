@@ -198,6 +198,24 @@ expect exit 0
     EXPECT_NE(facts[1].find(" client=0x0 "), std::string::npos) << facts[1];
 }
 
+// The logo's header block (its header and 256 palette entries) is one GlobalAlloc of 1064
+// bytes: a limit one byte below it leaves the window unfitted, the limit itself lets it fit.
+TEST_F(Instrument, SingleRequestLimitFailsExactlyTheRequestsAboveIt) {
+    std::string client[2];
+    for (int i = 0; i < 2; ++i) {
+        std::string limit = std::to_string(1063 + i);
+        Sheet s(test_args("glide"),
+                "expect window WinGlideClass\nwindows\nkey esc\nexpect exit 0\n",
+                {"WINTEST_GLOBAL_ALLOC_LIMIT=" + limit});
+        ASSERT_EQ(s.finish(), 0) << diagnostics(s);
+        size_t at = s.out.find(" client=");
+        ASSERT_NE(at, std::string::npos) << diagnostics(s);
+        client[i] = s.out.substr(at + 8, s.out.find(' ', at + 8) - at - 8);
+    }
+    EXPECT_EQ(client[1], "255x127") << "fitted to the 256 x 128 logo";
+    EXPECT_NE(client[0], client[1]) << "the header block was refused";
+}
+
 // ---- what a script sees --------------------------------------------------------------------
 
 TEST_F(Instrument, JsonRunIsOneObjectPerLineWithPidsAndTimeStamps) {
