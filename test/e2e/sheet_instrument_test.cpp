@@ -179,7 +179,7 @@ TEST_F(Instrument, CommandsRightAfterTheStartWaitForTheProgram) {
 
 TEST_F(Instrument, WindowsReportsFactsAndAnEmptyClientAreaAsSuch) {
     RUN_SHEET(s, 0, test_args("glide"), R"(
-expect window WinGlideClass
+expect window WinGlideClass "Kavix Glide Test" rect=* client=255x127 visible=1 style=*
 windows
 window-resize 0 0
 wait-frames 2

@@ -170,11 +170,18 @@ public:
     }
 
     std::optional<SheetEvent> next_event() override {
-        std::lock_guard lock(m_mutex);
-        if (m_events.empty())
-            return std::nullopt;
-        SheetEvent e = std::move(m_events.front());
-        m_events.pop_front();
+        std::optional<SheetEvent> e;
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_events.empty())
+                return std::nullopt;
+            e = std::move(m_events.front());
+            m_events.pop_front();
+        }
+        if (e->kind == SheetEvent::Kind::Window && is_started(e->pid))
+            for (auto& w : desktop::windows(e->pid))
+                if (w.class_name == e->name && w.title == e->text)
+                    e->window = window_facts(w);
         return e;
     }
 
@@ -206,6 +213,11 @@ private:
             }
             desktop::wait(10);
         }
+    }
+
+    bool is_started(int pid) const {
+        std::lock_guard lock(m_mutex);
+        return std::find(m_started.begin(), m_started.end(), pid) != m_started.end();
     }
 
     std::vector<int> started() const {

@@ -73,9 +73,6 @@ SheetEvent to_sheet_event(const win::Event& e) {
     for (int i = 0; i < 10; ++i)
         s.tv[i] = e.tv[i];
     s.time_us = e.time_us;
-    s.window.pid = s.pid;
-    s.window.class_name = e.name;
-    s.window.title = e.text;
     return s;
 }
 
@@ -197,7 +194,14 @@ public:
         std::vector<win::Event> all = m_desktop.events();
         if (m_next >= all.size())
             return std::nullopt;
-        return to_sheet_event(all[m_next++]);
+        SheetEvent e = to_sheet_event(all[m_next++]);
+        bool started =
+            std::find(m_started.begin(), m_started.end(), DWORD(e.pid)) != m_started.end();
+        if (e.kind == SheetEvent::Kind::Window && started)
+            for (const win::WindowInfo& info : m_desktop.windows(DWORD(e.pid)))
+                if (info.class_name == e.name && info.title == e.text)
+                    e.window = facts_of(info);
+        return e;
     }
 
     // Serves this process's messages and watches the desktop until something arrives, wake()
