@@ -132,8 +132,28 @@ bool cmd_key(Session& s, const std::vector<std::string>& w, std::string& error) 
     return true;
 }
 
+// keys --batch <combo> ...: every press (modifiers down, key down, then all up in reverse)
+// goes into the program's queue at once.
+bool cmd_keys_batch(Session& s, const std::vector<std::string>& w, std::string& error) {
+    std::vector<KeyStroke> strokes;
+    for (size_t i = 2; i < w.size(); ++i) {
+        std::vector<unsigned> combo;
+        if (!parse_combo(w[i], combo, error))
+            return false;
+        for (unsigned vk : combo)
+            strokes.push_back({vk, true});
+        for (size_t k = combo.size(); k-- > 0;)
+            strokes.push_back({combo[k], false});
+    }
+    if (strokes.empty())
+        return error = "usage: keys --batch <name> <name> ...", false;
+    return s.controller->keys(strokes, s.timeout_ms, &error);
+}
+
 // keys <combo> <combo> ...: each pressed in turn
 bool cmd_keys(Session& s, const std::vector<std::string>& w, std::string& error) {
+    if (w.size() > 1 && w[1] == "--batch")
+        return cmd_keys_batch(s, w, error);
     for (size_t i = 1; i < w.size(); ++i)
         if (!cmd_key(s, {"key", w[i]}, error))
             return false;

@@ -64,6 +64,11 @@ struct SheetEvent {
 };
 
 enum class WindowAction { Close, Move, Resize, DisplayChange };
+
+struct KeyStroke {
+    unsigned vk{0};
+    bool down{true};
+};
 enum class Shot { Board, Tv, Window };
 
 class Controller {
@@ -84,6 +89,9 @@ public:
     // Keyboard input into the program's test window as real input; waits up to `wait_ms`
     // for that window to appear.
     virtual bool key(unsigned vk, bool down, int wait_ms, std::string* error) = 0;
+    // All the strokes into the program's queue in one step, so that all of them are waiting
+    // before the program's next frame.
+    virtual bool keys(const std::vector<KeyStroke>& strokes, int wait_ms, std::string* error) = 0;
     virtual bool window(WindowAction action, int x, int y, int wait_ms, std::string* error) = 0;
     virtual bool screenshot(Shot shot, const std::string& png_path, int wait_ms,
                             std::string* error) = 0;

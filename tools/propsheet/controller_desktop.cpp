@@ -112,6 +112,16 @@ public:
         return w && desktop::inject_key(*w, vk, down, error);
     }
 
+    bool keys(const std::vector<KeyStroke>& strokes, int wait_ms, std::string* error) override {
+        auto w = test_window(wait_ms, error);
+        if (!w)
+            return false;
+        for (const KeyStroke& k : strokes)
+            if (!desktop::inject_key(*w, k.vk, k.down, error))
+                return false;
+        return true;
+    }
+
     bool window(WindowAction action, int x, int y, int wait_ms, std::string* error) override {
         auto w = test_window(wait_ms, error);
         if (!w)

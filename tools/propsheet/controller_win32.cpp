@@ -135,6 +135,14 @@ public:
         return w && m_desktop.inject_key(w, vk, down, error);
     }
 
+    bool keys(const std::vector<KeyStroke>& strokes, int wait_ms, std::string* error) override {
+        HWND w = test_window(wait_ms, error);
+        std::vector<std::pair<UINT, bool>> all;
+        for (const KeyStroke& k : strokes)
+            all.emplace_back(k.vk, k.down);
+        return w && m_desktop.inject_keys(w, all, error);
+    }
+
     bool window(WindowAction action, int x, int y, int wait_ms, std::string* error) override {
         HWND w = test_window(wait_ms, error);
         if (!w)
