@@ -259,16 +259,20 @@ std::unique_ptr<Controller> Controller::create(std::string* error) {
 }
 
 bool export_registry_text(const std::string& key_path, std::string& text, std::string* error) {
-    auto r = win32::export_registry(key_path, text);
-    if (!r && error)
-        *error = r.message.empty() ? "no such key: " + key_path : r.message;
-    return bool(r);
+    auto r = win32::export_registry(key_path);
+    if (!r) {
+        if (error)
+            *error = r.message();
+        return false;
+    }
+    text = std::move(*r);
+    return true;
 }
 
 bool import_registry_text(const std::string& text, std::string* error) {
     auto r = win32::import_registry(text);
     if (!r && error)
-        *error = r.message;
+        *error = r.message();
     return bool(r);
 }
 
