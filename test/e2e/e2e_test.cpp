@@ -223,7 +223,7 @@ expect broadcast "KVXPS Glide Gamma Correction Changed" wparam=18 lparam=0
 keys g g
 expect broadcast "KVXPS Glide Gamma Correction Changed" wparam=3858 lparam=1
 key enter
-wait-frames 3
+expect registry *"=CurrGammaEnable"
 key esc
 expect broadcast "KVXPS Test Gamma Application Closed" wparam=0 lparam=0
 expect exit 0
@@ -259,7 +259,7 @@ expect broadcast "KVXPS Glide Gamma Correction Enable" wparam=1
 key r
 expect-no broadcast "KVXPS Glide Gamma Correction Changed" 700ms
 key enter
-wait-frames 3
+expect registry *"=CurrGammaEnable"
 key esc
 expect exit 0
 )");
@@ -272,7 +272,7 @@ expect window KVXMyWindow
 gamma 1.9 1.8 1.7
 expect gamma 1.90 1.80 1.70
 key enter
-wait-frames 3
+expect registry *"=CurrGammaEnable"
 key esc
 expect exit 0
 )");

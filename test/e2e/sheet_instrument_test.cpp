@@ -268,6 +268,23 @@ expect exit 0
     ASSERT_EQ(s.finish(), 0) << diagnostics(s);
 }
 
+// The program's saving is heard as it happens: a script reads the store right after the last
+// value came, with no wait in between, and the sheet's own writes are not reported.
+TEST_F(Instrument, RegistryEventsNameEveryValueTheProgramSaves) {
+    RUN_SHEET(s, 0, test_args("tv"), R"(
+key right
+key enter
+expect registry "HKEY_LOCAL_MACHINE\\SOFTWARE\\Kavix\\Board" "SST_TV_FFILTER_KVX"
+expect-reg SOFTWARE\Kavix\Board SST_TV_XSHIFT_KVX 1
+key esc
+expect exit 0
+)");
+    EXPECT_EQ(s.count("registry \"HKEY_LOCAL_MACHINE\\\\SOFTWARE\\\\Kavix\\\\Board\" "), 10)
+        << "Enter saves ten values" << diagnostics(s);
+    EXPECT_EQ(s.out.find("propsheet[" + std::to_string(s.pid()) + "] registry"), std::string::npos)
+        << "the factory values the sheet wrote are not reported";
+}
+
 // ---- how a run ends, and where it keeps its state --------------------------------------------
 
 TEST_F(Instrument, ScriptThatDoesNotEndTheTestClosesTheSheetAndSaysSo) {

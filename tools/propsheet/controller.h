@@ -46,12 +46,12 @@ template <class Info> WindowFacts window_facts(const Info& w) {
 // One event of a process on the desktop.
 struct SheetEvent {
     // Box: a message box (windows.h makes MessageBox a macro).
-    enum class Kind { Window, Broadcast, Box, Beep, Debug, Gamma, Tv, Exit };
+    enum class Kind { Window, Broadcast, Box, Beep, Debug, Gamma, Tv, Exit, Registry };
     Kind kind{Kind::Broadcast};
     int pid{0};
     std::string program; // short process name
-    std::string name;    // broadcast: message name; window: class
-    std::string text;    // message box text, debug string, window title
+    std::string name;    // broadcast: message name; window: class; registry: key path
+    std::string text;    // message box text, debug string, window title, registry value
     std::string caption; // message box caption
     uint64_t wparam{0};
     int64_t lparam{0};

@@ -10,6 +10,7 @@
 #include <csignal>
 #include <deque>
 #include <mutex>
+#include <unistd.h>
 
 namespace propsheet {
 
@@ -48,6 +49,9 @@ SheetEvent to_sheet_event(const desktop::ProcessEvent& pe) {
     case platform::EventKind::Exit:
         s.kind = SheetEvent::Kind::Exit;
         break;
+    case platform::EventKind::Registry:
+        s.kind = SheetEvent::Kind::Registry;
+        break;
     }
     s.pid = pe.pid;
     s.program = pe.program;
@@ -69,6 +73,10 @@ class DesktopController final : public Controller {
 public:
     DesktopController() {
         desktop::on_event([this](const desktop::ProcessEvent& e) {
+            // The sheet's own registry writes (factory values, reg set) are its commands,
+            // not news.
+            if (e.event.kind == platform::EventKind::Registry && e.pid == m_self)
+                return;
             SheetEvent heard = to_sheet_event(e);
             heard.time_us = now_us();
             std::lock_guard lock(m_mutex);
@@ -242,6 +250,7 @@ private:
 
     mutable std::mutex m_mutex;
     std::deque<SheetEvent> m_events;
+    const int m_self{int(::getpid())};
     int m_pid{0};               // the first program started
     std::vector<int> m_started; // every program started
     std::vector<int> m_running; // started programs that have not ended

@@ -27,6 +27,8 @@ const char* kind_word(SheetEvent::Kind k) {
         return "tv";
     case SheetEvent::Kind::Exit:
         return "exit";
+    case SheetEvent::Kind::Registry:
+        return "registry";
     }
     return "?";
 }
@@ -161,6 +163,8 @@ std::string describe(const SheetEvent& e) {
     case SheetEvent::Kind::Exit:
         return line + " " + std::to_string(e.code) +
                (e.signal ? " signal " + std::to_string(e.signal) : std::string());
+    case SheetEvent::Kind::Registry:
+        return line + " " + quote_text(e.name) + " " + quote_text(e.text);
     }
     return line;
 }
@@ -198,6 +202,9 @@ std::string describe_json(const SheetEvent& e) {
         break;
     case SheetEvent::Kind::Exit:
         j += ",\"code\":" + std::to_string(e.code) + ",\"signal\":" + std::to_string(e.signal);
+        break;
+    case SheetEvent::Kind::Registry:
+        j += ",\"key\":" + json_string(e.name) + ",\"value\":" + json_string(e.text);
         break;
     }
     return j + ",\"time_us\":" + std::to_string(e.time_us) + "}";
