@@ -3,7 +3,7 @@
 #include "board_harness.h"
 #include "platform/prefix.h"
 #ifndef _WIN32
-#include "win32/board_display.h"
+#include "bus/seams.h"
 #endif
 
 #include <cstdlib>
@@ -78,7 +78,8 @@ void Board::shutdown() {
     m_lock.release();
     m_open = false;
 #ifndef _WIN32
-    win32::board_display::closed();
+    if (bus::BoardDisplay* display = bus::board_display())
+        display->closed();
 #endif
 }
 
@@ -113,10 +114,11 @@ void Board::swap(int interval) {
 // The monitor (and the TV set, when it is watched) shows the new front buffer at this retrace.
 void Board::show_on_display() const {
 #ifndef _WIN32
-    if (win32::board_display::wants_screen())
-        win32::board_display::show_screen(screen_image());
-    if (win32::board_display::wants_tv())
-        win32::board_display::show_tv(tv_image());
+    bus::BoardDisplay* display = bus::board_display();
+    if (display && display->wants_screen())
+        display->show_screen(screen_image());
+    if (display && display->wants_tv())
+        display->show_tv(tv_image());
 #endif
 }
 
