@@ -176,6 +176,7 @@ private:
     std::mutex m_receive_mutex;  // held while a datagram is taken off the socket and handled
     bool m_setting_aside{false}; // under m_receive_mutex: the GUI thread is reading
     std::vector<win32::desktop::ProcessEvent> m_set_aside; // under m_receive_mutex
+    uint64_t m_set_aside_taken{0}; // under m_receive_mutex: events ever set aside
     std::string m_program;
     int m_timeout_ms{2000};
     std::thread::id m_gui_thread;
@@ -188,6 +189,7 @@ private:
     std::condition_variable m_cv;
     std::condition_variable m_receiver_cv; // the receiver thread waits for the GUI thread
     std::atomic<int> m_gui_reading{0};     // waits of the GUI thread reading the socket
+    uint64_t m_set_aside_given{0};         // events set aside that the receiver has given
     uint64_t m_activity{0};
     uint32_t m_next_sequence{1};
     std::map<uint32_t, Pending> m_pending;

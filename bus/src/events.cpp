@@ -52,9 +52,10 @@ void Bus::on_event_packet(int pid, PacketReader r) {
         ++m_malformed;
         return;
     }
-    if (m_setting_aside)
+    if (m_setting_aside) {
         m_set_aside.push_back(std::move(*event));
-    else
+        ++m_set_aside_taken;
+    } else
         deliver_event(*event);
 }
 

@@ -137,9 +137,10 @@ void Bus::on_reaped(PacketReader r) {
     } else {
         pe.event.code = WEXITSTATUS(status);
     }
-    if (m_setting_aside)
+    if (m_setting_aside) {
         m_set_aside.push_back(std::move(pe));
-    else
+        ++m_set_aside_taken;
+    } else
         deliver_event(pe);
 }
 

@@ -304,6 +304,13 @@ void Bus::receive_loop() {
         }
         for (auto& e : set_aside)
             deliver_event(e);
+        if (!set_aside.empty()) {
+            {
+                std::lock_guard lock(m_mutex);
+                m_set_aside_given += set_aside.size();
+            }
+            note_activity(); // the GUI thread waits for them before its call returns
+        }
         if (poll(fds, 2, -1) < 0 && errno != EINTR)
             break;
         if (m_closing)
@@ -327,7 +334,7 @@ void Bus::wait_on_socket(std::unique_lock<std::mutex>& lock, uint64_t seen,
                          Clock::time_point deadline) {
     ++m_gui_reading;
     m_gui_polling = true;
-    bool set_aside = false;
+    uint64_t set_aside = 0; // events set aside so far, in all
     while (m_activity == seen && !m_closing) {
         lock.unlock();
         bool took = false;
@@ -337,7 +344,7 @@ void Bus::wait_on_socket(std::unique_lock<std::mutex>& lock, uint64_t seen,
             while (receive_one())
                 took = true;
             m_setting_aside = false;
-            set_aside = !m_set_aside.empty();
+            set_aside = m_set_aside_taken;
         }
         auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
         pollfd fds[2] = {{m_socket, POLLIN, 0}, {m_gui_wake_fd, POLLIN, 0}};
@@ -354,9 +361,12 @@ void Bus::wait_on_socket(std::unique_lock<std::mutex>& lock, uint64_t seen,
     m_gui_polling = false;
     if (--m_gui_reading == 0)
         m_receiver_cv.notify_all();
-    uint64_t one = 1; // the receiver thread may sleep on an empty socket: it has events to give
-    if (set_aside && write(m_wake_fd, &one, sizeof one) < 0) {
-    }
+    // Events that came before the answers are given before the call returns, as when the
+    // receiver thread reads them; it may sleep on an empty socket, so it is woken.
+    uint64_t one = 1;
+    if (set_aside > m_set_aside_given && write(m_wake_fd, &one, sizeof one) >= 0)
+        m_cv.wait_for(lock, std::chrono::milliseconds(2 * m_timeout_ms),
+                      [&] { return m_set_aside_given >= set_aside || m_closing; });
 }
 
 } // namespace bus
