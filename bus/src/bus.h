@@ -122,9 +122,6 @@ private:
     SendResult send(const Endpoint& to, const std::vector<uint8_t>& bytes, Clock::time_point until);
     void drop_peer(const Endpoint& e);
     void receive_loop();
-    bool receive_one();
-    void wait_on_socket(std::unique_lock<std::mutex>& lock, uint64_t seen,
-                        Clock::time_point deadline);
     void leave();
     void forget_parent();
 
@@ -170,26 +167,17 @@ private:
     std::string m_dir;
     int m_dir_fd{-1};
     int m_socket{-1};
-    int m_wake_fd{-1};     // stops the receiver thread
-    int m_gui_wake_fd{-1}; // wakes the GUI thread waiting on the socket
-    std::atomic<bool> m_gui_polling{false};
-    std::mutex m_receive_mutex;  // held while a datagram is taken off the socket and handled
-    bool m_setting_aside{false}; // under m_receive_mutex: the GUI thread is reading
-    std::vector<win32::desktop::ProcessEvent> m_set_aside; // under m_receive_mutex
-    uint64_t m_set_aside_taken{0}; // under m_receive_mutex: events ever set aside
+    int m_wake_fd{-1};
     std::string m_program;
     int m_timeout_ms{2000};
     std::thread::id m_gui_thread;
     std::thread* m_receiver{nullptr}; // never destroyed: a forked child only forgets it
-    std::vector<uint8_t> m_buffer;    // the datagram buffer (under m_receive_mutex)
+    std::vector<uint8_t> m_buffer;    // the receiver's datagram buffer
     std::atomic<bool> m_closing{false};
     std::atomic<bool> m_left{false};
 
     mutable std::mutex m_mutex; // guards everything below
     std::condition_variable m_cv;
-    std::condition_variable m_receiver_cv; // the receiver thread waits for the GUI thread
-    std::atomic<int> m_gui_reading{0};     // waits of the GUI thread reading the socket
-    uint64_t m_set_aside_given{0};         // events set aside that the receiver has given
     uint64_t m_activity{0};
     uint32_t m_next_sequence{1};
     std::map<uint32_t, Pending> m_pending;

@@ -9,7 +9,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <unistd.h>
 
 namespace bus {
 
@@ -38,9 +37,6 @@ void Bus::note_activity() {
         ++m_activity;
     }
     m_cv.notify_all();
-    uint64_t one = 1;
-    if (m_gui_polling && write(m_gui_wake_fd, &one, sizeof one) < 0) {
-    }
 }
 
 // Pings the peers still awaited; a refused ping drops the peer.
@@ -81,11 +77,8 @@ bool Bus::wait_pending(uint32_t sequence, Clock::time_point until) {
             continue;
         }
         uint64_t seen = m_activity;
-        if (on_gui_thread() && joined())
-            wait_on_socket(lock, seen, std::min(until, next_probe));
-        else
-            m_cv.wait_until(lock, std::min(until, next_probe),
-                            [&] { return m_activity != seen || m_closing; });
+        m_cv.wait_until(lock, std::min(until, next_probe),
+                        [&] { return m_activity != seen || m_closing; });
     }
 }
 

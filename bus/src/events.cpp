@@ -52,11 +52,7 @@ void Bus::on_event_packet(int pid, PacketReader r) {
         ++m_malformed;
         return;
     }
-    if (m_setting_aside) {
-        m_set_aside.push_back(std::move(*event));
-        ++m_set_aside_taken;
-    } else
-        deliver_event(*event);
+    deliver_event(*event);
 }
 
 void Bus::deliver_event(const ProcessEvent& event) {

@@ -117,8 +117,9 @@ void Bus::on_done(const Endpoint& from, uint32_t sequence, PacketReader r) {
         it->second.status = status;
         it->second.error = error;
         it->second.payload.assign(r.rest().begin(), r.rest().end());
+        ++m_activity;
     }
-    note_activity();
+    m_cv.notify_all();
 }
 
 void Bus::on_reaped(PacketReader r) {
@@ -137,11 +138,7 @@ void Bus::on_reaped(PacketReader r) {
     } else {
         pe.event.code = WEXITSTATUS(status);
     }
-    if (m_setting_aside) {
-        m_set_aside.push_back(std::move(pe));
-        ++m_set_aside_taken;
-    } else
-        deliver_event(pe);
+    deliver_event(pe);
 }
 
 } // namespace bus

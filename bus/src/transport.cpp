@@ -133,14 +133,6 @@ platform::Status Bus::bind_endpoint() {
         unlinkat(m_dir_fd, m_self.name().c_str(), 0);
         return platform::fail("no event descriptor: " + why);
     }
-    m_gui_wake_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (m_gui_wake_fd < 0) {
-        std::string why = strerror(errno);
-        close(fd);
-        close(m_wake_fd);
-        unlinkat(m_dir_fd, m_self.name().c_str(), 0);
-        return platform::fail("no event descriptor: " + why);
-    }
     m_socket = fd;
     return {};
 }
@@ -152,11 +144,7 @@ void Bus::leave() {
         return; // a forked child leaves the parent's endpoint alone
     for (auto& h : m_handling)
         reply(h.sender, h.sequence, true, "");
-    {
-        std::lock_guard lock(m_mutex);
-        m_closing = true;
-    }
-    m_receiver_cv.notify_all();
+    m_closing = true;
     uint64_t one = 1;
     if (write(m_wake_fd, &one, sizeof one) < 0) {
     }
@@ -171,14 +159,11 @@ void Bus::leave() {
 void Bus::forget_parent() {
     close(m_socket);
     close(m_wake_fd);
-    close(m_gui_wake_fd);
-    m_socket = m_wake_fd = m_gui_wake_fd = -1;
+    m_socket = m_wake_fd = -1;
     m_receiver = nullptr; // the parent's thread does not exist here
     m_closing = false;
     m_left = false;
     m_handling.clear();
-    m_gui_reading = 0;
-    m_set_aside.clear();
     std::lock_guard lock(m_mutex);
     m_pending.clear();
     m_hung.clear();
@@ -260,113 +245,38 @@ void Bus::drop_peer(const Endpoint& e) {
     m_peers_stamp = {}; // list the folder again next time
 }
 
-// Takes the datagram at the head of the socket, if any, with the credentials the kernel
-// attaches: who sent it is known for sure, whatever the packet says. Called with
-// m_receive_mutex held, so datagrams are handled in the order they arrived whichever thread
-// takes them.
-bool Bus::receive_one() {
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred))];
-    iovec io{m_buffer.data(), m_buffer.size()};
-    msghdr msg{};
-    msg.msg_iov = &io;
-    msg.msg_iovlen = 1;
-    msg.msg_control = control;
-    msg.msg_controllen = sizeof control;
-    ssize_t n = recvmsg(m_socket, &msg, MSG_DONTWAIT | MSG_TRUNC);
-    if (n < 0)
-        return false;
-    cmsghdr* c = CMSG_FIRSTHDR(&msg);
-    if (size_t(n) > kMaxPacket || !c || c->cmsg_level != SOL_SOCKET ||
-        c->cmsg_type != SCM_CREDENTIALS || c->cmsg_len != CMSG_LEN(sizeof(ucred))) {
-        ++m_malformed;
-        return true;
-    }
-    ucred cred;
-    memcpy(&cred, CMSG_DATA(c), sizeof cred);
-    on_datagram({m_buffer.data(), size_t(n)}, {cred.uid, cred.gid});
-    return true;
-}
-
-// Reads the socket, except while the GUI thread reads it itself (it waits for answers); then
-// it delivers the events the GUI thread set aside, in order, before it reads on. m_wake_fd
-// makes it look again (events set aside) or stop (m_closing).
+// Reads every datagram with the credentials the kernel attaches: who sent it is known for
+// sure, whatever the packet says.
 void Bus::receive_loop() {
+    std::vector<uint8_t>& buffer = m_buffer;
     pollfd fds[2] = {{m_socket, POLLIN, 0}, {m_wake_fd, POLLIN, 0}};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred))];
     while (!m_closing) {
-        {
-            std::unique_lock lock(m_mutex);
-            m_receiver_cv.wait(lock, [&] { return m_gui_reading == 0 || m_closing; });
-        }
-        std::vector<win32::desktop::ProcessEvent> set_aside;
-        {
-            std::lock_guard receiving(m_receive_mutex);
-            set_aside.swap(m_set_aside);
-        }
-        for (auto& e : set_aside)
-            deliver_event(e);
-        if (!set_aside.empty()) {
-            {
-                std::lock_guard lock(m_mutex);
-                m_set_aside_given += set_aside.size();
-            }
-            note_activity(); // the GUI thread waits for them before its call returns
-        }
         if (poll(fds, 2, -1) < 0 && errno != EINTR)
             break;
-        if (m_closing)
+        if (m_closing || (fds[1].revents & POLLIN))
             break;
-        uint64_t count;
-        if ((fds[1].revents & POLLIN) && read(m_wake_fd, &count, sizeof count) < 0) {
-        }
-        if (m_gui_reading == 0) {
-            std::lock_guard receiving(m_receive_mutex);
-            while (receive_one()) {
+        for (;;) {
+            iovec io{buffer.data(), buffer.size()};
+            msghdr msg{};
+            msg.msg_iov = &io;
+            msg.msg_iovlen = 1;
+            msg.msg_control = control;
+            msg.msg_controllen = sizeof control;
+            ssize_t n = recvmsg(m_socket, &msg, MSG_DONTWAIT | MSG_TRUNC);
+            if (n < 0)
+                break;
+            cmsghdr* c = CMSG_FIRSTHDR(&msg);
+            if (size_t(n) > kMaxPacket || !c || c->cmsg_level != SOL_SOCKET ||
+                c->cmsg_type != SCM_CREDENTIALS || c->cmsg_len != CMSG_LEN(sizeof(ucred))) {
+                ++m_malformed;
+                continue;
             }
+            ucred cred;
+            memcpy(&cred, CMSG_DATA(c), sizeof cred);
+            on_datagram({buffer.data(), size_t(n)}, {cred.uid, cred.gid});
         }
     }
-}
-
-// The GUI thread waiting for answers reads the socket itself, so an answer wakes it at once
-// instead of through the receiver thread, which stands aside meanwhile. Work for windows is
-// queued as always; events are set aside for the receiver thread, which alone runs the event
-// handler. Returns with the lock held when something happened or the deadline came.
-void Bus::wait_on_socket(std::unique_lock<std::mutex>& lock, uint64_t seen,
-                         Clock::time_point deadline) {
-    ++m_gui_reading;
-    m_gui_polling = true;
-    uint64_t set_aside = 0; // events set aside so far, in all
-    while (m_activity == seen && !m_closing) {
-        lock.unlock();
-        bool took = false;
-        {
-            std::lock_guard receiving(m_receive_mutex);
-            m_setting_aside = true;
-            while (receive_one())
-                took = true;
-            m_setting_aside = false;
-            set_aside = m_set_aside_taken;
-        }
-        auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-        pollfd fds[2] = {{m_socket, POLLIN, 0}, {m_gui_wake_fd, POLLIN, 0}};
-        if (!took && left.count() > 0 && poll(fds, 2, int(left.count())) > 0 &&
-            (fds[1].revents & POLLIN)) {
-            uint64_t count;
-            if (read(m_gui_wake_fd, &count, sizeof count) < 0) {
-            }
-        }
-        lock.lock();
-        if (took || Clock::now() >= deadline)
-            break;
-    }
-    m_gui_polling = false;
-    if (--m_gui_reading == 0)
-        m_receiver_cv.notify_all();
-    // Events that came before the answers are given before the call returns, as when the
-    // receiver thread reads them; it may sleep on an empty socket, so it is woken.
-    uint64_t one = 1;
-    if (set_aside > m_set_aside_given && write(m_wake_fd, &one, sizeof one) >= 0)
-        m_cv.wait_for(lock, std::chrono::milliseconds(2 * m_timeout_ms),
-                      [&] { return m_set_aside_given >= set_aside || m_closing; });
 }
 
 } // namespace bus
