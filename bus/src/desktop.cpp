@@ -23,6 +23,10 @@ void window_created(const std::string& class_name, const std::string& title) {
         Bus::the().replay_window_created(class_name, title); // before the bus listened
 }
 
+void receive_datagram(std::span<const uint8_t> datagram, uid_t uid, gid_t gid) {
+    Bus::the().on_datagram(datagram, {uid, gid});
+}
+
 } // namespace bus
 
 namespace win32::desktop {
