@@ -447,3 +447,21 @@ TEST(Rasterizer, FastSpansMatchThePixelPipeline) {
                     << "clamp " << clamp << ", filter " << filter << ", round " << round;
             }
 }
+
+TEST(Rasterizer, LineColoursRoundHalfAwayFromZeroLikeTheLibrary) {
+    // 511 pixels from level 0 to 255 meet every half level; alpha runs beyond both ends of the
+    // range and blue stays put.
+    Canvas c(511, 1);
+    RenderState st = flat_state();
+    draw_line(c.target, st, nullptr, vertex(0, 0, 0, 255, 10, -3.5f),
+              vertex(510, 0, 255, 0, 10, 300.5f));
+    auto level = [](float a, float b, int k) {
+        long v = std::lround(a + (b - a) * (double(k) / 510));
+        return uint32_t(v < 0 ? 0 : v > 255 ? 255 : v);
+    };
+    for (int k = 0; k <= 510; ++k) {
+        const uint32_t want =
+            level(-3.5f, 300.5f, k) << 24 | level(0, 255, k) << 16 | level(255, 0, k) << 8 | 10u;
+        ASSERT_EQ(c.at(k, 0), want) << "pixel " << k;
+    }
+}
