@@ -375,6 +375,17 @@ TEST(Rasterizer, MipmapLevelFollowsTheTexelStep) {
         quad(c.target, texture_state(), memory.find(handle), textured(0, 0, 0, 0),
              textured(16, 0, 256, 0), textured(16, 16, 256, 256), textured(0, 16, 0, 256));
         EXPECT_EQ(c.at(7, 7) & 0xFF, expected);
+    } // A NaN step (coordinates or bias from the program) takes the largest level.
+    const float nan = std::nanf("");
+    r.mipmap_mode = GR_MIPMAP_NEAREST;
+    r.lod_bias = nan;
+    GrMipMapId_t biased = memory.allocate(r);
+    ASSERT_TRUE(memory.download(biased, texels.data(), nullptr));
+    for (auto [handle, s_far] : {std::pair{id, nan}, std::pair{biased, 256.0f}}) {
+        Canvas c(16, 16);
+        quad(c.target, texture_state(), memory.find(handle), textured(0, 0, 0, 0),
+             textured(16, 0, s_far, 0), textured(16, 16, 256, 256), textured(0, 16, 0, 256));
+        EXPECT_EQ(c.at(15, 0) & 0xFF, 10u) << handle; // in the first triangle
     }
 }
 
