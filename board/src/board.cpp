@@ -3,7 +3,7 @@
 #include "board_harness.h"
 #include "platform/prefix.h"
 #ifndef _WIN32
-#include "win32/board_display.h"
+#include "bus/seams.h"
 #endif
 
 #include <cstdlib>
@@ -82,7 +82,8 @@ void Board::shutdown() {
     m_points_direct = false;
     m_open = false;
 #ifndef _WIN32
-    win32::board_display::closed();
+    if (bus::BoardDisplay* display = bus::board_display())
+        display->closed();
 #endif
 }
 
@@ -126,10 +127,18 @@ void Board::swap(int interval) {
 // The monitor (and the TV set, when it is watched) shows the new front buffer at this retrace.
 void Board::show_on_display() const {
 #ifndef _WIN32
-    if (win32::board_display::wants_screen())
-        win32::board_display::show_screen(screen_image());
-    if (win32::board_display::wants_tv())
-        win32::board_display::show_tv(tv_image());
+    bus::BoardDisplay* display = bus::board_display();
+    if (display && display->wants_screen())
+        display->show_screen(screen_image());
+    if (display && display->wants_tv()) {
+        // The set's fields of this frame, made when the window shows them.
+        TvRecord tv = tv_record();
+        display->show_tv(
+            [screen = screen_image(), tv](int64_t field) {
+                return render_tv_window(screen, tv, field);
+            },
+            tv_standard(tv).field_rate);
+    }
 #endif
 }
 
@@ -200,8 +209,8 @@ platform::Image Board::screen_image() const {
     return image;
 }
 
-platform::Image Board::tv_image() const {
-    return render_tv(screen_image(), tv_record());
+platform::Image Board::tv_image(int64_t field) const {
+    return render_tv(screen_image(), tv_record(), field);
 }
 
 std::array<float, 3> Board::gamma() const {

@@ -80,7 +80,7 @@ public:
 
     // ---- what an observer sees (safe from another thread) ----
     [[nodiscard]] platform::Image screen_image() const;
-    [[nodiscard]] platform::Image tv_image() const;
+    [[nodiscard]] platform::Image tv_image(int64_t field = k_tv_both_fields) const;
     [[nodiscard]] uint64_t frame_count() const { return m_frames.load(); }
     [[nodiscard]] std::array<float, 3> gamma() const;
     [[nodiscard]] TvRecord tv_record() const;

@@ -20,10 +20,6 @@ PointMode point_mode(const RenderState& st) {
                                : PointMode::Pipeline;
 }
 
-uint32_t sample_texture(const Texture& texture, GrLOD_t lod, bool bilinear, int64_t s, int64_t t) {
-    return make_sampler(texture, lod, bilinear)(s, t);
-}
-
 void draw_point(const Target& target, const RenderState& state, const Texture* texture,
                 const GrVertex& v) {
     int x, y;

@@ -85,8 +85,4 @@ void draw_line(const Target& target, const RenderState& state, const Texture* te
 void draw_triangle(const Target& target, const RenderState& state, const Texture* texture,
                    const GrVertex& a, const GrVertex& b, const GrVertex& c);
 
-// Samples a texture level at s, t given in 2^-32 units (see above); exposed for tests.
-[[nodiscard]] uint32_t sample_texture(const Texture& texture, GrLOD_t lod, bool bilinear, int64_t s,
-                                      int64_t t);
-
 } // namespace board
