@@ -11,6 +11,7 @@
 #include <vector>
 
 using namespace board;
+using board::detail::make_sampler;
 
 namespace {
 
