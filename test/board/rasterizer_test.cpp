@@ -11,7 +11,6 @@
 #include <vector>
 
 using namespace board;
-using board::detail::make_sampler;
 
 namespace {
 
