@@ -14,6 +14,8 @@ fi
 
 echo "== build (default)"
 cmake --preset default >/dev/null
+echo "== layers"
+bash scripts/check-layers.sh build
 cmake --build --preset default -j"$(nproc)"
 echo "== test (default)"
 ctest --preset default

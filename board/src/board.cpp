@@ -3,7 +3,7 @@
 #include "board_harness.h"
 #include "platform/prefix.h"
 #ifndef _WIN32
-#include "win32/board_display.h"
+#include "bus/seams.h"
 #endif
 
 #include <cstdlib>
@@ -78,7 +78,8 @@ void Board::shutdown() {
     m_lock.release();
     m_open = false;
 #ifndef _WIN32
-    win32::board_display::closed();
+    if (bus::BoardDisplay* display = bus::board_display())
+        display->closed();
 #endif
 }
 
@@ -113,16 +114,15 @@ void Board::swap(int interval) {
 // The monitor (and the TV set, when it is watched) shows the new front buffer at this retrace.
 void Board::show_on_display() const {
 #ifndef _WIN32
-    if (win32::board_display::wants_screen())
-        win32::board_display::show_screen(screen_image());
-    if (win32::board_display::wants_tv()) {
+    bus::BoardDisplay* display = bus::board_display();
+    if (display && display->wants_screen())
+        display->show_screen(screen_image());
+    if (display && display->wants_tv()) {
         // The set's fields of this frame, made when the window shows them.
         TvRecord tv = tv_record();
-        win32::board_display::show_tv(
-            [screen = screen_image(), tv](int64_t field) {
-                return render_tv_window(screen, tv, field);
-            },
-            tv_standard(tv).field_rate);
+        display->show_tv([screen = screen_image(),
+                          tv](int64_t field) { return render_tv_window(screen, tv, field); },
+                         tv_standard(tv).field_rate);
     }
 #endif
 }

@@ -252,11 +252,22 @@ bool cmd_screenshot(Session& s, const std::vector<std::string>& w, std::string& 
                                                       {"screen", Shot::Board},
                                                       {"tv", Shot::Tv},
                                                       {"window", Shot::Window}};
-    if (w.size() != 3 || !shots.count(lower(w[1])))
-        return error = "usage: screenshot board|tv|window <file.png>", false;
-    if (!s.controller->screenshot(shots.at(lower(w[1])), w[2], s.timeout_ms, &error))
+    const char* usage = "usage: screenshot board|tv|window <file.png> or screenshot tv --field "
+                        "0|1 <file.png>";
+    bool one_field = w.size() == 5 && w[2] == "--field";
+    if ((w.size() != 3 && !one_field) || !shots.count(lower(w[1])))
+        return error = usage, false;
+    Shot shot = shots.at(lower(w[1]));
+    std::string field;
+    if (one_field) {
+        if (shot != Shot::Tv || (w[3] != "0" && w[3] != "1"))
+            return error = usage, false;
+        shot = w[3] == "0" ? Shot::TvField0 : Shot::TvField1;
+        field = " --field " + w[3];
+    }
+    if (!s.controller->screenshot(shot, w.back(), s.timeout_ms, &error))
         return false;
-    fprintf(s.out, "screenshot %s %s\n", lower(w[1]).c_str(), w[2].c_str());
+    fprintf(s.out, "screenshot %s%s %s\n", lower(w[1]).c_str(), field.c_str(), w.back().c_str());
     return true;
 }
 

@@ -30,7 +30,8 @@ struct SheetEvent {
 };
 
 enum class WindowAction { Close, Move, Resize, DisplayChange };
-enum class Shot { Board, Tv, Window };
+// The board's screen, its TV view (both fields, or field 0 or 1 alone), or the test window.
+enum class Shot { Board, Tv, Window, TvField0, TvField1 };
 
 class Controller {
 public:

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "platform/image.h"
-#include "win32/board_display.h"
+#include "bus/seams.h"
 
 namespace win32 {
 
@@ -41,7 +41,7 @@ public:
     [[nodiscard]] virtual bool wants_board_frames() const { return false; }
     [[nodiscard]] virtual bool wants_tv_frames() const { return false; }
     virtual void board_frame(const platform::Image&) {}
-    virtual void tv_frame(board_display::TvFields, double /*field_rate*/) {}
+    virtual void tv_frame(bus::BoardDisplay::TvFields, double /*field_rate*/) {}
     virtual void board_closed() {}
 };
 

@@ -176,7 +176,7 @@ public:
     bool wants_board_frames() const override { return true; }
     bool wants_tv_frames() const override { return m_tv_wanted; }
     void board_frame(const platform::Image& image) override { show_view(m_board, image, 0); }
-    void tv_frame(board_display::TvFields fields, double field_rate) override {
+    void tv_frame(bus::BoardDisplay::TvFields fields, double field_rate) override {
         if (!m_tv_wanted || field_rate <= 0)
             return;
         if (!m_tv_fields)
@@ -223,7 +223,7 @@ private:
     SDL_Cursor* m_wait{nullptr};
     bool m_fullscreen{false};
     bool m_tv_wanted{false};
-    board_display::TvFields m_tv_fields;              // the TV set's fields of the shown frame
+    bus::BoardDisplay::TvFields m_tv_fields;          // the TV set's fields of the shown frame
     double m_tv_field_rate{0};                        // fields a second
     std::chrono::steady_clock::time_point m_tv_epoch; // field 0 of the TV view
     int64_t m_tv_shown{-1};                           // the field in the window (-1: none)
