@@ -38,7 +38,7 @@ std::optional<ProcessEvent> read_event(PacketReader& r, int pid) {
         t = r.i32();
     pe.signal = r.i32();
     pe.program = r.text();
-    if (!r.at_end() || kind > uint8_t(platform::EventKind::Exit))
+    if (!r.at_end() || kind > uint8_t(platform::EventKind::Registry))
         return std::nullopt;
     e.kind = platform::EventKind(kind);
     return pe;

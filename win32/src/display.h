@@ -12,6 +12,7 @@
 
 #include "platform/image.h"
 #include "bus/seams.h"
+#include "platform/result.h"
 
 namespace win32 {
 
@@ -48,9 +49,13 @@ public:
 // The backend in use, chosen on first use from WINTEST_DISPLAY (headless or sdl).
 DisplayBackend& display();
 
+// The program was started from a shell, not by a controller: when it gets no windows without
+// having asked to be headless, the display says once on stderr how to see and drive the run.
+void started_by_hand();
+
 #ifdef WINTEST_HAVE_SDL2
-// Real windows through SDL2; null when no display can be opened.
-std::unique_ptr<DisplayBackend> make_sdl_display();
+// Real windows through SDL2, or why the display cannot be opened.
+platform::Result<std::unique_ptr<DisplayBackend>> make_sdl_display();
 #endif
 
 // The button that a message box of this type answers with when nobody is there to click.

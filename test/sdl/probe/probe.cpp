@@ -23,6 +23,7 @@
 //   beep                          MessageBeep, then prints "beeped <microseconds>"
 //   box TYPE CAPTION|TEXT         MessageBoxA over the test window, then "answer <button>"
 #include <windows.h>
+#include "sheet_messages.h"
 
 #include "board_harness.h"
 #include "glide.h"
@@ -31,6 +32,7 @@
 #include "platform/events.h"
 #include "platform/image.h"
 #include "win32/harness.h"
+#include "win32/testing.h"
 
 #include "display.h"
 #include "user.h"
@@ -73,7 +75,7 @@ void print_event(const platform::Event& e) {
 }
 
 void snap(const std::string& dir) {
-    HWND window = TestWindow ? TestWindow : win32::harness::find_window("WinGlideClass", nullptr);
+    HWND window = TestWindow ? TestWindow : FindWindowA("WinGlideClass", nullptr);
     bool ok =
         window && platform::write_png(dir + "/window.png", win32::harness::window_image(window));
     if (board::frame_count() > 0) {
@@ -95,7 +97,7 @@ void run_command(const std::string& line) {
         snap(arg);
     } else if (sscanf(line.c_str(), "key %i %31s", &a, word) == 2) {
         if (!strcmp(word, "press"))
-            win32::harness::press_key(UINT(a));
+            win32::testing::press_key(UINT(a));
         else
             win32::harness::inject_key(UINT(a), !strcmp(word, "down"));
     } else if (sscanf(line.c_str(), "size %d %d", &a, &b) == 2) {
@@ -148,8 +150,8 @@ void read_commands() {
 [[noreturn]] void run_shell(const char* title, const char* bitmap) {
     TestMode = 0;
     snprintf(WindowTitle, sizeof WindowTitle, "%s", title);
-    TvApplicationClosedMessage = RegisterWindowMessageA("KVXPS Test TV Application Closed");
-    PropertySheetClosedMessage = RegisterWindowMessageA("KVXPS Property Sheet Closed");
+    TvApplicationClosedMessage = RegisterWindowMessageA(KVXPS_TV_APPLICATION_CLOSED);
+    PropertySheetClosedMessage = RegisterWindowMessageA(KVXPS_SHEET_CLOSED);
     if (!CreateTestWindow(title, GetModuleHandleA(nullptr), bitmap)) {
         say("no window");
         exit(2);
@@ -186,7 +188,7 @@ int main(int argc, char** argv) {
         run_shell(argv[2], argc >= 4 ? argv[3] : "missing.bmp");
 
     // The program itself: "ready" once its test runs its first frame.
-    win32::harness::set_idle_hook([](int count) {
+    win32::testing::set_idle_hook([](int count) {
         if (count == 0)
             say(std::string("ready ") + win32::display().name());
     });
