@@ -143,9 +143,13 @@ platform::Status Bus::on_picture(PacketReader& r, PacketWriter& out, const Reque
     if (which == Picture::Window) {
         if (WindowSystem* ws = window_system())
             image = ws->window_picture(hwnd);
-    } else if (which == Picture::Screen || which == Picture::Tv) {
+    } else if (which == Picture::Screen) {
         if (BoardSource* b = board())
-            image = which == Picture::Tv ? b->tv_picture() : b->screen_picture();
+            image = b->screen_picture();
+    } else if (which == Picture::Tv || which == Picture::TvField0 || which == Picture::TvField1) {
+        int64_t field = which == Picture::Tv ? -1 : which == Picture::TvField0 ? 0 : 1;
+        if (BoardSource* b = board())
+            image = b->tv_picture(field);
     } else {
         return platform::fail(kMalformed);
     }

@@ -206,12 +206,24 @@ bool cmd_screenshot(Session& s, const std::vector<std::string>& w, std::string& 
                                                       {"screen", Shot::Board},
                                                       {"tv", Shot::Tv},
                                                       {"window", Shot::Window}};
-    if (w.size() != 3 || !shots.count(lower(w[1])))
-        return error = "usage: screenshot board|tv|window <file.png>", false;
-    if (!s.controller->screenshot(shots.at(lower(w[1])), w[2], s.timeout_ms, &error))
+    const char* usage = "usage: screenshot board|tv|window <file.png> or screenshot tv --field "
+                        "0|1 <file.png>";
+    bool one_field = w.size() == 5 && w[2] == "--field";
+    if ((w.size() != 3 && !one_field) || !shots.count(lower(w[1])))
+        return error = usage, false;
+    Shot shot = shots.at(lower(w[1]));
+    std::string field;
+    if (one_field) {
+        if (shot != Shot::Tv || (w[3] != "0" && w[3] != "1"))
+            return error = usage, false;
+        shot = w[3] == "0" ? Shot::TvField0 : Shot::TvField1;
+        field = " --field " + w[3];
+    }
+    if (!s.controller->screenshot(shot, w.back(), s.timeout_ms, &error))
         return false;
-    report(s, "screenshot " + lower(w[1]) + " " + w[2], "screenshot",
-           ",\"what\":" + json_string(lower(w[1])) + ",\"file\":" + json_string(w[2]));
+    report(s, "screenshot " + lower(w[1]) + field + " " + w.back(), "screenshot",
+           ",\"what\":" + json_string(lower(w[1])) + (one_field ? ",\"field\":" + w[3] : "") +
+               ",\"file\":" + json_string(w.back()));
     return true;
 }
 

@@ -145,9 +145,11 @@ public:
         auto w = test_window(wait_ms, error);
         if (!w)
             return false;
-        desktop::Picture which = shot == Shot::Board ? desktop::Picture::Screen
-                                 : shot == Shot::Tv  ? desktop::Picture::Tv
-                                                     : desktop::Picture::Window;
+        desktop::Picture which = shot == Shot::Board      ? desktop::Picture::Screen
+                                 : shot == Shot::Tv       ? desktop::Picture::Tv
+                                 : shot == Shot::TvField0 ? desktop::Picture::TvField0
+                                 : shot == Shot::TvField1 ? desktop::Picture::TvField1
+                                                          : desktop::Picture::Window;
         return desktop::picture(w->pid, which, w->hwnd, png_path, error);
     }
 

@@ -155,7 +155,11 @@ public:
             return false;
         if (shot == Shot::Window)
             return m_desktop.window_picture(w, png_path, error);
-        return m_desktop.board_request(shot == Shot::Board ? "screen" : "tv", png_path, error);
+        const char* what = shot == Shot::Board      ? "screen"
+                           : shot == Shot::TvField0 ? "tv0"
+                           : shot == Shot::TvField1 ? "tv1"
+                                                    : "tv";
+        return m_desktop.board_request(what, png_path, error);
     }
 
     // Asks again while the program runs and the bound allows: the board's screen window

@@ -107,7 +107,9 @@ Commands:
   window-close                            close the test window as its close button does
   window-move <x> <y> | window-resize <w> <h> | display-change <w> <h>
   screenshot board|tv|window <file.png>   picture of the board's screen, its TV view or the
-                                          test window's client area
+                                          test window's client area; the TV view at its own
+                                          size (640x480 NTSC, 768x576 PAL), both fields
+  screenshot tv --field 0|1 <file.png>    one field of the TV view alone (other lines black)
   frames                                  print the board's frame count
   wait-frames <n> [<n>ms|<n>s]            wait until the board has shown n more frames
   windows                                 every top-level window of the programs: class,

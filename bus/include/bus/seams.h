@@ -72,7 +72,8 @@ protected:
 class BoardSource {
 public:
     virtual platform::Image screen_picture() = 0; // empty when the board shows nothing
-    virtual platform::Image tv_picture() = 0;
+    // Both fields of a frame of the TV view (field -1), or field n alone.
+    virtual platform::Image tv_picture(int64_t field) = 0;
     virtual uint64_t frame_count() = 0;
 
 protected:

@@ -57,9 +57,11 @@ enum class WindowCommand : uint8_t {
 };
 
 enum class Picture : uint8_t {
-    Window = 1, // the client area of a window as last painted
-    Screen = 2, // the board's screen: the front buffer through the gamma tables
-    Tv = 3,     // the board's TV view
+    Window = 1,   // the client area of a window as last painted
+    Screen = 2,   // the board's screen: the front buffer through the gamma tables
+    Tv = 3,       // the board's TV view: both fields of a frame
+    TvField0 = 4, // field 0 of the TV view alone (its lines; the others black)
+    TvField1 = 5, // field 1 alone
 };
 
 struct Stats {
