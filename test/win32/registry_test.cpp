@@ -1,18 +1,21 @@
 // The registry calls against documented Win32 results, and the file that keeps them.
 #include <windows.h>
 
+#include "child.h"
 #include "platform/prefix.h"
 #include "win32/registry.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <cstring>
 #include <fstream>
 #include <random>
 #include <sstream>
-#include <sys/wait.h>
+#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
@@ -340,21 +343,132 @@ TEST_F(Registry, DamagedFileIsRefusedAndLeftAlone) {
     }
 }
 
-// Each child sets `count` values named "<tag><i>" in the same key, one call each.
-pid_t spawn_writer(const char* tag, int count) {
-    pid_t pid = ::fork();
-    if (pid != 0)
-        return pid;
+// Stores far larger than any program's settings: tens of thousands of sibling keys and of
+// values, and a key thousands of levels deep, all read back whole and in order.
+TEST_F(Registry, LargeStoresKeepEveryKeyValueAndLevel) {
+    const int wide = 20000, deep = 2000;
+    std::string text = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Wide]\n";
+    for (int i = 0; i < wide; ++i)
+        text += "\"v" + std::to_string(i) + "\"=dword:" + std::to_string(i % 10) + "\n";
+    for (int i = wide - 1; i >= 0; --i)
+        text += "[HKEY_LOCAL_MACHINE\\Wide\\K" + std::to_string(i) + "]\n";
+    std::string path = "HKEY_LOCAL_MACHINE\\Deep";
+    for (int i = 0; i < deep; ++i)
+        text += "[" + (path += "\\d") + "]\n";
+    text += "\"leaf\"=\"bottom\"\n";
+    auto imported = win32::import_registry(text);
+    ASSERT_TRUE(imported) << imported.message();
+
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "wide", 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+    char name[32];
+    DWORD size = sizeof name;
+    ASSERT_EQ(RegEnumValueA(key, wide - 1, name, &size, nullptr, nullptr, nullptr, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_STREQ(name, "v19999");
+    // Subkeys come in folded-name order whatever order they were made in.
+    size = sizeof name;
+    ASSERT_EQ(RegEnumKeyExA(key, 1, name, &size, nullptr, nullptr, nullptr, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_STREQ(name, "K1");
+    // Deleting a value keeps the order of the others and their lookup by name.
+    ASSERT_EQ(RegDeleteValueA(key, "V5"), ERROR_SUCCESS);
+    size = sizeof name;
+    ASSERT_EQ(RegEnumValueA(key, 5, name, &size, nullptr, nullptr, nullptr, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_STREQ(name, "v6");
+    DWORD type = 0;
+    Bytes data;
+    ASSERT_EQ(query(key, "V19999", type, data), ERROR_SUCCESS);
+    EXPECT_EQ(data, (Bytes{9, 0, 0, 0}));
+    RegCloseKey(key);
+
+    std::string deep_path = "Deep";
+    for (int i = 0; i < deep; ++i)
+        deep_path += "\\D";
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, deep_path.c_str(), 0, KEY_READ, &key),
+              ERROR_SUCCESS);
+    ASSERT_EQ(query(key, "leaf", type, data), ERROR_SUCCESS);
+    EXPECT_EQ(data, bytes_of("bottom"));
+    RegCloseKey(key);
+
+    // A removed subtree leaves nothing behind: made again, its keys are empty.
+    ASSERT_TRUE(win32::import_registry("REGEDIT4\n[-HKEY_LOCAL_MACHINE\\Deep\\d\\d]\n"));
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, deep_path.c_str(), 0, KEY_READ, &key),
+              ERROR_FILE_NOT_FOUND);
+    ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, deep_path.c_str(), &key), ERROR_SUCCESS);
+    EXPECT_EQ(query(key, "leaf", type, data), ERROR_FILE_NOT_FOUND);
+    RegCloseKey(key);
+    auto exported = win32::export_registry("Deep");
+    ASSERT_TRUE(exported);
+    EXPECT_EQ(std::count(exported->begin(), exported->end(), '['), deep + 1);
+}
+
+TEST_F(Registry, ContinuedLineWithNothingOnItIsRefusedByLine) {
+    for (const char* text : {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\\\n\n",
+                             "REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n  \\\n\\\n   \n"}) {
+        auto result = win32::import_registry(text);
+        ASSERT_FALSE(result) << text;
+        EXPECT_EQ(result.error().code, ERROR_BADDB);
+        EXPECT_EQ(result.message(), "line 3: a continued line with nothing on it");
+    }
+}
+
+// A store that cannot be written says what happened and which file, and keeps the last good
+// file. (A file-size limit stands in for a full disk: the write fails part way through.)
+TEST_F(Registry, WriteFailureNamesTheFileAndTheCauseAndKeepsTheOldFile) {
+    HKEY key = create("Software\\Kept");
+    ASSERT_EQ(set(key, "a", REG_SZ, bytes_of("1")), ERROR_SUCCESS);
+    std::string before = read_text(registry_file());
+
+    struct rlimit old {};
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = {before.size() + 16, old.rlim_max};
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    ::testing::internal::CaptureStderr();
+    LONG r = set(key, "b", REG_BINARY, Bytes(4096, 7));
+    std::string err = ::testing::internal::GetCapturedStderr();
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, old_handler);
+
+    EXPECT_EQ(r, ERROR_CANTWRITE);
+    EXPECT_NE(err.find(registry_file() + ": cannot be written: File too large"), std::string::npos)
+        << err;
+    EXPECT_EQ(read_text(registry_file()), before);
+    EXPECT_FALSE(std::filesystem::exists(registry_file() + ".new"));
+
+    // A temporary file that cannot be made (here: a folder is in its way) is named too.
+    std::filesystem::create_directory(registry_file() + ".new");
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(set(key, "c", REG_SZ, bytes_of("3")), ERROR_CANTWRITE);
+    err = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find(registry_file() + ": cannot be written: Is a directory"), std::string::npos)
+        << err;
+    std::filesystem::remove(registry_file() + ".new");
+    EXPECT_EQ(read_text(registry_file()), before);
+    RegCloseKey(key);
+}
+
+// A writer sets `count` values named "<tag><i>" in the same key, one call each, and says
+// "started" once the first is written.
+WT_TEST_CHILD(registry_writer) {
+    std::string tag = wt_test::child_arg(0);
+    int count = std::stoi(wt_test::child_arg(1));
     HKEY key = nullptr;
     if (RegCreateKeyA(HKEY_LOCAL_MACHINE, "Software\\Shared", &key) != ERROR_SUCCESS)
-        ::_exit(2);
+        return 2;
     for (int i = 0; i < count; ++i) {
         std::string name = tag + std::to_string(i);
         if (RegSetValueExA(key, name.c_str(), 0, REG_SZ, (const BYTE*)name.c_str(),
                            DWORD(name.size() + 1)) != ERROR_SUCCESS)
-            ::_exit(3);
+            return 3;
+        if (i == 0) {
+            std::printf("started\n");
+            std::fflush(stdout);
+        }
     }
-    ::_exit(0);
+    return 0;
 }
 
 // The number of values under a key; 0 while the key does not exist (a writer killed before
@@ -377,31 +491,27 @@ int value_count(const char* path) {
 
 TEST_F(Registry, TwoProcessesWritingAtOnceLoseNothing) {
     const int count = 150;
-    pid_t a = spawn_writer("a", count);
-    pid_t b = spawn_writer("b", count);
-    for (pid_t pid : {a, b}) {
-        int status = 0;
-        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    }
+    wt_test::Child a("registry_writer", {"a", std::to_string(count)});
+    wt_test::Child b("registry_writer", {"b", std::to_string(count)});
+    EXPECT_EQ(a.wait(), 0);
+    EXPECT_EQ(b.wait(), 0);
     EXPECT_EQ(value_count("Software\\Shared"), 2 * count);
 }
 
+// Each writer is killed at a random moment after its first value, in the middle of a write
+// or between two.
 TEST_F(Registry, WriterKilledAtAnyMomentLeavesTheLastGoodFile) {
     std::mt19937 random(12345);
     int previous = 0;
     for (int round = 0; round < 25; ++round) {
-        pid_t pid = spawn_writer(("r" + std::to_string(round) + "_").c_str(), 1000000);
-        ::usleep(useconds_t(1000 + random() % 20000));
-        ::kill(pid, SIGKILL);
-        int status = 0;
-        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-        ASSERT_TRUE(WIFSIGNALED(status)) << "the writer ended by itself: " << status;
+        wt_test::Child writer("registry_writer", {"r" + std::to_string(round) + "_", "1000000"});
+        ASSERT_EQ(writer.read_line(), "started") << "round " << round;
+        ::usleep(useconds_t(random() % 20000));
+        writer.kill();
         int now = value_count("Software\\Shared");
-        ASSERT_GE(now, previous) << "round " << round << ": values were lost";
+        ASSERT_GT(now, previous) << "round " << round << ": values were lost";
         previous = now;
     }
-    EXPECT_GT(previous, 0);
 }
 
 } // namespace

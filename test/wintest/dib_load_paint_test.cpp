@@ -6,6 +6,8 @@
 #include "platform/events.h"
 #include "win32/faults.h"
 #include "win32/harness.h"
+#include "win32/testing.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -32,7 +34,7 @@ Bmp picture8(int w, int h) {
     b.height = h;
     for (int i = 0; i < 256; ++i)
         b.table.push_back(RGBQUAD{BYTE(i / 2), BYTE(255 - i), BYTE(i), 0});
-    size_t stride = size_t((8 * w + 31) / 32) * 4;
+    size_t stride = test_support::dib_stride(8, w);
     b.rows.assign(stride * h, 0);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
@@ -50,7 +52,7 @@ Bmp picture24(int w, int h) {
     b.width = w;
     b.height = h;
     b.bits = 24;
-    size_t stride = size_t((24 * w + 31) / 32) * 4;
+    size_t stride = test_support::dib_stride(24, w);
     b.rows.assign(stride * h, 0);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
@@ -66,7 +68,7 @@ Bmp picture24(int w, int h) {
 class BitmapWindow : public ::testing::Test {
 protected:
     void SetUp() override {
-        win32::harness::reset();
+        win32::testing::reset();
         FreeBitmap();
         BitmapState = BitmapStateRecord{};
         win32::faults::reset();
@@ -284,16 +286,6 @@ TEST_F(BitmapWindow, ShortMemoryPaintsUncompressedImagesInBands) {
     EXPECT_EQ(Locked(BitmapState.BitmapHeaderBlock).header().biHeight, -90);
 }
 
-// Counts beeps while alive.
-struct BeepCounter {
-    int beeps{0};
-    int id{platform::add_event_sink([this](const platform::Event& e) {
-        if (e.kind == platform::EventKind::Beep)
-            ++beeps;
-    })};
-    ~BeepCounter() { platform::remove_event_sink(id); }
-};
-
 TEST_F(BitmapWindow, BandsShrinkBy20DownTo50ThenGiveUp) {
     ASSERT_EQ(load_without_memory(m_dir.file("120.bmp", build(picture8(40, 120)))), 1);
     HDC dc = GetDC(m_window);
@@ -304,13 +296,13 @@ TEST_F(BitmapWindow, BandsShrinkBy20DownTo50ThenGiveUp) {
 
     win32::faults::fail_next_bitmaps(5); // 120, 100, 80, 60 fail; then it gives up
     SetFocus(nullptr);
-    BeepCounter counter;
+    test_support::EventRecorder counter;
     PAINTSTRUCT paint;
     InvalidateRect(m_window, nullptr, TRUE);
     HDC paint_dc = BeginPaint(m_window, &paint);
     PaintBitmap(m_window, paint_dc, 0, 0);
     EndPaint(m_window, &paint);
-    EXPECT_EQ(counter.beeps, 1) << "without the focus it beeps";
+    EXPECT_EQ(counter.count(platform::EventKind::Beep), 1) << "without the focus it beeps";
     EXPECT_EQ(CreateCompatibleBitmap(dc, 1, 1), nullptr) << "exactly four sizes were tried";
     EXPECT_NE(CreateCompatibleBitmap(dc, 1, 1), nullptr);
 
@@ -323,7 +315,7 @@ TEST_F(BitmapWindow, BandsShrinkBy20DownTo50ThenGiveUp) {
     EndPaint(m_window, &paint);
     RECT update;
     EXPECT_FALSE(GetUpdateRect(m_window, &update, FALSE)) << "with the focus it validates";
-    EXPECT_EQ(counter.beeps, 1);
+    EXPECT_EQ(counter.count(platform::EventKind::Beep), 1);
     win32::faults::fail_all_bitmaps(false);
 
     ASSERT_EQ(load_without_memory(m_dir.file("30.bmp", build(picture8(40, 30)))), 1);
@@ -437,7 +429,7 @@ TEST_F(BitmapWindow, BandsShowWhatTheDeviceBitmapShows) {
 TEST_F(BitmapWindow, FailedBandRestoresTheHeaderHeight) {
     ASSERT_EQ(load_without_memory(m_dir.file("f.bmp", build(picture8(40, 130)))), 1);
     win32::faults::fail_bitmaps_taller_than(50);
-    win32::faults::fail_set_dibits(1, 1); // the second band fails
+    win32::testing::fail_set_dibits(1, 1); // the second band fails
     repaint();
     EXPECT_EQ(Locked(BitmapState.BitmapHeaderBlock).header().biHeight, 130);
     platform::Image image = shot();
@@ -466,7 +458,7 @@ namespace {
 
 // The default logo, found by its bare name beside the program, fills a window fitted to it.
 TEST(DefaultLogo, ShowsInAWindowFittedToIt) {
-    win32::harness::reset();
+    win32::testing::reset();
     FreeBitmap();
     ASSERT_TRUE(CreateTestWindow("Kavix Glide Test", nullptr, "kvxlogo.bmp"));
     ASSERT_TRUE(BitmapState.BitmapValid) << "kvxlogo.bmp beside the test binary";

@@ -1,10 +1,12 @@
 // The gamma adjustment run from end to end: WinMain with a mode 1 command line in a child
 // process, keys injected as real input between frames, the exit code and what was stored.
 #include "gamma_test_support.h"
+#include "sheet_messages.h"
 
 #include "board_harness.h"
 #include "platform/image.h"
 #include "win32/harness.h"
+#include "win32/testing.h"
 
 #include <cmath>
 #include <cstdio>
@@ -30,14 +32,14 @@ const std::string DataDir = std::string(WINTEST_SOURCE_DIR) + "/data";
 // step that returns false (no focus window yet) is tried again at the next pass.
 void script(std::vector<std::function<bool()>> steps) {
     auto next = std::make_shared<size_t>(0);
-    win32::harness::set_idle_hook([steps = std::move(steps), next](int) {
+    win32::testing::set_idle_hook([steps = std::move(steps), next](int) {
         if (*next < steps.size() && steps[*next]())
             ++*next;
     });
 }
 
 std::function<bool()> key(UINT vk) {
-    return [vk] { return win32::harness::press_key(vk); };
+    return [vk] { return win32::testing::press_key(vk); };
 }
 std::function<bool()> shift(bool down) {
     return [down] { return win32::harness::inject_key(VK_SHIFT, down); };
@@ -49,7 +51,7 @@ std::function<bool()> idle() {
 // A second top-level window that reports on stderr when it hears the closing message, and
 // whether the board was still open then.
 LRESULT CALLBACK ListenerProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == RegisterWindowMessageA("KVXPS Test Gamma Application Closed"))
+    if (message == RegisterWindowMessageA(KVXPS_GAMMA_APPLICATION_CLOSED))
         fprintf(stderr, "closing heard, board open %d\n", board::is_open() ? 1 : 0);
     return DefWindowProcA(hwnd, message, wParam, lParam);
 }
@@ -150,7 +152,7 @@ TEST_F(GammaRun, SheetClosedEndsWithZeroAndSavesNothing) {
             gamma_test::open_board();
             CreateGammaMessageWindow();
             SendMessageA(HWND_BROADCAST, GammaMsgSheetChanged, 19 | 18 << 8 | 17 << 16, 0);
-            SendMessageA(HWND_BROADCAST, GammaMsgSheetClosed, 0, 0);
+            SendMessageA(HWND_BROADCAST, PropertySheetClosedMessage, 0, 0);
             fprintf(stderr, "still running\n");
         },
         testing::ExitedWithCode(0), "^$");
@@ -165,8 +167,8 @@ int band_level(int column, int row) {
 }
 
 TEST_F(GammaRun, PictureShowsTextureAndBandsThroughTheKeysGamma) {
-    std::string png = std::string(std::getenv("WINTEST_PREFIX")) + "/gamma_screen.png";
-    setenv("WINTEST_BOARD_PNG", png.c_str(), 1);
+    std::string png = test_support::prefix_path("gamma_screen.png");
+    test_support::ScopedEnv board_png("WINTEST_BOARD_PNG", png.c_str());
     WriteBoardSetting(HKEY_LOCAL_MACHINE, CurrentKeyPath, "=CurrGammaEnable", "1");
     EXPECT_EXIT(
         {
@@ -174,7 +176,6 @@ TEST_F(GammaRun, PictureShowsTextureAndBandsThroughTheKeysGamma) {
             run_winmain(tail(DataDir));
         },
         testing::ExitedWithCode(0), "");
-    unsetenv("WINTEST_BOARD_PNG");
 
     platform::Image screen = platform::read_png(png);
     ASSERT_EQ(screen.width, 640);

@@ -144,7 +144,7 @@ void PaintBitmapBands(HWND window, HDC dc) {
     width = (WORD)header->biWidth;
     topDown = header->biHeight < 0;
     rows = topDown ? -header->biHeight : header->biHeight;
-    stride = (((DWORD)header->biBitCount * width + 31) / 32) * 4;
+    stride = (DWORD)DibStride(header);
 
     if (!FindBandSize(dc, width, rows, stride, &bands)) {
         if (GetFocus() == window)

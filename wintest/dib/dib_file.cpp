@@ -21,6 +21,14 @@
 /* Rows of more bytes than fit a LONG are refused. */
 #define DIB_MAX_IMAGE_BYTES 0x7FFFFFFFu
 
+/* The reader takes these structures straight from the file's bytes: their sizes are the
+ * file format's, whatever the compiler would pad to. */
+static_assert(sizeof(BITMAPFILEHEADER) == 14, "BITMAPFILEHEADER is 14 bytes on disk");
+static_assert(sizeof(BITMAPINFOHEADER) == 40, "BITMAPINFOHEADER is 40 bytes on disk");
+static_assert(sizeof(BITMAPCOREHEADER) == 12, "BITMAPCOREHEADER is 12 bytes on disk");
+static_assert(sizeof(RGBQUAD) == 4, "a colour-table entry of a 40-byte header is 4 bytes");
+static_assert(sizeof(RGBTRIPLE) == 3, "a colour-table entry of a 12-byte header is 3 bytes");
+
 /***********************************************************************
  *           DibColorCount
  *
@@ -67,7 +75,7 @@ DWORD DibColorTableSize(const void* header) {
 }
 
 /* Bytes of one row: the bits rounded up to whole 32-bit words (64-bit, so it cannot wrap). */
-static unsigned long long DibStride(const BITMAPINFOHEADER* info) {
+unsigned long long DibStride(const BITMAPINFOHEADER* info) {
     return (((unsigned long long)info->biBitCount * (unsigned long long)(DWORD)info->biWidth + 31) /
             32) *
            4;
