@@ -90,6 +90,8 @@ Commands:
   key <k>[+<k>...] [down|up|repeat <n>]   press a key (modifiers first), or only its down or
                                           up, or hold it for n auto-repeated downs
   keys <k> <k> ...                        press each key in turn
+  keys --batch <k> <k> ...                put every press into the program's queue at once,
+                                          so all wait before its next frame
                                           keys: a-z 0-9 esc enter space tab backspace left
                                           right up down shift ctrl alt f1-f24 numpad0-9
                                           home end pageup pagedown insert delete 0x<vk>
