@@ -2,6 +2,8 @@
 #include "session.h"
 #include "settings.h"
 
+#include "platform/text.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -26,10 +28,8 @@ std::vector<std::string> split_words(const std::string& line) {
     return words;
 }
 
-std::string lower(std::string s) {
-    for (char& c : s)
-        c = char(tolower(static_cast<unsigned char>(c)));
-    return s;
+std::string lower(std::string_view s) {
+    return platform::ascii_lower(s);
 }
 
 bool parse_int(const std::string& s, long& out) {

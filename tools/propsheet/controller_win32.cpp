@@ -3,6 +3,7 @@
 // requests at its screen window and tells this process of its gamma and TV calls. Beeps leave
 // no trace that another process can see on Windows, so none are reported.
 #include "controller.h"
+#include "sheet_messages.h"
 
 #include "desktop_win32.h"
 
@@ -24,15 +25,9 @@ using Clock = std::chrono::steady_clock;
 constexpr char kTestWindowClass[] = "WinGlideClass";
 
 const char* const kMessageNames[] = {
-    "KVXPS Test TV Underscan Overscan",
-    "KVXPS Test TV Application Closed",
-    "KVXPS Test Gamma Application Closed",
-    "KVXPS Property Sheet Closed",
-    "KVXPS Glide Gamma Correction Changed",
-    "KVXPS Glide Gamma Correction Enable",
-    "KVXPS Glide Gamma Correction Default",
-    "KVXPS Property Sheet Gamma Correction Changed",
-    "KVXPS Property Sheet Gamma Correction Enable",
+    KVXPS_TV_UNDERSCAN_OVERSCAN, KVXPS_TV_APPLICATION_CLOSED, KVXPS_GAMMA_APPLICATION_CLOSED,
+    KVXPS_SHEET_CLOSED,          KVXPS_GLIDE_GAMMA_CHANGED,   KVXPS_GLIDE_GAMMA_ENABLE,
+    KVXPS_GLIDE_GAMMA_DEFAULT,   KVXPS_SHEET_GAMMA_CHANGED,   KVXPS_SHEET_GAMMA_ENABLE,
 };
 
 SheetEvent to_sheet_event(const win::Event& e) {

@@ -2,6 +2,8 @@
 // of a test, starts the test program with that test's command line, answers and sends the
 // sheet's registered messages, prints every event it hears, and runs commands typed in or read
 // from a script. It ends with the program's exit code.
+#include "locate.h"
+#include "platform/version.h"
 #include "session.h"
 #include "settings.h"
 
@@ -61,7 +63,8 @@ Command lines of the tests:
 
 Options:
   --program <file>        the program (default: wintest beside propsheet)
-  --data <dir>            the bundled data (default: $WINTEST_DATA, else data/ of the tree)
+  --data <dir>            the bundled data (default: $WINTEST_DATA, else the data beside
+                          the installed or built propsheet, else in the XDG data folders)
   --bitmap <file>         the test window's bitmap (default: <data>/kvxlogo.bmp)
   --texture <file>        the glide test's texture (default: <data>/sample256.3df)
   --key <key>             settings key (default: SOFTWARE\Kavix\Board)
@@ -79,6 +82,7 @@ Options:
   --fresh                 run in a new temporary prefix (WINTEST_PREFIX), removed at the end
   --keep                  with --fresh: keep the prefix and name it on standard error
   -h, --help              this text
+  --version               print the version and end
 
 Factory values written where missing:
   default key (tv): SST_TV_ENABLE_KVX 1, OUTPUT 0, SCAN 0, FORMAT 0, XSHIFT 0, YSHIFT 0,
@@ -175,16 +179,6 @@ fs::path executable_dir() {
 #endif
 }
 
-std::string default_data_dir() {
-    if (const char* env = getenv("WINTEST_DATA"); env && *env)
-        return env;
-    fs::path tree = executable_dir() / ".." / ".." / "data";
-    std::error_code ec;
-    if (fs::is_directory(tree, ec))
-        return fs::weakly_canonical(tree, ec).string();
-    return "data";
-}
-
 // Returns -1 to go on, else the exit code.
 int parse_options(int argc, char** argv, Options& o) {
     std::vector<std::string> positional; // <test> [<script>]
@@ -268,7 +262,7 @@ std::string test_command_line(int mode, const std::string& words) {
     const Options& o = s_options;
     if (!words.empty())
         return std::to_string(mode) + " " + words;
-    std::string data = o.data.empty() ? default_data_dir() : o.data;
+    std::string data = o.data.empty() ? default_data_dir(executable_dir()) : o.data;
     std::string bitmap = o.bitmap.empty() ? data + "/kvxlogo.bmp" : o.bitmap;
     switch (mode) {
     case 0:
@@ -464,6 +458,8 @@ private:
 } // namespace
 
 int main(int argc, char** argv) {
+    if (platform::print_version_if_asked(argc, argv, "propsheet"))
+        return 0;
     if (argc >= 2 && strcmp(argv[1], "reg") == 0) {
         std::vector<std::string> args(argv + 2, argv + argc);
         std::string error;

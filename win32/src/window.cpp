@@ -5,13 +5,13 @@
 #include "bus_seam.h"
 #include "display.h"
 #include "platform/events.h"
+#include "platform/text.h"
 #include "window_surface.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <new>
 #include <cstring>
-#include <strings.h>
 
 using win32::User;
 using win32::Window;
@@ -404,7 +404,7 @@ BOOL WINAPI IsWindowVisible(HWND hwnd) {
 HWND WINAPI FindWindowA(LPCSTR className, LPCSTR windowName) {
     for (HWND h : User::the().top_level_windows()) {
         Window* w = User::the().window(h);
-        if (className && strcasecmp(w->cls->name.c_str(), className) != 0)
+        if (className && !platform::ascii_iequal(w->cls->name, className))
             continue;
         if (windowName && w->title != windowName)
             continue;

@@ -1,4 +1,5 @@
 #include "desktop_win32.h"
+#include "sheet_messages.h"
 
 #include <chrono>
 
@@ -16,7 +17,7 @@ namespace {
 constexpr const char* k_listener_class = board::k_observer_class;
 constexpr char k_dialog_class[] = "#32770"; // the class of message boxes and dialogs
 constexpr char k_ime_class[] = "IME";
-constexpr char k_sheet_prefix[] = "KVXPS Property Sheet "; // the messages the sheet sends
+constexpr char k_sheet_prefix[] = KVXPS_SHEET_PREFIX; // the messages the sheet sends
 
 std::string class_of(HWND window) {
     char name[256] = {};

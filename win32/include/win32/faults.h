@@ -38,10 +38,6 @@ void fail_next_bitmaps(int count);
 // Every bitmap creation fails while set.
 void fail_all_bitmaps(bool on);
 
-// After `after` more successful calls, the next `count` calls of SetDIBits fail (return 0
-// with ERROR_NOT_ENOUGH_MEMORY). Tests only.
-void fail_set_dibits(int count, int after = 0);
-
 // Back to the state the environment asks for (or no faults when it asks for none).
 void reset();
 
