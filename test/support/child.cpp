@@ -66,8 +66,9 @@ Child::Child(const std::string& name, const std::vector<std::string>& args,
     env_strings.insert(env_strings.end(), env_changes.begin(), env_changes.end());
     auto changed = [&](const char* entry) {
         for (const std::string& s : env_strings) {
-            std::string name = s.substr(0, s.find('='));
-            if (std::strncmp(entry, name.c_str(), name.size()) == 0 && entry[name.size()] == '=')
+            std::string variable = s.substr(0, s.find('='));
+            if (std::strncmp(entry, variable.c_str(), variable.size()) == 0 &&
+                entry[variable.size()] == '=')
                 return true;
         }
         return std::strncmp(entry, kChildVariable, std::strlen(kChildVariable)) == 0;
