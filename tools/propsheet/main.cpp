@@ -10,6 +10,8 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstring>
 #include <deque>
@@ -179,6 +181,18 @@ fs::path executable_dir() {
 #endif
 }
 
+// --timeout: whole milliseconds, 1 to INT_MAX; "5s" or a value past the range is refused
+// (atoi took "5s" as 5 ms and wrapped large values).
+bool parse_timeout(const std::string& text, int& ms) {
+    char* end = nullptr;
+    errno = 0;
+    long long v = strtoll(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || errno != 0 || v <= 0 || v > INT_MAX)
+        return false;
+    ms = int(v);
+    return true;
+}
+
 // Returns -1 to go on, else the exit code.
 int parse_options(int argc, char** argv, Options& o) {
     std::vector<std::string> positional; // <test> [<script>]
@@ -210,9 +224,13 @@ int parse_options(int argc, char** argv, Options& o) {
             ok = value(o.default_key);
         else if (a == "--command-line")
             ok = value(v), o.command_line = v;
-        else if (a == "--timeout")
-            ok = value(v) && (o.timeout_ms = atoi(v.c_str())) > 0;
-        else if (a == "--no-prepare")
+        else if (a == "--timeout") {
+            if (value(v) && !parse_timeout(v, o.timeout_ms))
+                return fprintf(stderr, "propsheet: --timeout takes milliseconds, 1 to %d\n",
+                               INT_MAX),
+                       kExitUsage;
+            ok = !v.empty();
+        } else if (a == "--no-prepare")
             o.prepare = false;
         else if (a == "--no-answer")
             o.answer = false;
