@@ -244,9 +244,10 @@ sheet() {
 }
 
 # heard PREFIX: the events of the sheet's last run (program's and sheet's) that start with
-# PREFIX, without the process tag, one a line.
+# PREFIX, without the process tag and without a window event's facts, one a line.
 heard() {
     echo "$OUT" | sed -nE 's/^(wintest|propsheet)\[[0-9]+\] //p' |
+        sed -E 's/^(window .*") rect=-?[0-9].*/\1/' |
         PREFIX="$1" awk 'index($0, ENVIRON["PREFIX"]) == 1'
 }
 
