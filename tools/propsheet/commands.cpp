@@ -591,6 +591,8 @@ int start_program(Session& s, const std::string& tail, std::string& error) {
     if (!pid)
         return 0;
     s.started.push_back(pid);
+    if (s.on_started)
+        s.on_started(pid);
     std::string name = std::filesystem::path(s.program_path).filename().string();
     if (name.ends_with(".exe"))
         name.resize(name.size() - 4);

@@ -157,14 +157,23 @@ struct Options {
 // The options of this run; `start` builds command lines from them.
 Options s_options;
 
-std::atomic<int> s_child{0};
+// The programs started, for the signal handler (the first 16; more are not stopped by it).
+std::atomic<int> s_children[16];
+std::atomic<int> s_child_count{0};
 
-// Ends the program with the tool. On Windows the program runs under this process as its
-// debugger and dies with it.
+void remember_child(int pid) {
+    int at = s_child_count.fetch_add(1);
+    if (at < 16)
+        s_children[at] = pid;
+}
+
+// Ends the programs with the tool. On Windows they run under this process as its debugger and
+// die with it.
 void on_signal(int sig) {
 #ifndef _WIN32
-    if (int pid = s_child.load())
-        kill(pid, SIGKILL);
+    for (auto& child : s_children)
+        if (int pid = child.load(); pid > 0)
+            kill(pid, SIGKILL);
 #endif
     _exit(128 + sig);
 }
@@ -391,6 +400,7 @@ int run_test(const Options& o) {
     s.timeout_ms = o.timeout_ms;
     s.self_pid = int(getpid());
     s.command_line = test_command_line;
+    s.on_started = remember_child;
     s.program_path = o.program.empty() ? (executable_dir() / "wintest").string() : o.program;
     std::string error;
     s.controller = Controller::create(&error);
@@ -407,7 +417,6 @@ int run_test(const Options& o) {
         return fprintf(stderr, "propsheet: cannot read %s\n", o.script.c_str()), kExitUsage;
     if (!start_program(s, o.command_line ? *o.command_line : test_command_line(o.mode, ""), error))
         return fprintf(stderr, "propsheet: %s\n", error.c_str()), 1;
-    s_child = s.started[0];
 
     for (;;) {
         pump(s);
@@ -433,8 +442,9 @@ int run_test(const Options& o) {
             break;
         s.controller->wait(50);
     }
-    s.controller->kill_program(); // programs started later that still run
-    s_child = 0;
+    s.controller->kill_program();  // programs started later that still run
+    for (auto& child : s_children) // ended and reaped: their pids may be reused
+        child = 0;
     return *s.exit_code;
 }
 
