@@ -50,6 +50,8 @@ wintest with the test's command line, and then behaves as the property sheet: a 
 hears the test's broadcasts and answers its gamma enable request at once. Every event of the
 program and of the sheet is printed as one line, e.g.
   wintest[4711] broadcast "KVXPS Test TV Underscan Overscan" wparam=1 lparam=0
+Events: window (class, title and the window's facts), broadcast, messagebox, beep, debug,
+gamma and tv (what the board received), registry (a value the program set: key, value), exit.
 Commands come from <script>, else from standard input. propsheet ends with the program's exit
 code (128 + n when signal n ended it), 2 for a usage error, 3 when a script command failed
 (the program is then stopped), 4 when a script ended while the test still ran (see below).
