@@ -69,6 +69,14 @@ SheetEvent to_sheet_event(const desktop::ProcessEvent& pe) {
     return s;
 }
 
+WindowFacts facts_of(const desktop::WindowInfo& w) {
+    WindowFacts f = window_facts(w);
+    f.style = w.style;
+    f.ex_style = w.ex_style;
+    f.focus = w.focus;
+    return f;
+}
+
 class DesktopController final : public Controller {
 public:
     DesktopController() {
@@ -124,10 +132,10 @@ public:
         auto w = test_window(wait_ms, error);
         if (!w)
             return false;
+        std::vector<std::pair<UINT, bool>> all;
         for (const KeyStroke& k : strokes)
-            if (!desktop::inject_key(*w, k.vk, k.down, error))
-                return false;
-        return true;
+            all.emplace_back(k.vk, k.down);
+        return desktop::inject_keys(*w, all, error);
     }
 
     bool window(WindowAction action, int x, int y, int wait_ms, std::string* error) override {
@@ -177,7 +185,7 @@ public:
             std::string why;
             for (int pid : started())
                 for (auto& w : desktop::windows(pid, &why))
-                    all.push_back(window_facts(w));
+                    all.push_back(facts_of(w));
             if (!all.empty() || !running() || Clock::now() >= until) {
                 if (all.empty() && error)
                     *error = running() ? "the program has no window yet" +
@@ -201,7 +209,7 @@ public:
         if (e->kind == SheetEvent::Kind::Window && is_started(e->pid))
             for (auto& w : desktop::windows(e->pid))
                 if (w.class_name == e->name && w.title == e->text)
-                    e->window = window_facts(w);
+                    e->window = facts_of(w);
         return e;
     }
 

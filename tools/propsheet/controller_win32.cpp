@@ -208,6 +208,10 @@ public:
             for (const win::WindowInfo& info : m_desktop.windows(DWORD(e.pid)))
                 if (info.class_name == e.name && info.title == e.text)
                     e.window = facts_of(info);
+        // A box, once reported, is answered with its default button, as the headless display
+        // answers it on Linux; else the program would wait for a user who is not there.
+        if (e.kind == SheetEvent::Kind::Box && started)
+            m_desktop.answer_message_boxes(DWORD(e.pid));
         return e;
     }
 

@@ -28,6 +28,9 @@ struct WindowFacts {
     bool visible{false};
     RECT window{};
     RECT client{};
+    DWORD style{0};
+    DWORD ex_style{0};
+    bool focus{false}; // the window has the keyboard focus
 };
 
 // What a controller's window command asks (the numbers travel in packets).

@@ -37,6 +37,9 @@ struct WindowInfo {
     bool visible{false};
     RECT window{}; // screen coordinates
     RECT client{}; // screen coordinates
+    DWORD style{0};
+    DWORD ex_style{0};
+    bool focus{false}; // the window has the keyboard focus
 };
 
 // An event of some process on the desktop. Exit events of started programs are made by the
@@ -98,6 +101,11 @@ void wake();
 // Keyboard input into a window as real input (see win32::harness::inject_key): a key-down of a
 // key already down is an auto-repeat.
 bool inject_key(const WindowInfo& window, UINT vk, bool down, std::string* error = nullptr);
+
+// Several strokes (virtual-key code, down) into a window in one request: all are in the
+// window's queue before the process retrieves any of them. At most 4096.
+bool inject_keys(const WindowInfo& window, const std::vector<std::pair<UINT, bool>>& strokes,
+                 std::string* error = nullptr);
 
 bool window_command(const WindowInfo& window, WindowCommand command, int x = 0, int y = 0,
                     std::string* error = nullptr);
