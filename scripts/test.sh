@@ -14,9 +14,12 @@ fi
 
 echo "== build (default)"
 cmake --preset default >/dev/null
+echo "== layers"
+bash scripts/check-layers.sh build
 cmake --build --preset default -j"$(nproc)"
 echo "== test (default)"
 ctest --preset default
+bash scripts/fuzz.sh --seconds 30
 
 echo "== windows builds under wine"
 bash scripts/wine-check.sh

@@ -7,6 +7,7 @@
 #include "pictures.h"
 #include "platform/version.h"
 #include "texlib.h"
+#include "platform/file.h"
 
 #include <cstdio>
 #include <cstring>
@@ -65,7 +66,7 @@ int main(int argc, char** argv) {
             continue;
         }
         if (check) {
-            auto present = board::read_file(path);
+            auto present = platform::read_file(path);
             if (!present || *present != bytes) {
                 std::fprintf(stderr, "datagen: %s differs from what datagen makes\n", path.c_str());
                 status = 1;

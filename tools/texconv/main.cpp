@@ -10,6 +10,7 @@
 #include "platform/version.h"
 #include "texlib.h"
 #include "texture_file.h"
+#include "platform/file.h"
 
 #include <cstdio>
 #include <cstring>
@@ -26,7 +27,7 @@ int usage() {
 }
 
 std::optional<board::Texture3df> read_3df(const char* path) {
-    auto bytes = board::read_file(path);
+    auto bytes = platform::read_file(path);
     if (!bytes) {
         std::fprintf(stderr, "%s: cannot read\n", path);
         return std::nullopt;

@@ -1,6 +1,8 @@
 // The registry tree in memory and the file that keeps it.
 #include "registry_store.h"
 
+#include "platform/text.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -18,11 +20,7 @@
 namespace win32::registry {
 
 std::string fold(std::string_view text) {
-    std::string out(text);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z')
-            c = char(c - 'A' + 'a');
-    return out;
+    return platform::ascii_lower(text);
 }
 
 std::optional<std::string> join_path(std::string_view base, std::string_view sub) {

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-namespace win32::bus {
+namespace bus {
 
 constexpr uint32_t kPacketMagic = 0x53425457; // "WTBS" read as little-endian bytes
 constexpr uint16_t kPacketVersion = 1;
@@ -55,6 +55,8 @@ constexpr uint32_t kFlagObserver = 1;
 class PacketWriter {
 public:
     PacketWriter(PacketKind kind, uint32_t sequence, int32_t pid, uint32_t flags);
+    // A writer of fields alone, without a header: a part of a payload built apart.
+    PacketWriter() = default;
 
     PacketWriter& u8(uint8_t v);
     PacketWriter& u16(uint16_t v);
@@ -65,12 +67,16 @@ public:
     PacketWriter& f32(float v);
     // A u32 length then the bytes; texts longer than kMaxText are cut.
     PacketWriter& text(std::string_view s);
+    // Bytes as they are (a part built by another writer).
+    PacketWriter& append(std::span<const uint8_t> bytes);
 
-    // The finished datagram (the header's length is filled in here).
+    // The finished datagram (the header's length is filled in here; a writer without a header
+    // gives its fields).
     [[nodiscard]] const std::vector<uint8_t>& bytes();
 
 private:
     std::vector<uint8_t> m_bytes;
+    bool m_header{false};
 };
 
 // Reads a payload field by field; once a read runs past the end every later read fails too,
@@ -111,4 +117,4 @@ struct Packet {
 
 [[nodiscard]] std::optional<Packet> parse_packet(std::span<const uint8_t> datagram);
 
-} // namespace win32::bus
+} // namespace bus

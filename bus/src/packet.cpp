@@ -1,13 +1,14 @@
-#include "bus_packet.h"
+#include "packet.h"
 
 #include <cstring>
 
-namespace win32::bus {
+namespace bus {
 
 PacketWriter::PacketWriter(PacketKind kind, uint32_t sequence, int32_t pid, uint32_t flags) {
     m_bytes.reserve(256);
     u32(kPacketMagic).u16(kPacketVersion).u16(uint16_t(kind)).u32(sequence).i32(pid).u32(flags);
     u32(0); // length, filled in by bytes()
+    m_header = true;
 }
 
 PacketWriter& PacketWriter::u8(uint8_t v) {
@@ -41,7 +42,14 @@ PacketWriter& PacketWriter::text(std::string_view s) {
     return *this;
 }
 
+PacketWriter& PacketWriter::append(std::span<const uint8_t> bytes) {
+    m_bytes.insert(m_bytes.end(), bytes.begin(), bytes.end());
+    return *this;
+}
+
 const std::vector<uint8_t>& PacketWriter::bytes() {
+    if (!m_header)
+        return m_bytes;
     uint32_t length = uint32_t(m_bytes.size() - sizeof(PacketHeader));
     for (int i = 0; i < 4; ++i)
         m_bytes[offsetof(PacketHeader, length) + i] = uint8_t(length >> (8 * i));
@@ -114,4 +122,4 @@ std::optional<Packet> parse_packet(std::span<const uint8_t> datagram) {
     return p;
 }
 
-} // namespace win32::bus
+} // namespace bus
