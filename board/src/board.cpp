@@ -133,11 +133,9 @@ void Board::show_on_display() const {
     if (display && display->wants_tv()) {
         // The set's fields of this frame, made when the window shows them.
         TvRecord tv = tv_record();
-        display->show_tv(
-            [screen = screen_image(), tv](int64_t field) {
-                return render_tv_window(screen, tv, field);
-            },
-            tv_standard(tv).field_rate);
+        display->show_tv([screen = screen_image(),
+                          tv](int64_t field) { return render_tv_window(screen, tv, field); },
+                         tv_standard(tv).field_rate);
     }
 #endif
 }

@@ -264,7 +264,8 @@ TEST(Sampler, PointSamplingWrapsOrClamps) {
     Texture wrap = make_texture(GR_LOD_2, GR_ASPECT_1x1, texels);
     Texture clamp = make_texture(GR_LOD_2, GR_ASPECT_1x1, texels, GR_TEXTURECLAMP_CLAMP);
     auto at = [](const Texture& t, double s, double tt) {
-        return make_sampler(t, GR_LOD_2, false)(int64_t(s * k_unit), int64_t(tt * k_unit)) & 0xFF;
+        return detail::make_sampler(t, GR_LOD_2, false)(int64_t(s * k_unit), int64_t(tt * k_unit)) &
+               0xFF;
     };
     EXPECT_EQ(at(wrap, 0, 0), 1u);
     EXPECT_EQ(at(wrap, 127.9, 0), 1u);
@@ -294,7 +295,7 @@ TEST(Sampler, BilinearWeightsBetweenTexelCentres) {
         return out;
     };
     auto at = [](const Texture& t, double s, double tt) {
-        return make_sampler(t, GR_LOD_2, true)(int64_t(s * k_unit), int64_t(tt * k_unit));
+        return detail::make_sampler(t, GR_LOD_2, true)(int64_t(s * k_unit), int64_t(tt * k_unit));
     };
     EXPECT_EQ(at(wrap, 64, 64), texels[0]); // texel centres are exact
     EXPECT_EQ(at(wrap, 192, 192), texels[3]);
@@ -313,8 +314,8 @@ TEST(Sampler, NonSquareLevelUsesTheLongSideScale) {
     for (uint32_t i = 0; i < 8; ++i)
         texels[i] = 0xFF000000u | i;
     Texture t = make_texture(GR_LOD_4, GR_ASPECT_2x1, texels);
-    EXPECT_EQ(make_sampler(t, GR_LOD_4, false)(200 * k_unit, 70 * k_unit) & 0xFF, 7u);
-    EXPECT_EQ(make_sampler(t, GR_LOD_4, false)(70 * k_unit, 10 * k_unit) & 0xFF, 1u);
+    EXPECT_EQ(detail::make_sampler(t, GR_LOD_4, false)(200 * k_unit, 70 * k_unit) & 0xFF, 7u);
+    EXPECT_EQ(detail::make_sampler(t, GR_LOD_4, false)(70 * k_unit, 10 * k_unit) & 0xFF, 1u);
 }
 
 TEST(Rasterizer, TexturedQuadMapsTexelsToPixels) {

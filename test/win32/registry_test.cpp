@@ -270,7 +270,7 @@ TEST_F(Registry, ImportReadsRegeditTextAndExportWritesIt) {
                              "[HKEY_LOCAL_MACHINE\\Software\\Import]\r\n"
                              "\"Kind\"=-\r\n";
     auto result = win32::import_registry(text);
-    ASSERT_TRUE(result) << result.message;
+    ASSERT_TRUE(result) << result.message();
 
     HKEY key = nullptr;
     ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Import", 0, KEY_READ, &key),
@@ -289,23 +289,23 @@ TEST_F(Registry, ImportReadsRegeditTextAndExportWritesIt) {
     EXPECT_EQ(RegOpenKeyExA(key, "Gone", 0, KEY_READ, &gone), ERROR_FILE_NOT_FOUND);
     RegCloseKey(key);
 
-    std::string exported;
-    ASSERT_TRUE(win32::export_registry("software\\import", exported));
-    EXPECT_EQ(exported, "REGEDIT4\n\n"
-                        "[HKEY_LOCAL_MACHINE\\Software\\Import]\n"
-                        "\"Name\"=\"say \\\"hi\\\" C:\\\\x\"\n"
-                        "@=dword:0000000a\n"
-                        "\"Long\"=hex:01,02,03,04\n\n");
-    EXPECT_EQ(win32::export_registry("Software\\Nope", exported).code, ERROR_FILE_NOT_FOUND);
+    auto exported = win32::export_registry("software\\import");
+    ASSERT_TRUE(exported);
+    EXPECT_EQ(*exported, "REGEDIT4\n\n"
+                         "[HKEY_LOCAL_MACHINE\\Software\\Import]\n"
+                         "\"Name\"=\"say \\\"hi\\\" C:\\\\x\"\n"
+                         "@=dword:0000000a\n"
+                         "\"Long\"=hex:01,02,03,04\n\n");
+    EXPECT_EQ(win32::export_registry("Software\\Nope").error().code, ERROR_FILE_NOT_FOUND);
 
     // A faulty text changes nothing and names its line.
     std::string before = read_text(registry_file());
     result =
         win32::import_registry("REGEDIT4\n[HKEY_LOCAL_MACHINE\\X]\n\"a\"=\"1\"\n\"b\"=hex:zz\n");
-    EXPECT_EQ(result.code, ERROR_BADDB);
-    EXPECT_NE(result.message.find("line 4"), std::string::npos) << result.message;
+    EXPECT_EQ(result.error().code, ERROR_BADDB);
+    EXPECT_NE(result.message().find("line 4"), std::string::npos) << result.message();
     result = win32::import_registry("REGEDIT4\n[HKEY_CURRENT_USER\\X]\n");
-    EXPECT_EQ(result.code, ERROR_BADDB);
+    EXPECT_EQ(result.error().code, ERROR_BADDB);
     EXPECT_EQ(read_text(registry_file()), before);
 }
 

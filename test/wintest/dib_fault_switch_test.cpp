@@ -5,6 +5,7 @@
 
 #include "win32/faults.h"
 #include "win32/harness.h"
+#include "win32/testing.h"
 
 #include <gtest/gtest.h>
 
@@ -46,7 +47,7 @@ protected:
 
     // Opens the test window on the logo with the switch set, as start-up does, and paints it.
     void open_with(const char* name, const char* value) {
-        win32::harness::reset();
+        win32::testing::reset();
         FreeBitmap();
         BitmapState = BitmapStateRecord{};
         setenv(name, value, 1);

@@ -270,7 +270,7 @@ private:
     SDL_Cursor* m_wait{nullptr};
     bool m_fullscreen{false};
     bool m_tv_wanted{false};
-    bus::BoardDisplay::TvFields m_tv_fields;              // the TV set's fields of the shown frame
+    bus::BoardDisplay::TvFields m_tv_fields;          // the TV set's fields of the shown frame
     double m_tv_field_rate{0};                        // fields a second
     std::chrono::steady_clock::time_point m_tv_epoch; // field 0 of the TV view
     int64_t m_tv_shown{-1};                           // the field in the window (-1: none)

@@ -92,12 +92,12 @@ std::optional<size_t> global_memory_limit() {
 }
 
 void set_global_alloc_limit(std::optional<size_t> bytes) {
-    std::lock_guard lock(s_mutex);
+    std::lock_guard lock(fault_mutex());
     state().alloc_limit = bytes;
 }
 
 std::optional<size_t> global_alloc_limit() {
-    std::lock_guard lock(s_mutex);
+    std::lock_guard lock(fault_mutex());
     return state().alloc_limit;
 }
 
