@@ -17,6 +17,8 @@ cmake --preset default >/dev/null
 cmake --build --preset default -j"$(nproc)"
 echo "== test (default)"
 ctest --preset default
+echo "== documented examples"
+bash scripts/doctest.sh
 
 echo "== windows builds under wine"
 bash scripts/wine-check.sh
