@@ -143,7 +143,7 @@ void BM_KeyInjectionToGetKey(benchmark::State& state) {
     static HWND test_window = nullptr;
     if (!test_window) {
         CreateTestWindow("Kavix TV Adjustment", GetModuleHandleA(nullptr), "none.bmp");
-        test_window = win32::harness::find_window("WinGlideClass", nullptr);
+        test_window = FindWindowA("WinGlideClass", nullptr);
     }
     for (auto _ : state) {
         win32::harness::inject_key('R', true, test_window);

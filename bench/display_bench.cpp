@@ -7,14 +7,14 @@
 #include <windows.h>
 
 #include "platform/image.h"
-#include "win32/board_display.h"
+#include "bus/seams.h"
 
 #include <cstdlib>
 
 namespace {
 
 bool on_real_display() {
-    return win32::board_display::wants_screen();
+    return bus::board_display()->wants_screen();
 }
 
 // A 640 x 480 frame that changes every time, as the board's do.
@@ -34,7 +34,7 @@ void BM_PresentBoardFrame(benchmark::State& state) {
     platform::Image frames[2] = {frame(0), frame(1)};
     int n = 0;
     for (auto _ : state)
-        win32::board_display::show_screen(frames[n++ & 1]);
+        bus::board_display()->show_screen(frames[n++ & 1]);
 }
 BENCHMARK(BM_PresentBoardFrame)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 

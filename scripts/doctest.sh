@@ -15,9 +15,9 @@
 #   <!-- doctest: skip: <why> -->       not run here, for the reason given
 #
 # An example without a marker fails the run, so that none goes unchecked. Examples run from
-# the top of the tree with bash -e, standard input empty, WINTEST_PREFIX a fresh folder and
-# WINTEST_DISPLAY=headless (unless under Xvfb, where the default display applies); files an
-# example leaves in the tree are removed after it.
+# the top of the tree with bash -e, standard input empty, WINTEST_PREFIX and HOME fresh folders
+# and WINTEST_DISPLAY=headless (unless under Xvfb, where the default display applies); files
+# an example leaves in the tree are removed after it.
 #
 # Usage: scripts/doctest.sh [--list] [file.md ...]
 set -uo pipefail
@@ -135,8 +135,9 @@ run_example() {
     done
     local prefix rc=0
     prefix=$(mktemp -d "$work/prefix-XXXXXX")
-    local env=(env WINTEST_PREFIX="$prefix" WINTEST_DISPLAY=headless)
-    [ $xvfb -eq 1 ] && env=(env -u WINTEST_DISPLAY WINTEST_PREFIX="$prefix")
+    mkdir "$prefix/home"
+    local env=(env HOME="$prefix/home" WINTEST_PREFIX="$prefix" WINTEST_DISPLAY=headless)
+    [ $xvfb -eq 1 ] && env=(env -u WINTEST_DISPLAY HOME="$prefix/home" WINTEST_PREFIX="$prefix")
     if [ $escape -eq 1 ]; then
         # Each command (continuation lines joined, comments dropped) on its own.
         local command

@@ -14,14 +14,18 @@ fi
 
 echo "== build (default)"
 cmake --preset default >/dev/null
+echo "== layers"
+bash scripts/check-layers.sh build
 cmake --build --preset default -j"$(nproc)"
 echo "== test (default)"
 ctest --preset default
+bash scripts/fuzz.sh --seconds 30
 echo "== documented examples"
 bash scripts/doctest.sh
 
 echo "== windows builds under wine"
 bash scripts/wine-check.sh
+bash scripts/package-check.sh # the .deb and the Windows zip, installed and run
 
 echo "== build (asan)"
 cmake --preset asan >/dev/null

@@ -4,6 +4,7 @@
 #include "platform/events.h"
 #include "platform/prefix.h"
 #include "texture_file.h"
+#include "platform/file.h"
 
 #include <cstring>
 
@@ -16,7 +17,7 @@ namespace {
 std::optional<board::Texture3df> load_3df(const char* filename) {
     if (!filename)
         return std::nullopt;
-    auto bytes = board::read_file(platform::map_path(filename));
+    auto bytes = platform::read_file(platform::map_path(filename));
     if (!bytes)
         return std::nullopt;
     return board::parse_3df(*bytes);

@@ -2,14 +2,17 @@
 
 #include "board.h"
 #include "platform/prefix.h"
+#ifndef _WIN32
+#include "bus/seams.h"
+#endif
 
 namespace board {
 
 platform::Image screen_image() {
     return Board::the().screen_image();
 }
-platform::Image tv_image() {
-    return Board::the().tv_image();
+platform::Image tv_image(int64_t field) {
+    return Board::the().tv_image(field);
 }
 bool is_open() {
     return Board::the().is_open();
@@ -23,6 +26,23 @@ std::array<float, 3> gamma() {
 TvRecord tv_record() {
     return Board::the().tv_record();
 }
+
+#ifndef _WIN32
+namespace {
+
+// What the desktop bus may ask of the board of this process (bus/seams.h).
+class BoardForBus final : public bus::BoardSource {
+public:
+    platform::Image screen_picture() override { return screen_image(); }
+    platform::Image tv_picture() override { return tv_image(); }
+    uint64_t frame_count() override { return board::frame_count(); }
+};
+
+BoardForBus g_board_for_bus;
+[[maybe_unused]] const bool g_registered = (bus::register_board(&g_board_for_bus), true);
+
+} // namespace
+#endif
 
 bool save_pngs(const std::string& screen_path, const std::string& tv_path) {
     bool ok = true;

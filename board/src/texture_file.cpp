@@ -244,23 +244,6 @@ std::optional<Texture3df> parse_3df(std::span<const uint8_t> bytes, std::string*
     return out;
 }
 
-std::optional<std::vector<uint8_t>> read_file(const std::string& path, size_t limit) {
-    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
-    if (!file)
-        return std::nullopt;
-    std::vector<uint8_t> bytes;
-    uint8_t chunk[16384];
-    size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) {
-        if (bytes.size() + n > limit)
-            return std::nullopt;
-        bytes.insert(bytes.end(), chunk, chunk + n);
-    }
-    if (std::ferror(file.get()))
-        return std::nullopt;
-    return bytes;
-}
-
 std::vector<uint8_t> serialize_3df(const Texture3df& texture) {
     const Gu3dfHeader& h = texture.header;
     const TexelFormat* format = format_by_code(h.format);

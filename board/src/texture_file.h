@@ -77,10 +77,6 @@ struct Header3df {
 [[nodiscard]] std::optional<Texture3df> parse_3df(std::span<const uint8_t> bytes,
                                                   std::string* error = nullptr);
 
-// Reads a host file whole (at most `limit` bytes; larger files are refused).
-[[nodiscard]] std::optional<std::vector<uint8_t>> read_file(const std::string& path,
-                                                            size_t limit = 16u << 20);
-
 // The bytes of a 3DF file for the texture (the inverse of parse_3df).
 [[nodiscard]] std::vector<uint8_t> serialize_3df(const Texture3df& texture);
 

@@ -1,7 +1,6 @@
 // Environment variables read as text, flags and numbers.
 #include "platform/prefix.h"
-
-#include <strings.h>
+#include "platform/text.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -17,8 +16,8 @@ bool env_flag(const char* name, bool fallback) {
     std::string v = env_string(name);
     if (v.empty())
         return fallback;
-    return !(v == "0" || strcasecmp(v.c_str(), "no") == 0 || strcasecmp(v.c_str(), "off") == 0 ||
-             strcasecmp(v.c_str(), "false") == 0);
+    return !(v == "0" || ascii_iequal(v, "no") || ascii_iequal(v, "off") ||
+             ascii_iequal(v, "false"));
 }
 
 long long env_number(const char* name, long long fallback) {

@@ -1,6 +1,8 @@
 // 3DF files: every format through the tool and back, damaged and truncated files.
 #include "texlib.h"
 #include "texture_file.h"
+#include "platform/file.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -48,11 +50,6 @@ texlib::Picture four(const std::vector<uint32_t>& colours) {
     return p;
 }
 
-std::string temp_path(const char* name) {
-    const char* dir = std::getenv("WINTEST_PREFIX");
-    return std::string(dir ? dir : "/tmp") + "/" + name;
-}
-
 bool write_bytes(const std::string& path, const std::vector<uint8_t>& bytes) {
     FILE* f = std::fopen(path.c_str(), "wb");
     if (!f)
@@ -68,12 +65,14 @@ TEST(TextureFile, EveryFormatRoundTripsThroughTheTool) {
         SCOPED_TRACE(fc.name);
         const TexelFormat* format = format_by_name(fc.name);
         ASSERT_NE(format, nullptr);
-        std::string png = temp_path("in.png"), tex = temp_path("out.3df"), back = temp_path("back");
+        std::string png = test_support::prefix_path("in.png"),
+                    tex = test_support::prefix_path("out.3df"),
+                    back = test_support::prefix_path("back");
         ASSERT_TRUE(texlib::write_png(png, four(fc.colours)));
         std::string to3df = std::string(WINTEST_BIN_DIR "/texconv") + " to3df " + png + " " + tex +
                             " --mipmaps --format " + fc.name;
         ASSERT_EQ(std::system(to3df.c_str()), 0);
-        auto bytes = read_file(tex);
+        auto bytes = platform::read_file(tex);
         ASSERT_TRUE(bytes);
         std::string error;
         auto texture = parse_3df(*bytes, &error);
@@ -153,7 +152,7 @@ TEST(TextureFile, EveryTruncatedPrefixIsRefused) {
     std::vector<std::vector<uint8_t>> files;
     for (const char* name :
          {"sample256.3df", "sample_argb4444.3df", "sample_p8.3df", "testtv.3df", "TESTGAMA.3DF"}) {
-        auto bytes = read_file(std::string(WINTEST_SOURCE_DIR "/data") + "/" + name);
+        auto bytes = platform::read_file(std::string(WINTEST_SOURCE_DIR "/data") + "/" + name);
         ASSERT_TRUE(bytes) << name;
         files.push_back(*bytes);
     }
@@ -204,7 +203,8 @@ TEST(TextureFile, PaletteIsReadBigEndian) {
 }
 
 TEST(TextureFile, ToolRefusesPicturesThatAreNoTexture) {
-    std::string png = temp_path("odd.png"), tex = temp_path("odd.3df");
+    std::string png = test_support::prefix_path("odd.png"),
+                tex = test_support::prefix_path("odd.3df");
     ASSERT_TRUE(texlib::write_png(png, texlib::Picture(3, 2)));
     std::string cmd =
         std::string(WINTEST_BIN_DIR "/texconv") + " to3df " + png + " " + tex + " 2>/dev/null";
@@ -213,6 +213,6 @@ TEST(TextureFile, ToolRefusesPicturesThatAreNoTexture) {
     EXPECT_NE(std::system(cmd.c_str()), 0);
     ASSERT_TRUE(write_bytes(tex, bytes_of("3df v1.1\ni8\nlod range: 1 2\naspect ratio: 1 1\n")));
     std::string topng = std::string(WINTEST_BIN_DIR "/texconv") + " topng " + tex + " " +
-                        temp_path("x") + " 2>/dev/null";
+                        test_support::prefix_path("x") + " 2>/dev/null";
     EXPECT_NE(std::system(topng.c_str()), 0);
 }

@@ -66,8 +66,8 @@ Child::Child(const std::string& name, const std::vector<std::string>& args,
     env_strings.insert(env_strings.end(), env_changes.begin(), env_changes.end());
     auto changed = [&](const char* entry) {
         for (const std::string& s : env_strings) {
-            std::string name = s.substr(0, s.find('='));
-            if (std::strncmp(entry, name.c_str(), name.size()) == 0 && entry[name.size()] == '=')
+            std::string key = s.substr(0, s.find('='));
+            if (std::strncmp(entry, key.c_str(), key.size()) == 0 && entry[key.size()] == '=')
                 return true;
         }
         return std::strncmp(entry, kChildVariable, std::strlen(kChildVariable)) == 0;

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "win32/faults.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -38,13 +39,9 @@ Info make_info(int bits, int height, DWORD compression = BI_RGB, DWORD used = 0)
     return info;
 }
 
-size_t stride_of(int bits, int width) {
-    return size_t((bits * width + 31) / 32) * 4;
-}
-
 // The F as DIB rows: palette bit counts use index 1 for red and 0 for blue.
 std::vector<BYTE> f_rows(int bits, bool top_down, const Info& info) {
-    size_t stride = stride_of(bits, k_w);
+    size_t stride = test_support::dib_stride(bits, k_w);
     std::vector<BYTE> rows(stride * k_h, 0xEE); // padding bytes must not matter
     for (int s = 0; s < k_h; ++s) {
         int y = top_down ? s : k_h - 1 - s;
@@ -185,7 +182,7 @@ TEST(GdiDib, ReadsBackInTheFormatAsked) {
     for (int bits : {24, 32, 16}) {
         SCOPED_TRACE(bits);
         Info out = make_info(bits, -k_h);
-        std::vector<BYTE> back(stride_of(bits, k_w) * k_h, 0);
+        std::vector<BYTE> back(test_support::dib_stride(bits, k_w) * k_h, 0);
         EXPECT_EQ(
             GetDIBits(canvas.dc, canvas.bitmap, 0, k_h, back.data(), out.get(), DIB_RGB_COLORS),
             k_h);
@@ -198,7 +195,7 @@ TEST(GdiDib, ReadsBackInTheFormatAsked) {
         expect_f(copy.dc);
     }
     Info mono = make_info(1, k_h);
-    std::vector<BYTE> bits(stride_of(1, k_w) * k_h, 0);
+    std::vector<BYTE> bits(test_support::dib_stride(1, k_w) * k_h, 0);
     EXPECT_EQ(GetDIBits(canvas.dc, canvas.bitmap, 0, k_h, bits.data(), mono.get(), DIB_RGB_COLORS),
               k_h);
     EXPECT_EQ(mono.colors[1].rgbRed, 255) << "1-bit tables are black and white";

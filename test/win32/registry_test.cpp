@@ -7,12 +7,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <cstring>
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
@@ -267,7 +270,7 @@ TEST_F(Registry, ImportReadsRegeditTextAndExportWritesIt) {
                              "[HKEY_LOCAL_MACHINE\\Software\\Import]\r\n"
                              "\"Kind\"=-\r\n";
     auto result = win32::import_registry(text);
-    ASSERT_TRUE(result) << result.message;
+    ASSERT_TRUE(result) << result.message();
 
     HKEY key = nullptr;
     ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Import", 0, KEY_READ, &key),
@@ -286,23 +289,23 @@ TEST_F(Registry, ImportReadsRegeditTextAndExportWritesIt) {
     EXPECT_EQ(RegOpenKeyExA(key, "Gone", 0, KEY_READ, &gone), ERROR_FILE_NOT_FOUND);
     RegCloseKey(key);
 
-    std::string exported;
-    ASSERT_TRUE(win32::export_registry("software\\import", exported));
-    EXPECT_EQ(exported, "REGEDIT4\n\n"
-                        "[HKEY_LOCAL_MACHINE\\Software\\Import]\n"
-                        "\"Name\"=\"say \\\"hi\\\" C:\\\\x\"\n"
-                        "@=dword:0000000a\n"
-                        "\"Long\"=hex:01,02,03,04\n\n");
-    EXPECT_EQ(win32::export_registry("Software\\Nope", exported).code, ERROR_FILE_NOT_FOUND);
+    auto exported = win32::export_registry("software\\import");
+    ASSERT_TRUE(exported);
+    EXPECT_EQ(*exported, "REGEDIT4\n\n"
+                         "[HKEY_LOCAL_MACHINE\\Software\\Import]\n"
+                         "\"Name\"=\"say \\\"hi\\\" C:\\\\x\"\n"
+                         "@=dword:0000000a\n"
+                         "\"Long\"=hex:01,02,03,04\n\n");
+    EXPECT_EQ(win32::export_registry("Software\\Nope").error().code, ERROR_FILE_NOT_FOUND);
 
     // A faulty text changes nothing and names its line.
     std::string before = read_text(registry_file());
     result =
         win32::import_registry("REGEDIT4\n[HKEY_LOCAL_MACHINE\\X]\n\"a\"=\"1\"\n\"b\"=hex:zz\n");
-    EXPECT_EQ(result.code, ERROR_BADDB);
-    EXPECT_NE(result.message.find("line 4"), std::string::npos) << result.message;
+    EXPECT_EQ(result.error().code, ERROR_BADDB);
+    EXPECT_NE(result.message().find("line 4"), std::string::npos) << result.message();
     result = win32::import_registry("REGEDIT4\n[HKEY_CURRENT_USER\\X]\n");
-    EXPECT_EQ(result.code, ERROR_BADDB);
+    EXPECT_EQ(result.error().code, ERROR_BADDB);
     EXPECT_EQ(read_text(registry_file()), before);
 }
 
@@ -338,6 +341,113 @@ TEST_F(Registry, DamagedFileIsRefusedAndLeftAlone) {
         EXPECT_NE(err.find(registry_file()), std::string::npos) << err;
         EXPECT_EQ(read_text(registry_file()), text) << "the damaged file was changed";
     }
+}
+
+// Stores far larger than any program's settings: tens of thousands of sibling keys and of
+// values, and a key thousands of levels deep, all read back whole and in order.
+TEST_F(Registry, LargeStoresKeepEveryKeyValueAndLevel) {
+    const int wide = 20000, deep = 2000;
+    std::string text = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Wide]\n";
+    for (int i = 0; i < wide; ++i)
+        text += "\"v" + std::to_string(i) + "\"=dword:" + std::to_string(i % 10) + "\n";
+    for (int i = wide - 1; i >= 0; --i)
+        text += "[HKEY_LOCAL_MACHINE\\Wide\\K" + std::to_string(i) + "]\n";
+    std::string path = "HKEY_LOCAL_MACHINE\\Deep";
+    for (int i = 0; i < deep; ++i)
+        text += "[" + (path += "\\d") + "]\n";
+    text += "\"leaf\"=\"bottom\"\n";
+    auto imported = win32::import_registry(text);
+    ASSERT_TRUE(imported) << imported.message();
+
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "wide", 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+    char name[32];
+    DWORD size = sizeof name;
+    ASSERT_EQ(RegEnumValueA(key, wide - 1, name, &size, nullptr, nullptr, nullptr, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_STREQ(name, "v19999");
+    // Subkeys come in folded-name order whatever order they were made in.
+    size = sizeof name;
+    ASSERT_EQ(RegEnumKeyExA(key, 1, name, &size, nullptr, nullptr, nullptr, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_STREQ(name, "K1");
+    // Deleting a value keeps the order of the others and their lookup by name.
+    ASSERT_EQ(RegDeleteValueA(key, "V5"), ERROR_SUCCESS);
+    size = sizeof name;
+    ASSERT_EQ(RegEnumValueA(key, 5, name, &size, nullptr, nullptr, nullptr, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_STREQ(name, "v6");
+    DWORD type = 0;
+    Bytes data;
+    ASSERT_EQ(query(key, "V19999", type, data), ERROR_SUCCESS);
+    EXPECT_EQ(data, (Bytes{9, 0, 0, 0}));
+    RegCloseKey(key);
+
+    std::string deep_path = "Deep";
+    for (int i = 0; i < deep; ++i)
+        deep_path += "\\D";
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, deep_path.c_str(), 0, KEY_READ, &key),
+              ERROR_SUCCESS);
+    ASSERT_EQ(query(key, "leaf", type, data), ERROR_SUCCESS);
+    EXPECT_EQ(data, bytes_of("bottom"));
+    RegCloseKey(key);
+
+    // A removed subtree leaves nothing behind: made again, its keys are empty.
+    ASSERT_TRUE(win32::import_registry("REGEDIT4\n[-HKEY_LOCAL_MACHINE\\Deep\\d\\d]\n"));
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, deep_path.c_str(), 0, KEY_READ, &key),
+              ERROR_FILE_NOT_FOUND);
+    ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, deep_path.c_str(), &key), ERROR_SUCCESS);
+    EXPECT_EQ(query(key, "leaf", type, data), ERROR_FILE_NOT_FOUND);
+    RegCloseKey(key);
+    auto exported = win32::export_registry("Deep");
+    ASSERT_TRUE(exported);
+    EXPECT_EQ(std::count(exported->begin(), exported->end(), '['), deep + 1);
+}
+
+TEST_F(Registry, ContinuedLineWithNothingOnItIsRefusedByLine) {
+    for (const char* text : {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\\\n\n",
+                             "REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n  \\\n\\\n   \n"}) {
+        auto result = win32::import_registry(text);
+        ASSERT_FALSE(result) << text;
+        EXPECT_EQ(result.error().code, ERROR_BADDB);
+        EXPECT_EQ(result.message(), "line 3: a continued line with nothing on it");
+    }
+}
+
+// A store that cannot be written says what happened and which file, and keeps the last good
+// file. (A file-size limit stands in for a full disk: the write fails part way through.)
+TEST_F(Registry, WriteFailureNamesTheFileAndTheCauseAndKeepsTheOldFile) {
+    HKEY key = create("Software\\Kept");
+    ASSERT_EQ(set(key, "a", REG_SZ, bytes_of("1")), ERROR_SUCCESS);
+    std::string before = read_text(registry_file());
+
+    struct rlimit old {};
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = {before.size() + 16, old.rlim_max};
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    ::testing::internal::CaptureStderr();
+    LONG r = set(key, "b", REG_BINARY, Bytes(4096, 7));
+    std::string err = ::testing::internal::GetCapturedStderr();
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, old_handler);
+
+    EXPECT_EQ(r, ERROR_CANTWRITE);
+    EXPECT_NE(err.find(registry_file() + ": cannot be written: File too large"), std::string::npos)
+        << err;
+    EXPECT_EQ(read_text(registry_file()), before);
+    EXPECT_FALSE(std::filesystem::exists(registry_file() + ".new"));
+
+    // A temporary file that cannot be made (here: a folder is in its way) is named too.
+    std::filesystem::create_directory(registry_file() + ".new");
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(set(key, "c", REG_SZ, bytes_of("3")), ERROR_CANTWRITE);
+    err = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find(registry_file() + ": cannot be written: Is a directory"), std::string::npos)
+        << err;
+    std::filesystem::remove(registry_file() + ".new");
+    EXPECT_EQ(read_text(registry_file()), before);
+    RegCloseKey(key);
 }
 
 // A writer sets `count` values named "<tag><i>" in the same key, one call each, and says

@@ -1,10 +1,13 @@
 // The window manager against documented Win32 behaviour.
 #include <gtest/gtest.h>
+#include "sheet_messages.h"
 
 #include <windows.h>
 
 #include "platform/events.h"
 #include "win32/harness.h"
+#include "win32/testing.h"
+#include "test_support.h"
 
 #include <string>
 #include <vector>
@@ -21,7 +24,7 @@ LRESULT CALLBACK RecordingProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam
 class User : public testing::Test {
 protected:
     void SetUp() override {
-        win32::harness::reset();
+        win32::testing::reset();
         g_seen.clear();
         WNDCLASSA wc{};
         wc.lpfnWndProc = RecordingProc;
@@ -145,7 +148,7 @@ TEST_F(User, PostedMessagesComeBeforeInput) {
 }
 
 TEST_F(User, RegisteredNamesGiveOneNumberIgnoringCase) {
-    UINT a = RegisterWindowMessageA("KVXPS Property Sheet Closed");
+    UINT a = RegisterWindowMessageA(KVXPS_SHEET_CLOSED);
     EXPECT_GE(a, 0xC000u);
     EXPECT_EQ(RegisterWindowMessageA("kvxps property sheet closed"), a);
     EXPECT_NE(RegisterWindowMessageA("Another"), a);
@@ -155,13 +158,12 @@ TEST_F(User, BroadcastReachesHiddenTopLevelWindowsAndIsReported) {
     HWND shown = popup(WS_VISIBLE);
     HWND hidden = popup();
     UINT msg = RegisterWindowMessageA("Hello");
-    std::vector<platform::Event> events;
-    int sink = platform::add_event_sink([&](const platform::Event& e) { events.push_back(e); });
+    test_support::EventRecorder recorder;
     g_seen.clear();
     SendMessageA(HWND_BROADCAST, msg, 5, 6);
-    platform::remove_event_sink(sink);
     EXPECT_EQ(messages_of(shown), std::vector<UINT>{msg});
     EXPECT_EQ(messages_of(hidden), std::vector<UINT>{msg});
+    const auto& events = recorder.all();
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0].name, "Hello");
     EXPECT_EQ(events[0].wparam, 5u);
@@ -210,9 +212,9 @@ TEST_F(User, InjectedKeysArriveAsRealInput) {
 
 TEST_F(User, AltAndF10AreSystemKeys) {
     HWND hwnd = popup(WS_VISIBLE);
-    win32::harness::press_key(VK_F10);
+    win32::testing::press_key(VK_F10);
     win32::harness::inject_key(VK_MENU, true);
-    win32::harness::press_key('X');
+    win32::testing::press_key('X');
     win32::harness::inject_key(VK_MENU, false);
     MSG m;
     std::vector<UINT> got;
@@ -223,14 +225,10 @@ TEST_F(User, AltAndF10AreSystemKeys) {
 }
 
 TEST_F(User, MessageBoxIsReportedAndAnsweredWithItsDefault) {
-    std::vector<platform::Event> events;
-    int sink = platform::add_event_sink([&](const platform::Event& e) {
-        if (e.kind == platform::EventKind::MessageBox)
-            events.push_back(e);
-    });
+    test_support::EventRecorder recorder;
     EXPECT_EQ(MessageBoxA(nullptr, "text", nullptr, MB_OK), IDOK);
     EXPECT_EQ(MessageBoxA(nullptr, "q", "c", MB_YESNO | MB_DEFBUTTON2), IDNO);
-    platform::remove_event_sink(sink);
+    auto events = recorder.of(platform::EventKind::MessageBox);
     ASSERT_EQ(events.size(), 2u);
     EXPECT_EQ(events[0].caption, "Error");
     EXPECT_EQ(events[0].text, "text");

@@ -7,6 +7,8 @@
 
 #include "win32/faults.h"
 #include "win32/harness.h"
+#include "win32/testing.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -115,7 +117,7 @@ platform::Image imagemagick(const std::string& bmp, const TempDir& dir) {
 class Corpus : public ::testing::Test {
 protected:
     void SetUp() override {
-        win32::harness::reset();
+        win32::testing::reset();
         FreeBitmap();
         BitmapState = BitmapStateRecord{};
         ASSERT_TRUE(CreateTestWindow("Kavix Glide Test", nullptr, "missing.bmp"));
@@ -219,7 +221,7 @@ TEST_F(Corpus, TruncatedPrefixesFailCleanlyOrPaintWhatWasRead) {
         BITMAPINFOHEADER info;
         GetDibInfo(BitmapState.BitmapHeaderBlock, &info);
         LONG offset = BitmapState.BitmapBitsOffset;
-        size_t stride = size_t((info.biBitCount * info.biWidth + 31) / 32) * 4;
+        size_t stride = test_support::dib_stride(info.biBitCount, info.biWidth);
         // One copy cut shorter and shorter: every length up to 1200 bytes, then every 97th.
         std::string cut = m_dir.file("cut.bmp", bytes);
         for (size_t n = bytes.size() - 1; n + 1 > 0; n -= (n <= 1200 ? 1 : 97)) {

@@ -6,10 +6,13 @@
 #include "platform/events.h"
 #include "win32/faults.h"
 #include "win32/harness.h"
+#include "win32/testing.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include <fstream>
 #include <iterator>
@@ -31,7 +34,7 @@ Bmp picture8(int w, int h) {
     b.height = h;
     for (int i = 0; i < 256; ++i)
         b.table.push_back(RGBQUAD{BYTE(i / 2), BYTE(255 - i), BYTE(i), 0});
-    size_t stride = size_t((8 * w + 31) / 32) * 4;
+    size_t stride = test_support::dib_stride(8, w);
     b.rows.assign(stride * h, 0);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
@@ -49,7 +52,7 @@ Bmp picture24(int w, int h) {
     b.width = w;
     b.height = h;
     b.bits = 24;
-    size_t stride = size_t((24 * w + 31) / 32) * 4;
+    size_t stride = test_support::dib_stride(24, w);
     b.rows.assign(stride * h, 0);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
@@ -65,7 +68,7 @@ Bmp picture24(int w, int h) {
 class BitmapWindow : public ::testing::Test {
 protected:
     void SetUp() override {
-        win32::harness::reset();
+        win32::testing::reset();
         FreeBitmap();
         BitmapState = BitmapStateRecord{};
         win32::faults::reset();
@@ -283,16 +286,6 @@ TEST_F(BitmapWindow, ShortMemoryPaintsUncompressedImagesInBands) {
     EXPECT_EQ(Locked(BitmapState.BitmapHeaderBlock).header().biHeight, -90);
 }
 
-// Counts beeps while alive.
-struct BeepCounter {
-    int beeps{0};
-    int id{platform::add_event_sink([this](const platform::Event& e) {
-        if (e.kind == platform::EventKind::Beep)
-            ++beeps;
-    })};
-    ~BeepCounter() { platform::remove_event_sink(id); }
-};
-
 TEST_F(BitmapWindow, BandsShrinkBy20DownTo50ThenGiveUp) {
     ASSERT_EQ(load_without_memory(m_dir.file("120.bmp", build(picture8(40, 120)))), 1);
     HDC dc = GetDC(m_window);
@@ -303,13 +296,13 @@ TEST_F(BitmapWindow, BandsShrinkBy20DownTo50ThenGiveUp) {
 
     win32::faults::fail_next_bitmaps(5); // 120, 100, 80, 60 fail; then it gives up
     SetFocus(nullptr);
-    BeepCounter counter;
+    test_support::EventRecorder counter;
     PAINTSTRUCT paint;
     InvalidateRect(m_window, nullptr, TRUE);
     HDC paint_dc = BeginPaint(m_window, &paint);
     PaintBitmap(m_window, paint_dc, 0, 0);
     EndPaint(m_window, &paint);
-    EXPECT_EQ(counter.beeps, 1) << "without the focus it beeps";
+    EXPECT_EQ(counter.count(platform::EventKind::Beep), 1) << "without the focus it beeps";
     EXPECT_EQ(CreateCompatibleBitmap(dc, 1, 1), nullptr) << "exactly four sizes were tried";
     EXPECT_NE(CreateCompatibleBitmap(dc, 1, 1), nullptr);
 
@@ -322,7 +315,7 @@ TEST_F(BitmapWindow, BandsShrinkBy20DownTo50ThenGiveUp) {
     EndPaint(m_window, &paint);
     RECT update;
     EXPECT_FALSE(GetUpdateRect(m_window, &update, FALSE)) << "with the focus it validates";
-    EXPECT_EQ(counter.beeps, 1);
+    EXPECT_EQ(counter.count(platform::EventKind::Beep), 1);
     win32::faults::fail_all_bitmaps(false);
 
     ASSERT_EQ(load_without_memory(m_dir.file("30.bmp", build(picture8(40, 30)))), 1);
@@ -334,17 +327,16 @@ TEST_F(BitmapWindow, BandsShrinkBy20DownTo50ThenGiveUp) {
 
 TEST_F(BitmapWindow, BandsRunFromTheBottomAndSkipWhatIsNotPainted) {
     // 130 rows in bands of 50, with only the first 50 rows of the file present: the first band
-    // (rows 80..130) is read in full, the later reads find nothing and keep its bytes.
+    // (rows 80..130) is read in full, the later reads find nothing: rows of zero bytes, index
+    // 0, never the bytes of the band before.
     Bmp b = picture8(40, 130);
     b.rows.resize(40 * 50);
     ASSERT_EQ(load_without_memory(m_dir.file("130.bmp", build(b))), 1);
     win32::faults::fail_bitmaps_taller_than(50);
     repaint();
     platform::Image image = shot();
-    for (int y = 0; y < std::min(130, image.height); ++y) {
-        int source = y >= 80 ? y : y >= 30 ? y + 50 : y + 100;
-        ASSERT_EQ(image.at(5, y), colour8(5, source)) << "row " << y;
-    }
+    for (int y = 0; y < std::min(130, image.height); ++y)
+        ASSERT_EQ(image.at(5, y), y >= 80 ? colour8(5, y) : 0x00FF00u) << "row " << y;
 
     // Only the top strip invalid: the lower bands are skipped by seeking.
     ASSERT_EQ(load_without_memory(m_dir.file("full.bmp", build(picture8(40, 130)))), 1);
@@ -361,10 +353,83 @@ TEST_F(BitmapWindow, BandsRunFromTheBottomAndSkipWhatIsNotPainted) {
     EXPECT_EQ(image.at(7, 10), 0xFFFFFFu) << "below the strip nothing was drawn";
 }
 
+// A 32-bit bit-field picture with its channels in an unusual order: red in the low byte,
+// green in the middle, blue above.
+Bmp bitfields32(int w, int h) {
+    Bmp b;
+    b.width = w;
+    b.height = h;
+    b.bits = 32;
+    b.compression = BI_BITFIELDS;
+    b.clr_used = 3;
+    auto mask = [](uint32_t m) {
+        RGBQUAD q;
+        std::memcpy(&q, &m, 4);
+        return q;
+    };
+    b.table = {mask(0x000000FF), mask(0x0000FF00), mask(0x00FF0000)};
+    for (int y = h - 1; y >= 0; --y)
+        for (int x = 0; x < w; ++x) {
+            uint32_t c = colour8(x, y);
+            put32(b.rows, (c >> 16 & 0xFF) | (c & 0xFF00) | (c & 0xFF) << 16);
+        }
+    return b;
+}
+
+// What the window shows of a w x h picture at its top-left.
+std::vector<uint32_t> picture_shown(const platform::Image& image, int w, int h) {
+    std::vector<uint32_t> pixels;
+    for (int y = 0; y < std::min(h, image.height); ++y)
+        for (int x = 0; x < std::min(w, image.width); ++x)
+            pixels.push_back(image.at(x, y));
+    return pixels;
+}
+
+// Both routes show one file alike: a bit-field picture keeps its masks in the header block
+// that the bands are drawn with, and rows missing from a short file are zero bytes whichever
+// route reads them (black in 24 bits), never rows of an earlier band.
+TEST_F(BitmapWindow, BandsShowWhatTheDeviceBitmapShows) {
+    std::string fields = m_dir.file("fields.bmp", build(bitfields32(60, 70)));
+    ASSERT_EQ(load(fields), 1);
+    expect_picture(colour8, 60, 70);
+    win32::faults::fail_bitmaps_taller_than(50);
+    ASSERT_EQ(load_without_memory(fields), 1);
+    EXPECT_EQ(BitmapState.BitmapDeviceBitmap, nullptr);
+    EXPECT_FALSE(BitmapState.BitmapColorsAreIndices) << "the masks stay in the table";
+    expect_picture(colour8, 60, 70);
+    win32::faults::fail_bitmaps_taller_than(std::nullopt);
+
+    struct Case {
+        const char* name;
+        Bmp bmp;
+        size_t kept; // bytes of rows left in the file
+    } cases[] = {{"24 bits", picture24(30, 130), 30 * 3 * 70 + 4},
+                 {"8 bits", picture8(40, 130), 40 * 60 + 17}};
+    for (Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.bmp.rows.resize(c.kept);
+        std::string path = m_dir.file(std::string(c.name) + ".bmp", build(c.bmp));
+        ASSERT_EQ(load(path), 1);
+        std::vector<uint32_t> whole = picture_shown(shot(), c.bmp.width, 130);
+        win32::faults::fail_bitmaps_taller_than(50);
+        ASSERT_EQ(load_without_memory(path), 1);
+        EXPECT_EQ(BitmapState.BitmapDeviceBitmap, nullptr);
+        std::vector<uint32_t> banded = picture_shown(shot(), c.bmp.width, 130);
+        win32::faults::fail_bitmaps_taller_than(std::nullopt);
+        ASSERT_EQ(banded.size(), whole.size());
+        for (size_t i = 0; i < whole.size(); ++i)
+            ASSERT_EQ(banded[i], whole[i])
+                << "pixel " << i % size_t(c.bmp.width) << "," << i / size_t(c.bmp.width);
+        if (c.bmp.bits == 24) {
+            EXPECT_EQ(whole.front(), 0u) << "the top rows are missing: black";
+        }
+    }
+}
+
 TEST_F(BitmapWindow, FailedBandRestoresTheHeaderHeight) {
     ASSERT_EQ(load_without_memory(m_dir.file("f.bmp", build(picture8(40, 130)))), 1);
     win32::faults::fail_bitmaps_taller_than(50);
-    win32::faults::fail_set_dibits(1, 1); // the second band fails
+    win32::testing::fail_set_dibits(1, 1); // the second band fails
     repaint();
     EXPECT_EQ(Locked(BitmapState.BitmapHeaderBlock).header().biHeight, 130);
     platform::Image image = shot();
@@ -393,7 +458,7 @@ namespace {
 
 // The default logo, found by its bare name beside the program, fills a window fitted to it.
 TEST(DefaultLogo, ShowsInAWindowFittedToIt) {
-    win32::harness::reset();
+    win32::testing::reset();
     FreeBitmap();
     ASSERT_TRUE(CreateTestWindow("Kavix Glide Test", nullptr, "kvxlogo.bmp"));
     ASSERT_TRUE(BitmapState.BitmapValid) << "kvxlogo.bmp beside the test binary";

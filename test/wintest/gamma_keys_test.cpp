@@ -1,6 +1,7 @@
 // The keys of the gamma adjustment run, driven in-process through HandleGammaKey with the
 // real window manager, settings store and board underneath.
 #include "gamma_test_support.h"
+#include "sheet_messages.h"
 
 #include <cmath>
 #include <vector>
@@ -11,9 +12,9 @@ using gamma_test::stored;
 
 namespace {
 
-const char* const ChangedName = "KVXPS Glide Gamma Correction Changed";
-const char* const EnableName = "KVXPS Glide Gamma Correction Enable";
-const char* const DefaultName = "KVXPS Glide Gamma Correction Default";
+const char* const ChangedName = KVXPS_GLIDE_GAMMA_CHANGED;
+const char* const EnableName = KVXPS_GLIDE_GAMMA_ENABLE;
+const char* const DefaultName = KVXPS_GLIDE_GAMMA_DEFAULT;
 
 using GammaKeys = GammaFixture;
 

@@ -1,10 +1,12 @@
 // The gamma adjustment run from end to end: WinMain with a mode 1 command line in a child
 // process, keys injected as real input between frames, the exit code and what was stored.
 #include "gamma_test_support.h"
+#include "sheet_messages.h"
 
 #include "board_harness.h"
 #include "platform/image.h"
 #include "win32/harness.h"
+#include "win32/testing.h"
 
 #include <cmath>
 #include <cstdio>
@@ -30,14 +32,14 @@ const std::string DataDir = std::string(WINTEST_SOURCE_DIR) + "/data";
 // step that returns false (no focus window yet) is tried again at the next pass.
 void script(std::vector<std::function<bool()>> steps) {
     auto next = std::make_shared<size_t>(0);
-    win32::harness::set_idle_hook([steps = std::move(steps), next](int) {
+    win32::testing::set_idle_hook([steps = std::move(steps), next](int) {
         if (*next < steps.size() && steps[*next]())
             ++*next;
     });
 }
 
 std::function<bool()> key(UINT vk) {
-    return [vk] { return win32::harness::press_key(vk); };
+    return [vk] { return win32::testing::press_key(vk); };
 }
 std::function<bool()> shift(bool down) {
     return [down] { return win32::harness::inject_key(VK_SHIFT, down); };
@@ -49,7 +51,7 @@ std::function<bool()> idle() {
 // A second top-level window that reports on stderr when it hears the closing message, and
 // whether the board was still open then.
 LRESULT CALLBACK ListenerProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == RegisterWindowMessageA("KVXPS Test Gamma Application Closed"))
+    if (message == RegisterWindowMessageA(KVXPS_GAMMA_APPLICATION_CLOSED))
         fprintf(stderr, "closing heard, board open %d\n", board::is_open() ? 1 : 0);
     return DefWindowProcA(hwnd, message, wParam, lParam);
 }
@@ -98,12 +100,25 @@ TEST_F(GammaRun, EnterSavesTheEnableFlagReadAtStartAndEscapeSavesNothing) {
         const char* stored_flag; // nullptr: no value
         const char* saved_flag;
     };
+    // The longest flag the read takes: 200 bytes and no terminator, which the read adds
+    // behind them (the sanitizer build catches an area one byte short).
+    const std::string longest(BOARD_SETTING_TEXT_SIZE, 'x');
     int n = 0;
-    for (Case c : {Case{"yes", "1"}, Case{"", "1"}, Case{"0", "0"}, Case{nullptr, "0"}}) {
+    for (Case c : {Case{"yes", "1"}, Case{"", "1"}, Case{"0", "0"}, Case{nullptr, "0"},
+                   Case{longest.c_str(), "1"}}) {
         use_key("EnterSavesFlag" + std::to_string(++n));
-        if (c.stored_flag)
+        if (c.stored_flag == longest.c_str()) {
+            HKEY key;
+            ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, CurrentKeyPath, &key), ERROR_SUCCESS);
+            ASSERT_EQ(RegSetValueExA(key, "=CurrGammaEnable", 0, REG_SZ,
+                                     reinterpret_cast<const BYTE*>(longest.data()),
+                                     DWORD(longest.size())),
+                      ERROR_SUCCESS);
+            RegCloseKey(key);
+        } else if (c.stored_flag) {
             WriteBoardSetting(HKEY_LOCAL_MACHINE, CurrentKeyPath, "=CurrGammaEnable",
                               c.stored_flag);
+        }
         EXPECT_EXIT(
             {
                 // Shift+R after Enter changes red while correction is on; Escape drops it.
@@ -137,7 +152,7 @@ TEST_F(GammaRun, SheetClosedEndsWithZeroAndSavesNothing) {
             gamma_test::open_board();
             CreateGammaMessageWindow();
             SendMessageA(HWND_BROADCAST, GammaMsgSheetChanged, 19 | 18 << 8 | 17 << 16, 0);
-            SendMessageA(HWND_BROADCAST, GammaMsgSheetClosed, 0, 0);
+            SendMessageA(HWND_BROADCAST, PropertySheetClosedMessage, 0, 0);
             fprintf(stderr, "still running\n");
         },
         testing::ExitedWithCode(0), "^$");
@@ -152,8 +167,8 @@ int band_level(int column, int row) {
 }
 
 TEST_F(GammaRun, PictureShowsTextureAndBandsThroughTheKeysGamma) {
-    std::string png = std::string(std::getenv("WINTEST_PREFIX")) + "/gamma_screen.png";
-    setenv("WINTEST_BOARD_PNG", png.c_str(), 1);
+    std::string png = test_support::prefix_path("gamma_screen.png");
+    test_support::ScopedEnv board_png("WINTEST_BOARD_PNG", png.c_str());
     WriteBoardSetting(HKEY_LOCAL_MACHINE, CurrentKeyPath, "=CurrGammaEnable", "1");
     EXPECT_EXIT(
         {
@@ -161,7 +176,6 @@ TEST_F(GammaRun, PictureShowsTextureAndBandsThroughTheKeysGamma) {
             run_winmain(tail(DataDir));
         },
         testing::ExitedWithCode(0), "");
-    unsetenv("WINTEST_BOARD_PNG");
 
     platform::Image screen = platform::read_png(png);
     ASSERT_EQ(screen.width, 640);

@@ -7,6 +7,7 @@
 #include "settings/board_settings.h"
 #include "shell.h"
 #include "gamma/gamma.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -17,42 +18,20 @@
 
 namespace gamma_test {
 
-// Every event of this process while it lives.
-class EventLog {
+// Every event of this process while it lives, with what a key of the gamma test can cause.
+class EventLog : public test_support::EventRecorder {
 public:
-    EventLog() {
-        m_id =
-            platform::add_event_sink([this](const platform::Event& e) { m_events.push_back(e); });
-    }
-    ~EventLog() { platform::remove_event_sink(m_id); }
-    EventLog(const EventLog&) = delete;
-    EventLog& operator=(const EventLog&) = delete;
-
-    void clear() { m_events.clear(); }
-
-    // Events of one kind, in order; the platform's window creations are left out of all().
-    std::vector<platform::Event> of(platform::EventKind kind) const {
-        std::vector<platform::Event> found;
-        for (auto& e : m_events)
-            if (e.kind == kind)
-                found.push_back(e);
-        return found;
-    }
     std::vector<platform::Event> broadcasts() const { return of(platform::EventKind::Broadcast); }
     std::vector<platform::Event> gamma_calls() const { return of(platform::EventKind::BoardGamma); }
-    size_t beeps() const { return of(platform::EventKind::Beep).size(); }
+    size_t beeps() const { return count(platform::EventKind::Beep); }
 
     // Broadcasts, board gamma calls and beeps: everything a key can cause.
     size_t effects() const { return broadcasts().size() + gamma_calls().size() + beeps(); }
-
-private:
-    int m_id{0};
-    std::vector<platform::Event> m_events;
 };
 
 // The text stored under CurrentKeyPath, or "<unreadable>".
 inline std::string stored(const char* name) {
-    char text[BOARD_SETTING_TEXT_SIZE];
+    char text[BOARD_SETTING_AREA_SIZE];
     if (!ReadBoardSetting(HKEY_LOCAL_MACHINE, CurrentKeyPath, name, text))
         return "<unreadable>";
     return text;

@@ -1,6 +1,7 @@
 // The hidden gamma message window: what the property sheet's broadcasts do to the gamma
 // state and the board.
 #include "gamma_test_support.h"
+#include "sheet_messages.h"
 
 using gamma_test::GammaFixture;
 using gamma_test::packed;
@@ -17,7 +18,7 @@ TEST_F(GammaWindow, IsAHiddenOverlappedWindowOfItsOwnClass) {
                   (WS_OVERLAPPEDWINDOW | WS_VISIBLE),
               static_cast<DWORD>(WS_OVERLAPPEDWINDOW));
     // The seven names in their order, and the shared ones equal to the shell's numbers.
-    EXPECT_EQ(GammaMsgSheetClosed, RegisterWindowMessageA("KVXPS Property Sheet Closed"));
+    EXPECT_EQ(PropertySheetClosedMessage, RegisterWindowMessageA(KVXPS_SHEET_CLOSED));
     EXPECT_NE(GammaMsgChanged, 0u);
     EXPECT_NE(GammaMsgSheetEnable, GammaMsgEnable);
 }

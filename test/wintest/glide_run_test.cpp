@@ -10,9 +10,11 @@
 #include "texlib.h"
 #include "texture_file.h"
 #include "win32/harness.h"
+#include "test_support.h"
+#include "win32/testing.h"
+#include "platform/file.h"
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -27,68 +29,19 @@
 namespace {
 
 const std::string k_sample = std::string(WINTEST_SOURCE_DIR) + "/data/sample256.3df";
-const char k_busy_text[] =
-    "Display property test cannot run due to presence of another running D3D or glide "
-    "application.  Please exit or close D3D or glide application and restart the Display "
-    "Properties.";
 
-struct ProcessRun {
-    int exit_code{-1};
-    std::string err; // what the process wrote to stderr
-};
-
-std::string slurp(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using test_support::EnvList;
+using test_support::fresh_dir;
+using test_support::ProcessRun;
 
 bool exists(const std::string& path) {
     struct stat st;
     return ::stat(path.c_str(), &st) == 0;
 }
 
-std::string fresh_dir() {
-    std::string base = std::string(std::getenv("WINTEST_PREFIX")) + "/runXXXXXX";
-    std::vector<char> name(base.begin(), base.end());
-    name.push_back('\0');
-    return mkdtemp(name.data()) ? std::string(name.data()) : std::string();
-}
-
 // Runs build/bin/wintest with the words of its command line and extra environment.
-ProcessRun run_wintest(const std::vector<std::string>& words,
-                       const std::vector<std::pair<std::string, std::string>>& env) {
-    std::string err_path = fresh_dir() + "/stderr.txt";
-    std::vector<std::string> env_strings;
-    for (const auto& [name, value] : env)
-        env_strings.push_back(name + "=" + value);
-    std::vector<char*> envp;
-    for (auto& s : env_strings)
-        envp.push_back(s.data());
-    for (char** e = environ; *e; ++e)
-        envp.push_back(*e); // the first of a name counts: the run's own come first
-    envp.push_back(nullptr);
-    std::vector<char*> argv{const_cast<char*>("wintest")};
-    for (const auto& w : words)
-        argv.push_back(const_cast<char*>(w.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    pid_t pid = -1;
-    int spawned =
-        posix_spawn(&pid, WINTEST_BIN_DIR "/wintest", &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0)
-        return {};
-    ProcessRun run;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.err = slurp(err_path);
-    return run;
+ProcessRun run_wintest(const std::vector<std::string>& words, const EnvList& env) {
+    return test_support::run_program(WINTEST_BIN_DIR "/wintest", words, env);
 }
 
 // The full-screen quad as the board draws it: pixel (x, row) samples s = 255 (x + 0.5) / 640
@@ -162,7 +115,8 @@ TEST(GlideTest, BusyBoardShowsTheMessageAndExitsOne) {
     ProcessRun run = run_wintest({"2", "missing.bmp", k_sample}, {});
     grGlideShutdown();
     EXPECT_EQ(run.exit_code, 1);
-    EXPECT_NE(run.err.find(std::string("message box \"Error\": ") + k_busy_text), std::string::npos)
+    EXPECT_NE(run.err.find(std::string("message box \"Error\": ") + BoardBusyText),
+              std::string::npos)
         << run.err;
 }
 
@@ -178,13 +132,13 @@ TEST(GlideTest, EscapeBroadcastsTheGammaTestsClosingMessageAndExitsZero) {
                             (unsigned long long)e.wparam, (long long)e.lparam);
             });
             // Other keys first: they change nothing; Escape after a few frames.
-            win32::harness::set_idle_hook([](int n) {
+            win32::testing::set_idle_hook([](int n) {
                 if (n == 2)
-                    win32::harness::press_key('A');
+                    win32::testing::press_key('A');
                 if (n == 4)
-                    win32::harness::press_key(VK_RETURN);
+                    win32::testing::press_key(VK_RETURN);
                 if (n == 8)
-                    win32::harness::press_key(VK_ESCAPE);
+                    win32::testing::press_key(VK_ESCAPE);
             });
             std::string tail = "2 missing.bmp " + k_sample;
             run_program(tail.c_str());
@@ -194,7 +148,7 @@ TEST(GlideTest, EscapeBroadcastsTheGammaTestsClosingMessageAndExitsZero) {
     platform::Image shown = platform::read_png(png);
     ASSERT_EQ(shown.width, 640);
     ASSERT_EQ(shown.height, 480);
-    auto bytes = board::read_file(k_sample);
+    auto bytes = platform::read_file(k_sample);
     ASSERT_TRUE(bytes);
     auto texture = board::parse_3df(*bytes);
     ASSERT_TRUE(texture);

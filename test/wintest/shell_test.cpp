@@ -1,10 +1,12 @@
 // Start-up, the test window and the keyboard queue.
 #include <gtest/gtest.h>
+#include "sheet_messages.h"
 
 #include "shell.h"
 
 #include "platform/events.h"
 #include "win32/harness.h"
+#include "win32/testing.h"
 
 #include <cstdio>
 #include <string>
@@ -65,7 +67,7 @@ int run(const char* tail) {
 TEST(StartUp, NoModeOrUnknownModeReturnsWithoutAWindow) {
     for (const char* tail : {"", "3", "-1"}) {
         EXPECT_EQ(run(tail), 0) << tail;
-        EXPECT_TRUE(win32::harness::windows().empty()) << tail;
+        EXPECT_TRUE(win32::testing::windows().empty()) << tail;
     }
 }
 
@@ -93,12 +95,12 @@ TEST(StartUp, ModeIsReadLikeScanfDecimal) {
 class TestWindowFixture : public testing::Test {
 protected:
     void SetUp() override {
-        win32::harness::reset();
+        win32::testing::reset();
         KeyQueue = {};
         ShiftDown = 0;
         ResizeOk = 1;
-        PropertySheetClosedMessage = RegisterWindowMessageA("KVXPS Property Sheet Closed");
-        TvApplicationClosedMessage = RegisterWindowMessageA("KVXPS Test TV Application Closed");
+        PropertySheetClosedMessage = RegisterWindowMessageA(KVXPS_SHEET_CLOSED);
+        TvApplicationClosedMessage = RegisterWindowMessageA(KVXPS_TV_APPLICATION_CLOSED);
         ASSERT_TRUE(CreateTestWindow("Kavix TV Adjustment", nullptr, "missing.bmp"));
     }
 
@@ -122,9 +124,9 @@ TEST_F(TestWindowFixture, OpensShownWithTheArrowCursor) {
 }
 
 TEST_F(TestWindowFixture, KeysAreReadInOrderOnePerCall) {
-    win32::harness::press_key('A');
-    win32::harness::press_key('B');
-    win32::harness::press_key(VK_RETURN);
+    win32::testing::press_key('A');
+    win32::testing::press_key('B');
+    win32::testing::press_key(VK_RETURN);
     std::vector<int> got;
     while (KeyAvailable())
         got.push_back(GetKey());
@@ -133,7 +135,7 @@ TEST_F(TestWindowFixture, KeysAreReadInOrderOnePerCall) {
 
 TEST_F(TestWindowFixture, ShiftIsQueuedAndKeptWhileHeld) {
     win32::harness::inject_key(VK_SHIFT, true);
-    win32::harness::press_key('R');
+    win32::testing::press_key('R');
     ASSERT_TRUE(KeyAvailable());
     EXPECT_EQ(GetKey(), VK_SHIFT);
     EXPECT_EQ(ShiftDown, 1);
@@ -144,15 +146,15 @@ TEST_F(TestWindowFixture, ShiftIsQueuedAndKeptWhileHeld) {
 }
 
 TEST_F(TestWindowFixture, SystemKeysAreNotQueued) {
-    win32::harness::press_key(VK_F10);
+    win32::testing::press_key(VK_F10);
     win32::harness::inject_key(VK_MENU, true);
-    win32::harness::press_key('X');
+    win32::testing::press_key('X');
     win32::harness::inject_key(VK_MENU, false);
     EXPECT_FALSE(KeyAvailable());
 }
 
 TEST_F(TestWindowFixture, PunctuationComesBackNegative) {
-    win32::harness::press_key(VK_OEM_1);
+    win32::testing::press_key(VK_OEM_1);
     ASSERT_TRUE(KeyAvailable());
     EXPECT_EQ(GetKey(), -70);
 }
@@ -191,7 +193,7 @@ TEST_F(TestWindowFixture, ClosingBroadcastsTheModesMessageThenExitsZero) {
     for (int mode : {0, 1, 2}) {
         TestMode = mode;
         const char* expected =
-            mode == 0 ? "KVXPS Test TV Application Closed" : "KVXPS Test Gamma Application Closed";
+            mode == 0 ? KVXPS_TV_APPLICATION_CLOSED : KVXPS_GAMMA_APPLICATION_CLOSED;
         EXPECT_EXIT(
             {
                 platform::add_event_sink([](const platform::Event& e) {
@@ -207,12 +209,8 @@ TEST_F(TestWindowFixture, ClosingBroadcastsTheModesMessageThenExitsZero) {
 }
 
 TEST_F(TestWindowFixture, PropertySheetClosedEndsTheProcessSilently) {
-    EXPECT_EXIT(
-        {
-            SendMessageA(HWND_BROADCAST, RegisterWindowMessageA("KVXPS Property Sheet Closed"), 0,
-                         0);
-        },
-        testing::ExitedWithCode(0), "");
+    EXPECT_EXIT({ SendMessageA(HWND_BROADCAST, RegisterWindowMessageA(KVXPS_SHEET_CLOSED), 0, 0); },
+                testing::ExitedWithCode(0), "");
 }
 
 TEST_F(TestWindowFixture, CursorOverTheFrameStaysTheArrow) {
@@ -230,7 +228,7 @@ namespace {
 class BoardControl : public testing::Test {
 protected:
     void SetUp() override {
-        win32::harness::reset();
+        win32::testing::reset();
         ResizeOk = 1;
         m_sink = platform::add_event_sink([this](const platform::Event& e) {
             if (e.kind == platform::EventKind::MessageBox)

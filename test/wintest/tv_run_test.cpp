@@ -2,6 +2,7 @@
 // what the run does is seen as the events of the process (broadcasts, beeps, debug texts and
 // the records the board's TV extension receives) and in the registry.
 #include <windows.h>
+#include "sheet_messages.h"
 
 #include "settings/board_settings.h"
 #include "shell.h"
@@ -13,6 +14,7 @@
 #include "board_holder.h"
 #include "glide.h"
 #include "win32/harness.h"
+#include "win32/testing.h"
 
 #include <gtest/gtest.h>
 
@@ -52,7 +54,7 @@ struct Outcome {
 class TvRun : public ::testing::Test {
 protected:
     void SetUp() override {
-        win32::harness::reset();
+        win32::testing::reset();
         KeyQueue = {};
         ShiftDown = 0;
         ResizeOk = 1;
@@ -95,12 +97,12 @@ protected:
             }
         });
         bool injected = false;
-        win32::harness::set_idle_hook([&](int count) {
+        win32::testing::set_idle_hook([&](int count) {
             if (!injected && GetFocus()) {
                 injected = true;
                 for (const Input& in : script) {
                     if (in.how == Input::Press)
-                        win32::harness::press_key(in.vk);
+                        win32::testing::press_key(in.vk);
                     else
                         win32::harness::inject_key(in.vk, in.how == Input::Down);
                 }
@@ -112,13 +114,13 @@ protected:
         });
         out.result =
             WinMain(GetModuleHandleA(nullptr), nullptr, const_cast<char*>(tail), SW_SHOWNORMAL);
-        win32::harness::set_idle_hook(nullptr);
+        win32::testing::set_idle_hook(nullptr);
         platform::remove_event_sink(sink);
         return out;
     }
 
     static std::vector<std::pair<std::string, uint64_t>> closed_with(uint64_t wparam) {
-        return {{"KVXPS Test TV Application Closed", wparam}};
+        return {{KVXPS_TV_APPLICATION_CLOSED, wparam}};
     }
 };
 
@@ -177,10 +179,9 @@ TEST_F(TvRun, DTogglesTheScanAndTellsThePropertySheet) {
     // 0x64 (keypad 4, the code of a lower-case d) binds nothing.
     Outcome out = run({{'D'}, {0x64}, {'D'}, {VK_ESCAPE}});
     EXPECT_FALSE(out.ended_by_safety);
-    std::vector<std::pair<std::string, uint64_t>> expected = {
-        {"KVXPS Test TV Underscan Overscan", 0},
-        {"KVXPS Test TV Underscan Overscan", 1},
-        {"KVXPS Test TV Application Closed", 1}};
+    std::vector<std::pair<std::string, uint64_t>> expected = {{KVXPS_TV_UNDERSCAN_OVERSCAN, 0},
+                                                              {KVXPS_TV_UNDERSCAN_OVERSCAN, 1},
+                                                              {KVXPS_TV_APPLICATION_CLOSED, 1}};
     EXPECT_EQ(out.broadcasts, expected);
     EXPECT_EQ(TvSettings.SCAN, 1);
 }
@@ -298,15 +299,15 @@ TEST_F(TvRun, ScreenShowsTheTestImageInsideTheFrames) {
     ASSERT_NE(image, nullptr);
 
     platform::Image screen;
-    win32::harness::set_idle_hook([&](int count) {
+    win32::testing::set_idle_hook([&](int count) {
         if (count == 3 && GetFocus()) {
             screen = board::screen_image();
-            win32::harness::press_key(VK_ESCAPE);
+            win32::testing::press_key(VK_ESCAPE);
         }
     });
     EXPECT_EQ(WinMain(GetModuleHandleA(nullptr), nullptr, const_cast<char*>(k_tail), SW_SHOWNORMAL),
               0);
-    win32::harness::set_idle_hook(nullptr);
+    win32::testing::set_idle_hook(nullptr);
     ASSERT_EQ(screen.width, 640);
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)

@@ -3,8 +3,11 @@
 //
 //   datagen <folder>           writes the files
 //   datagen --check <folder>   exit 0 when every file is byte for byte what datagen makes
+//   datagen --version
 #include "pictures.h"
+#include "platform/version.h"
 #include "texlib.h"
+#include "platform/file.h"
 
 #include <cstdio>
 #include <cstring>
@@ -46,9 +49,11 @@ std::vector<uint8_t> bytes_of(const DataFile& file) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (platform::print_version_if_asked(argc, argv, "datagen"))
+        return 0;
     bool check = argc == 3 && std::strcmp(argv[1], "--check") == 0;
     if (argc != 2 && !check) {
-        std::fprintf(stderr, "usage: datagen [--check] <folder>\n");
+        std::fprintf(stderr, "usage: datagen [--check] <folder>\n       datagen --version\n");
         return 2;
     }
     std::string folder = argv[argc - 1];
@@ -61,7 +66,7 @@ int main(int argc, char** argv) {
             continue;
         }
         if (check) {
-            auto present = board::read_file(path);
+            auto present = platform::read_file(path);
             if (!present || *present != bytes) {
                 std::fprintf(stderr, "datagen: %s differs from what datagen makes\n", path.c_str());
                 status = 1;

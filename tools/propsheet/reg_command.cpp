@@ -2,6 +2,8 @@
 #include "session.h"
 #include "settings.h"
 
+#include "platform/file.h"
+
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -17,17 +19,18 @@ bool relative_key(const std::string& path, std::string& key, std::string& error)
     return false;
 }
 
+// A file named on the command line, or standard input for "-".
 bool read_file(const std::string& path, std::string& text, std::string& error) {
-    std::ostringstream data;
     if (path == "-") {
+        std::ostringstream data;
         data << std::cin.rdbuf();
-    } else {
-        std::ifstream in(path, std::ios::binary);
-        if (!in)
-            return error = "cannot read " + path, false;
-        data << in.rdbuf();
+        text = data.str();
+        return true;
     }
-    text = data.str();
+    auto bytes = platform::read_file(path);
+    if (!bytes)
+        return error = bytes.message(), false;
+    text.assign(bytes->begin(), bytes->end());
     return true;
 }
 

@@ -55,6 +55,22 @@ bool read_setting(const std::string& key, const std::string& value, std::string&
     return true;
 }
 
+// What a registry call's error means, for a person; the store names the file on stderr.
+std::string describe_registry_error(LONG code) {
+    switch (code) {
+    case ERROR_ACCESS_DENIED:
+        return "access denied: the registry file or its folder is read-only (error 5)";
+    case ERROR_CANTWRITE:
+        return "the registry file could not be written, the disk may be full (error 1013)";
+    case ERROR_REGISTRY_CORRUPT:
+        return "the registry file is damaged and is left as it is (error 1015)";
+    case ERROR_CANTREAD:
+        return "the registry file could not be read (error 1012)";
+    default:
+        return "error " + std::to_string(code);
+    }
+}
+
 bool write_setting(const std::string& key, const std::string& value, const std::string& text,
                    std::string* error) {
     HKEY hkey;
@@ -66,7 +82,7 @@ bool write_setting(const std::string& key, const std::string& value, const std::
         RegCloseKey(hkey);
     }
     if (rc != ERROR_SUCCESS && error)
-        *error = "cannot write " + key + "\\" + value + " (error " + std::to_string(rc) + ")";
+        *error = "cannot write " + key + "\\" + value + ": " + describe_registry_error(rc);
     return rc == ERROR_SUCCESS;
 }
 

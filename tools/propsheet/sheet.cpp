@@ -1,4 +1,5 @@
 #include "sheet.h"
+#include "sheet_messages.h"
 
 namespace propsheet {
 
@@ -10,15 +11,15 @@ SheetState* s_sheet = nullptr;
 constexpr const char* kSheetClass = "KVXPropertySheetStandIn";
 
 void register_messages(SheetState& s) {
-    s.tv_scan = RegisterWindowMessageA("KVXPS Test TV Underscan Overscan");
-    s.tv_closed = RegisterWindowMessageA("KVXPS Test TV Application Closed");
-    s.gamma_closed = RegisterWindowMessageA("KVXPS Test Gamma Application Closed");
-    s.sheet_closed = RegisterWindowMessageA("KVXPS Property Sheet Closed");
-    s.glide_changed = RegisterWindowMessageA("KVXPS Glide Gamma Correction Changed");
-    s.glide_enable = RegisterWindowMessageA("KVXPS Glide Gamma Correction Enable");
-    s.glide_default = RegisterWindowMessageA("KVXPS Glide Gamma Correction Default");
-    s.sheet_changed = RegisterWindowMessageA("KVXPS Property Sheet Gamma Correction Changed");
-    s.sheet_enable = RegisterWindowMessageA("KVXPS Property Sheet Gamma Correction Enable");
+    s.tv_scan = RegisterWindowMessageA(KVXPS_TV_UNDERSCAN_OVERSCAN);
+    s.tv_closed = RegisterWindowMessageA(KVXPS_TV_APPLICATION_CLOSED);
+    s.gamma_closed = RegisterWindowMessageA(KVXPS_GAMMA_APPLICATION_CLOSED);
+    s.sheet_closed = RegisterWindowMessageA(KVXPS_SHEET_CLOSED);
+    s.glide_changed = RegisterWindowMessageA(KVXPS_GLIDE_GAMMA_CHANGED);
+    s.glide_enable = RegisterWindowMessageA(KVXPS_GLIDE_GAMMA_ENABLE);
+    s.glide_default = RegisterWindowMessageA(KVXPS_GLIDE_GAMMA_DEFAULT);
+    s.sheet_changed = RegisterWindowMessageA(KVXPS_SHEET_GAMMA_CHANGED);
+    s.sheet_enable = RegisterWindowMessageA(KVXPS_SHEET_GAMMA_ENABLE);
 }
 
 // The test changed a gamma value: wParam holds the tenths, lParam the channel (3: all).

@@ -1,11 +1,12 @@
 #include "display.h"
 
+#include "bus/seams.h"
 #include "platform/prefix.h"
 #include "platform/result.h"
-#include "win32/board_display.h"
 
 #include <cstdio>
 #include <memory>
+#include <utility>
 
 namespace win32 {
 
@@ -108,22 +109,26 @@ int default_button(UINT type) {
 
 } // namespace win32
 
-namespace win32::board_display {
+namespace win32 {
 
-bool wants_screen() {
-    return display().wants_board_frames();
-}
-bool wants_tv() {
-    return display().wants_tv_frames();
-}
-void show_screen(const platform::Image& screen) {
-    display().board_frame(screen);
-}
-void show_tv(const platform::Image& tv) {
-    display().tv_frame(tv);
-}
-void closed() {
-    display().board_closed();
-}
+namespace {
 
-} // namespace win32::board_display
+// The board's pictures, handed to the display in use (bus/seams.h).
+class DisplayForBoard final : public bus::BoardDisplay {
+public:
+    bool wants_screen() override { return display().wants_board_frames(); }
+    bool wants_tv() override { return display().wants_tv_frames(); }
+    void show_screen(const platform::Image& screen) override { display().board_frame(screen); }
+    void show_tv(TvFields fields, double field_rate) override {
+        display().tv_frame(std::move(fields), field_rate);
+    }
+    void closed() override { display().board_closed(); }
+};
+
+DisplayForBoard g_display_for_board;
+[[maybe_unused]] const bool g_registered =
+    (bus::register_board_display(&g_display_for_board), true);
+
+} // namespace
+
+} // namespace win32

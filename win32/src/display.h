@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/image.h"
+#include "bus/seams.h"
 #include "platform/result.h"
 
 namespace win32 {
@@ -36,11 +37,12 @@ public:
 
     // The board's monitor and TV picture. The board asks before it builds a picture (the
     // gamma lookup costs time), then hands each picture over on the GUI thread at the retrace
-    // that shows it; board_closed() follows grGlideShutdown.
+    // that shows it (the TV set's as the pictures of its fields, at their rate);
+    // board_closed() follows grGlideShutdown.
     [[nodiscard]] virtual bool wants_board_frames() const { return false; }
     [[nodiscard]] virtual bool wants_tv_frames() const { return false; }
     virtual void board_frame(const platform::Image&) {}
-    virtual void tv_frame(const platform::Image&) {}
+    virtual void tv_frame(bus::BoardDisplay::TvFields, double /*field_rate*/) {}
     virtual void board_closed() {}
 };
 

@@ -19,6 +19,7 @@
 #include <SDL.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <deque>
@@ -221,11 +222,18 @@ public:
     bool wants_board_frames() const override { return true; }
     bool wants_tv_frames() const override { return m_tv_wanted; }
     void board_frame(const platform::Image& image) override { show_view(m_board, image, 0); }
-    void tv_frame(const platform::Image& image) override {
-        if (m_tv_wanted)
-            show_view(m_tv, image, 1);
+    void tv_frame(bus::BoardDisplay::TvFields fields, double field_rate) override {
+        if (!m_tv_wanted || field_rate <= 0)
+            return;
+        if (!m_tv_fields)
+            m_tv_epoch = std::chrono::steady_clock::now();
+        m_tv_fields = std::move(fields);
+        m_tv_field_rate = field_rate;
+        m_tv_shown = -1;
+        show_tv_field();
     }
     void board_closed() override {
+        m_tv_fields = nullptr;
         close_view(m_board);
         close_view(m_tv);
     }
@@ -239,6 +247,7 @@ private:
     void user_sized(HWND hwnd, int width, int height);
     HWND program_window(Uint32 window_id) const;
     void show_view(BoardView& view, const platform::Image& image, int slot);
+    void show_tv_field();
     void close_view(BoardView& view) {
         if (view.texture)
             SDL_DestroyTexture(view.texture);
@@ -261,8 +270,12 @@ private:
     SDL_Cursor* m_wait{nullptr};
     bool m_fullscreen{false};
     bool m_tv_wanted{false};
-    bool m_polling{false}; // inside poll(): events are being handled
-    int m_modal{0};        // message boxes up: their loops read the events
+    bus::BoardDisplay::TvFields m_tv_fields;          // the TV set's fields of the shown frame
+    double m_tv_field_rate{0};                        // fields a second
+    std::chrono::steady_clock::time_point m_tv_epoch; // field 0 of the TV view
+    int64_t m_tv_shown{-1};                           // the field in the window (-1: none)
+    bool m_polling{false};                            // inside poll(): events are being handled
+    int m_modal{0}; // message boxes up: their loops read the events
     SDL_AudioDeviceID m_audio{0};
     bool m_audio_failed{false};
 };
@@ -387,6 +400,7 @@ void SdlDisplay::poll() {
     SDL_Event e;
     while (SDL_PollEvent(&e))
         handle(e);
+    show_tv_field();
     m_polling = false;
 }
 
@@ -496,6 +510,19 @@ bool SdlDisplay::open_view(BoardView& view, const platform::Image& image, int sl
     view.height = image.height;
     SDL_ShowWindow(view.window);
     return true;
+}
+
+// The TV view's field of this moment, when it is not already up: the fields alternate at the
+// set's field rate from the first TV picture after the board opened.
+void SdlDisplay::show_tv_field() {
+    if (!m_tv_fields)
+        return;
+    std::chrono::duration<double> since = std::chrono::steady_clock::now() - m_tv_epoch;
+    auto field = int64_t(since.count() * m_tv_field_rate);
+    if (field == m_tv_shown)
+        return;
+    m_tv_shown = field;
+    show_view(m_tv, m_tv_fields(field), 1);
 }
 
 void SdlDisplay::show_view(BoardView& view, const platform::Image& image, int slot) {

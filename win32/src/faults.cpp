@@ -2,6 +2,8 @@
 // set by tests (win32/faults.h).
 #include "win32/faults.h"
 
+#include "faults_internal.h"
+
 #include "platform/prefix.h"
 
 #include <cstdio>
@@ -15,11 +17,11 @@ namespace {
 
 struct FaultState {
     std::optional<size_t> memory_limit;
+    std::optional<size_t> alloc_limit; // one GlobalAlloc/GlobalReAlloc request
     std::optional<int> taller_than;
     int fail_next{0};
     bool fail_all{false};
-    int set_dibits_after{0};
-    int set_dibits_fail{0};
+    SetDibitsCountdown set_dibits;
 };
 
 // Parses WINTEST_FAIL_BITMAP: "taller:N", "next:N" or "all"; anything else is ignored with a
@@ -56,11 +58,12 @@ FaultState from_environment() {
     long long limit = platform::env_number("WINTEST_GLOBAL_MEMORY_LIMIT", -1);
     if (limit >= 0)
         state.memory_limit = size_t(limit);
+    long long request = platform::env_number("WINTEST_GLOBAL_ALLOC_LIMIT", -1);
+    if (request >= 0)
+        state.alloc_limit = size_t(request);
     parse_bitmap_switch(platform::env_string("WINTEST_FAIL_BITMAP"), state);
     return state;
 }
-
-std::mutex s_mutex;
 
 FaultState& state() {
     static FaultState s_state = from_environment();
@@ -69,57 +72,70 @@ FaultState& state() {
 
 } // namespace
 
+std::mutex& fault_mutex() {
+    static std::mutex s_mutex;
+    return s_mutex;
+}
+
+SetDibitsCountdown& set_dibits_countdown() {
+    return state().set_dibits;
+}
+
 void set_global_memory_limit(std::optional<size_t> bytes) {
-    std::lock_guard lock(s_mutex);
+    std::lock_guard lock(fault_mutex());
     state().memory_limit = bytes;
 }
 
 std::optional<size_t> global_memory_limit() {
-    std::lock_guard lock(s_mutex);
+    std::lock_guard lock(fault_mutex());
     return state().memory_limit;
 }
 
+void set_global_alloc_limit(std::optional<size_t> bytes) {
+    std::lock_guard lock(fault_mutex());
+    state().alloc_limit = bytes;
+}
+
+std::optional<size_t> global_alloc_limit() {
+    std::lock_guard lock(fault_mutex());
+    return state().alloc_limit;
+}
+
 void fail_bitmaps_taller_than(std::optional<int> rows) {
-    std::lock_guard lock(s_mutex);
+    std::lock_guard lock(fault_mutex());
     state().taller_than = rows;
 }
 
 void fail_next_bitmaps(int count) {
-    std::lock_guard lock(s_mutex);
+    std::lock_guard lock(fault_mutex());
     state().fail_next = count < 0 ? 0 : count;
 }
 
 void fail_all_bitmaps(bool on) {
-    std::lock_guard lock(s_mutex);
+    std::lock_guard lock(fault_mutex());
     state().fail_all = on;
 }
 
-void fail_set_dibits(int count, int after) {
-    std::lock_guard lock(s_mutex);
-    state().set_dibits_fail = count < 0 ? 0 : count;
-    state().set_dibits_after = after < 0 ? 0 : after;
-}
-
 bool set_dibits_allowed() {
-    std::lock_guard lock(s_mutex);
-    FaultState& s = state();
-    if (s.set_dibits_fail == 0)
+    std::lock_guard lock(fault_mutex());
+    SetDibitsCountdown& c = set_dibits_countdown();
+    if (c.fail == 0)
         return true;
-    if (s.set_dibits_after > 0) {
-        --s.set_dibits_after;
+    if (c.after > 0) {
+        --c.after;
         return true;
     }
-    --s.set_dibits_fail;
+    --c.fail;
     return false;
 }
 
 void reset() {
-    std::lock_guard lock(s_mutex);
+    std::lock_guard lock(fault_mutex());
     state() = from_environment();
 }
 
 bool bitmap_creation_allowed(int rows) {
-    std::lock_guard lock(s_mutex);
+    std::lock_guard lock(fault_mutex());
     FaultState& s = state();
     if (s.fail_all)
         return false;

@@ -3,18 +3,14 @@
 
 #include "win32/harness.h"
 
-#include <cstring>
-
 using namespace win32;
 
 namespace {
 
-// Keys as the keyboard holds them, before the queue has delivered them.
-bool s_physical[256];
-
 bool is_system_key(UINT vk) {
+    const User& user = User::the();
     return vk == VK_F10 || vk == VK_MENU || vk == VK_LMENU || vk == VK_RMENU ||
-           s_physical[VK_MENU] || s_physical[VK_LMENU] || s_physical[VK_RMENU];
+           user.physical_key(VK_MENU) || user.physical_key(VK_LMENU) || user.physical_key(VK_RMENU);
 }
 
 // A rough set-1 scan code, enough for lParam bits 16 to 23.
@@ -53,15 +49,15 @@ bool inject_key(UINT vk, bool down, HWND target) {
         target = User::the().focus();
     if (!target || !User::the().window(target))
         return false;
-    bool was_down = s_physical[vk];
+    bool was_down = User::the().physical_key(vk);
     bool sys = is_system_key(vk);
-    s_physical[vk] = down;
+    User::the().set_physical_key(vk, down);
     MSG m{};
     m.hwnd = target;
     m.message = down ? (sys ? WM_SYSKEYDOWN : WM_KEYDOWN) : (sys ? WM_SYSKEYUP : WM_KEYUP);
     m.wParam = vk;
     LPARAM lp = 1 | LPARAM(scan_code(vk) << 16);
-    if (s_physical[VK_MENU] && vk != VK_MENU)
+    if (User::the().physical_key(VK_MENU) && vk != VK_MENU)
         lp |= LPARAM(1) << 29;
     if (was_down)
         lp |= LPARAM(1) << 30;
@@ -70,27 +66,6 @@ bool inject_key(UINT vk, bool down, HWND target) {
     m.lParam = lp;
     User::the().post(m, true);
     return true;
-}
-
-bool press_key(UINT vk, HWND target) {
-    return inject_key(vk, true, target) && inject_key(vk, false, target);
-}
-
-void set_idle_hook(std::function<void(int)> hook) {
-    User::the().set_idle_hook(std::move(hook));
-}
-
-std::vector<HWND> windows() {
-    return User::the().top_level_windows();
-}
-
-HWND find_window(const char* class_name, const char* title) {
-    return FindWindowA(class_name, title);
-}
-
-std::string window_class(HWND hwnd) {
-    Window* w = User::the().window(hwnd);
-    return w ? w->cls->name : std::string();
 }
 
 platform::Image window_image(HWND hwnd) {
@@ -104,11 +79,6 @@ std::string cursor_name(HCURSOR cursor) {
     if (cursor == LoadCursorA(nullptr, IDC_WAIT))
         return "wait";
     return "";
-}
-
-void reset() {
-    User::the().reset();
-    memset(s_physical, 0, sizeof s_physical);
 }
 
 } // namespace win32::harness

@@ -2,10 +2,11 @@
 // message queue and the default window procedure.
 #include "user.h"
 
-#include "bus.h"
 #include "display.h"
 #include "platform/events.h"
 #include "window_surface.h"
+
+#include "bus/bus.h"
 
 #include <algorithm>
 #include <cctype>
@@ -104,7 +105,7 @@ LRESULT WINAPI SendMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         report_broadcast(msg, wParam, lParam);
         for (HWND h : User::the().top_level_windows())
             call_window(h, msg, wParam, lParam);
-        bus::broadcast_to_peers(msg, wParam, lParam);
+        ::bus::broadcast_to_peers(msg, wParam, lParam);
         return TRUE;
     }
     if (!User::the().window(hwnd)) {

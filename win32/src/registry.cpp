@@ -11,6 +11,7 @@
 #include "registry_store.h"
 #include "win32/registry.h"
 
+#include "platform/events.h"
 #include "platform/prefix.h"
 
 #include <cstring>
@@ -75,15 +76,17 @@ bool is_predefined(HKEY key) {
 
 // The handle's key as it is in the file now: ERROR_INVALID_HANDLE for an unknown handle,
 // ERROR_KEY_DELETED when an import removed the key after it was opened.
-LONG current_key(HKEY handle, Tree& tree, const Key*& key, REGSAM needed) {
+LONG current_key(HKEY handle, std::shared_ptr<const Tree>& tree, const Key*& key, REGSAM needed) {
     auto entry = Handles::the().resolve(handle);
     if (!entry)
         return ERROR_INVALID_HANDLE;
     if ((entry->access & needed) != needed)
         return ERROR_ACCESS_DENIED;
-    if (LONG code = store().load(tree); code != ERROR_SUCCESS)
-        return code;
-    key = tree.find(entry->path);
+    auto snapshot = store().snapshot();
+    if (!snapshot)
+        return LONG(snapshot.error().code);
+    tree = *snapshot;
+    key = tree->find(entry->path);
     return key ? ERROR_SUCCESS : ERROR_KEY_DELETED;
 }
 
@@ -135,18 +138,18 @@ LONG open_or_create(HKEY key, LPCSTR subKey, REGSAM access, bool create, PHKEY r
     auto path = join_path(entry->path, subKey ? subKey : "");
     if (!path)
         return ERROR_BAD_PATHNAME;
-    Tree tree;
-    if (LONG code = store().load(tree); code != ERROR_SUCCESS)
-        return code;
-    const Key* found = tree.find(*path);
+    auto tree = store().snapshot();
+    if (!tree)
+        return LONG(tree.error().code);
+    const Key* found = (*tree)->find(*path);
     bool created = false;
     if (!found && !create)
         return ERROR_FILE_NOT_FOUND;
     if (!found) {
-        LONG code = store().update([&](Tree& t) {
+        LONG code = code_of(store().update([&](Tree& t) {
             t.create(*path, &created);
             return FileStore::Change{ERROR_SUCCESS, created};
-        });
+        }));
         if (code != ERROR_SUCCESS)
             return code;
     }
@@ -214,7 +217,7 @@ LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWO
                              LPBYTE data, LPDWORD dataSize) {
     if (reserved)
         return ERROR_INVALID_PARAMETER;
-    Tree tree;
+    std::shared_ptr<const Tree> tree;
     const Key* k = nullptr;
     if (LONG code = current_key(key, tree, k, KEY_QUERY_VALUE); code != ERROR_SUCCESS)
         return code;
@@ -243,13 +246,21 @@ LONG WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD typ
     if (!(entry->access & KEY_SET_VALUE))
         return ERROR_ACCESS_DENIED;
     std::vector<uint8_t> bytes(data, data + (data ? dataSize : 0));
-    return store().update([&](Tree& tree) {
+    LONG code = code_of(store().update([&](Tree& tree) {
         Key* k = tree.find(entry->path);
         if (!k)
             return FileStore::Change{ERROR_KEY_DELETED, false};
         k->set_value(name, type, std::move(bytes));
         return FileStore::Change{ERROR_SUCCESS, true};
-    });
+    }));
+    if (code == ERROR_SUCCESS) { // observers may read the store from now on
+        platform::Event changed;
+        changed.kind = platform::EventKind::Registry;
+        changed.name = "HKEY_LOCAL_MACHINE\\" + entry->path;
+        changed.text = name;
+        platform::emit(changed);
+    }
+    return code;
 }
 
 /***********************************************************************
@@ -264,14 +275,14 @@ LONG WINAPI RegDeleteValueA(HKEY key, LPCSTR valueName) {
     if (!(entry->access & KEY_SET_VALUE))
         return ERROR_ACCESS_DENIED;
     std::string name = valueName ? valueName : "";
-    return store().update([&](Tree& tree) {
+    return code_of(store().update([&](Tree& tree) {
         Key* k = tree.find(entry->path);
         if (!k)
             return FileStore::Change{ERROR_KEY_DELETED, false};
         if (!k->delete_value(name))
             return FileStore::Change{ERROR_FILE_NOT_FOUND, false};
         return FileStore::Change{ERROR_SUCCESS, true};
-    });
+    }));
 }
 
 /***********************************************************************
@@ -284,7 +295,7 @@ LONG WINAPI RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueN
                           LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD dataSize) {
     if (reserved || !valueName || !valueNameSize)
         return ERROR_INVALID_PARAMETER;
-    Tree tree;
+    std::shared_ptr<const Tree> tree;
     const Key* k = nullptr;
     if (LONG code = current_key(key, tree, k, KEY_QUERY_VALUE); code != ERROR_SUCCESS)
         return code;
@@ -308,11 +319,11 @@ LONG WINAPI RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, L
                           LPSTR keyClass, LPDWORD classSize, void* lastWriteTime) {
     if (reserved || !name || !nameSize)
         return ERROR_INVALID_PARAMETER;
-    Tree tree;
+    std::shared_ptr<const Tree> tree;
     const Key* k = nullptr;
     if (LONG code = current_key(key, tree, k, KEY_ENUMERATE_SUB_KEYS); code != ERROR_SUCCESS)
         return code;
-    auto kids = tree.children(k->path);
+    auto kids = tree->children(k->path);
     if (index >= kids.size())
         return ERROR_NO_MORE_ITEMS;
     if (LONG code = copy_name(leaf_name(kids[index]->path), name, nameSize); code != ERROR_SUCCESS)
@@ -341,34 +352,31 @@ LONG WINAPI RegCloseKey(HKEY key) {
 
 namespace win32 {
 
-RegistryResult export_registry(std::string_view key_path, std::string& text) {
+platform::Result<std::string> export_registry(std::string_view key_path) {
     auto path = join_path("", key_path);
     if (!path)
-        return {ERROR_BAD_PATHNAME, "bad key path"};
-    Tree tree;
-    RegistryResult result;
-    result.code = store().load(tree, &result.message);
-    if (!result)
-        return result;
-    if (!tree.find(*path))
-        return {ERROR_FILE_NOT_FOUND, "no key HKEY_LOCAL_MACHINE\\" + *path};
-    text = format_regedit(tree, *path);
-    return result;
+        return platform::fail("bad key path: " + std::string(key_path), ERROR_BAD_PATHNAME);
+    auto tree = store().snapshot();
+    if (!tree)
+        return tree.error();
+    if (!(*tree)->find(*path))
+        return platform::fail("no key HKEY_LOCAL_MACHINE\\" + *path, ERROR_FILE_NOT_FOUND);
+    return format_regedit(**tree, *path);
 }
 
-RegistryResult import_registry(std::string_view text) {
+platform::Status import_registry(std::string_view text) {
     // Check the text on its own first, so a faulty text names its own line and not the store.
     Tree scratch;
     if (auto failure = parse_regedit(text, scratch))
-        return {ERROR_BADDB, "line " + std::to_string(failure->line) + ": " + failure->message};
-    RegistryResult result;
-    result.code = store().update(
-        [&](Tree& tree) {
-            (void)parse_regedit(text, tree);
-            return FileStore::Change{ERROR_SUCCESS, true};
-        },
-        &result.message);
-    return result;
+        return platform::fail("line " + std::to_string(failure->line) + ": " + failure->message,
+                              ERROR_BADDB);
+    auto result = store().update([&](Tree& tree) {
+        (void)parse_regedit(text, tree);
+        return FileStore::Change{ERROR_SUCCESS, true};
+    });
+    if (!result)
+        return result.error();
+    return {};
 }
 
 } // namespace win32

@@ -1,6 +1,8 @@
 // The registry tree in memory and the file that keeps it.
 #include "registry_store.h"
 
+#include "platform/text.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -9,6 +11,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <tuple>
@@ -16,11 +20,7 @@
 namespace win32::registry {
 
 std::string fold(std::string_view text) {
-    std::string out(text);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z')
-            c = char(c - 'A' + 'a');
-    return out;
+    return platform::ascii_lower(text);
 }
 
 std::optional<std::string> join_path(std::string_view base, std::string_view sub) {
@@ -48,108 +48,145 @@ std::optional<std::string> join_path(std::string_view base, std::string_view sub
 // ---- Key ------------------------------------------------------------------------------------
 
 const Value* Key::find_value(std::string_view name) const {
-    std::string folded = fold(name);
-    for (const Value& v : values)
-        if (fold(v.name) == folded)
-            return &v;
-    return nullptr;
+    auto it = m_index.find(fold(name));
+    return it == m_index.end() ? nullptr : &values[it->second];
 }
 
 void Key::set_value(std::string_view name, DWORD type, std::vector<uint8_t> data) {
-    for (Value& v : values) {
-        if (fold(v.name) == fold(name)) {
-            v.type = type; // the name keeps the case it was first set with
-            v.data = std::move(data);
-            return;
-        }
+    auto [it, added] = m_index.try_emplace(fold(name), values.size());
+    if (!added) {
+        Value& v = values[it->second];
+        v.type = type; // the name keeps the case it was first set with
+        v.data = std::move(data);
+        return;
     }
     values.push_back({std::string(name), type, std::move(data)});
 }
 
 bool Key::delete_value(std::string_view name) {
-    std::string folded = fold(name);
-    return std::erase_if(values, [&](const Value& v) { return fold(v.name) == folded; }) > 0;
+    auto it = m_index.find(fold(name));
+    if (it == m_index.end())
+        return false;
+    size_t gone = it->second;
+    m_index.erase(it);
+    values.erase(values.begin() + std::ptrdiff_t(gone));
+    for (auto& [folded, position] : m_index)
+        if (position > gone)
+            --position;
+    return true;
 }
 
 // ---- Tree -----------------------------------------------------------------------------------
 
+namespace {
+
+// Calls `visit` with each '\'-separated component of a key path, in order; stops early when
+// it returns false. "" has no components.
+template <typename Visit> bool each_component(std::string_view path, Visit visit) {
+    size_t pos = 0;
+    while (pos < path.size()) {
+        size_t end = path.find('\\', pos);
+        if (end == std::string_view::npos)
+            end = path.size();
+        if (!visit(path.substr(pos, end - pos), end))
+            return false;
+        pos = end + 1;
+    }
+    return true;
+}
+
+} // namespace
+
 Tree::Tree() {
-    m_keys.emplace("", Key{});
+    m_nodes.emplace_back();
+}
+
+std::optional<Tree::NodeId> Tree::find_node(std::string_view path) const {
+    NodeId id = 0;
+    bool found = each_component(path, [&](std::string_view part, size_t) {
+        const auto& kids = m_nodes[id].children;
+        auto it = kids.find(fold(part));
+        if (it == kids.end())
+            return false;
+        id = it->second;
+        return true;
+    });
+    if (!found)
+        return std::nullopt;
+    return id;
 }
 
 const Key* Tree::find(std::string_view path) const {
-    auto it = m_keys.find(fold(path));
-    return it == m_keys.end() ? nullptr : &it->second;
+    auto id = find_node(path);
+    return id ? &m_nodes[*id].key : nullptr;
 }
 
 Key* Tree::find(std::string_view path) {
-    auto it = m_keys.find(fold(path));
-    return it == m_keys.end() ? nullptr : &it->second;
+    auto id = find_node(path);
+    return id ? &m_nodes[*id].key : nullptr;
 }
 
 Key& Tree::create(std::string_view path, bool* created) {
+    bool made = false;
+    NodeId id = 0;
+    each_component(path, [&](std::string_view part, size_t end) {
+        auto [it, added] = m_nodes[id].children.try_emplace(fold(part), NodeId(m_nodes.size()));
+        if (added) {
+            m_nodes.emplace_back().key.path = std::string(path.substr(0, end));
+            made = true;
+        }
+        id = it->second;
+        return true;
+    });
     if (created)
-        *created = false;
-    if (Key* key = find(path))
-        return *key;
-    // Ancestors first, so that every key's parent exists.
-    size_t cut = path.rfind('\\');
-    if (cut != std::string_view::npos)
-        create(path.substr(0, cut));
-    if (created)
-        *created = true;
-    Key& key = m_keys[fold(path)];
-    key.path = std::string(path);
-    return key;
-}
-
-// True when `path` (folded) lies strictly below `parent` (folded).
-static bool is_below(const std::string& path, const std::string& parent) {
-    if (parent.empty())
-        return !path.empty();
-    return path.size() > parent.size() && path.compare(0, parent.size(), parent) == 0 &&
-           path[parent.size()] == '\\';
+        *created = made;
+    return m_nodes[id].key;
 }
 
 bool Tree::remove(std::string_view path) {
-    std::string folded = fold(path);
-    if (folded.empty() || !m_keys.contains(folded))
+    size_t cut = path.rfind('\\');
+    std::string_view parent_path = cut == std::string_view::npos ? "" : path.substr(0, cut);
+    auto parent = path.empty() ? std::nullopt : find_node(parent_path);
+    if (!parent)
         return false;
-    std::erase_if(m_keys, [&](const auto& entry) {
-        return entry.first == folded || is_below(entry.first, folded);
-    });
+    auto& siblings = m_nodes[*parent].children;
+    auto it = siblings.find(fold(path.substr(cut == std::string_view::npos ? 0 : cut + 1)));
+    if (it == siblings.end())
+        return false;
+    // The nodes stay in the deque, emptied, so other keys keep their places.
+    std::vector<NodeId> stack{it->second};
+    siblings.erase(it);
+    while (!stack.empty()) {
+        Node& node = m_nodes[stack.back()];
+        stack.pop_back();
+        for (const auto& [name, child] : node.children)
+            stack.push_back(child);
+        node = Node{};
+    }
     return true;
 }
 
 std::vector<const Key*> Tree::children(std::string_view path) const {
-    std::string folded = fold(path);
     std::vector<const Key*> out;
-    for (const auto& [name, key] : m_keys) {
-        if (!is_below(name, folded))
-            continue;
-        size_t start = folded.empty() ? 0 : folded.size() + 1;
-        if (name.find('\\', start) == std::string::npos)
-            out.push_back(&key);
-    }
+    if (auto id = find_node(path))
+        for (const auto& [name, child] : m_nodes[*id].children)
+            out.push_back(&m_nodes[child].key);
     return out;
 }
 
 std::vector<const Key*> Tree::subtree(std::string_view path) const {
-    std::string folded = fold(path);
     std::vector<const Key*> out;
-    // Depth-first through children(), so a parent always precedes its subkeys whatever
-    // characters the names hold.
-    const Key* top = find(path);
+    auto top = find_node(path);
     if (!top)
         return out;
-    std::vector<const Key*> stack{top};
+    // Depth first, a parent before its subkeys, the subkeys in folded-name order.
+    std::vector<NodeId> stack{*top};
     while (!stack.empty()) {
-        const Key* key = stack.back();
+        const Node& node = m_nodes[stack.back()];
         stack.pop_back();
-        out.push_back(key);
-        auto kids = children(key->path);
-        for (auto it = kids.rbegin(); it != kids.rend(); ++it)
-            stack.push_back(*it);
+        out.push_back(&node.key);
+        for (auto it = node.children.rbegin(); it != node.children.rend(); ++it)
+            stack.push_back(it->second);
     }
     return out;
 }
@@ -209,6 +246,12 @@ LONG error_of_errno(int err, LONG fallback) {
     return fallback;
 }
 
+// An error naming the file, what could not be done and the system's reason.
+platform::Error file_error(const std::string& path, const char* what, int err, LONG fallback) {
+    return platform::fail(path + ": " + what + ": " + std::strerror(err),
+                          error_of_errno(err, fallback));
+}
+
 bool write_all(int fd, const std::string& text) {
     size_t done = 0;
     while (done < text.size()) {
@@ -222,114 +265,143 @@ bool write_all(int fd, const std::string& text) {
     return true;
 }
 
-// Reads the whole file; ENOENT leaves *missing set.
-LONG read_file(const std::string& path, std::string& text, bool& missing) {
-    missing = false;
+// Reads the whole file; none when it does not exist.
+platform::Result<std::optional<std::string>> read_store(const std::string& path) {
     Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd.ok()) {
-        if (errno == ENOENT) {
-            missing = true;
-            return ERROR_SUCCESS;
-        }
-        return error_of_errno(errno, ERROR_CANTREAD);
+        if (errno == ENOENT)
+            return std::optional<std::string>();
+        return file_error(path, "cannot be read", errno, ERROR_CANTREAD);
     }
-    char buffer[8192];
+    std::string text;
+    struct stat st {};
+    if (::fstat(fd.get(), &st) == 0 && st.st_size > 0)
+        text.reserve(size_t(st.st_size));
+    char buffer[65536];
     for (;;) {
         ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
-            return ERROR_CANTREAD;
+            return file_error(path, "cannot be read", errno, ERROR_CANTREAD);
         if (n == 0)
             break;
         text.append(buffer, size_t(n));
     }
-    return ERROR_SUCCESS;
+    return std::optional<std::string>(std::move(text));
 }
 
-// One stderr line per damaged file version (device, inode, size, time), so a program that
-// reads twenty settings does not repeat it twenty times.
-void report_damaged(const std::string& path, const ParseError& error) {
+// One stderr line per damaged or unwritable file version (device, inode, size, time), so a
+// program that reads twenty settings does not repeat it twenty times.
+void report_once(const std::string& path, const std::string& message) {
     static std::mutex s_mutex;
-    static std::set<std::tuple<dev_t, ino_t, off_t, long, long>> s_reported;
+    static std::set<std::tuple<dev_t, ino_t, off_t, long, long, std::string>> s_reported;
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0) {
         std::lock_guard guard(s_mutex);
         auto id = std::make_tuple(st.st_dev, st.st_ino, st.st_size, long(st.st_mtim.tv_sec),
-                                  long(st.st_mtim.tv_nsec));
+                                  long(st.st_mtim.tv_nsec), message);
         if (!s_reported.insert(id).second)
             return;
     }
-    std::fprintf(stderr,
-                 "registry: %s is damaged (line %d: %s); it is left as it is and not used\n",
-                 path.c_str(), error.line, error.message.c_str());
+    std::fprintf(stderr, "registry: %s\n", message.c_str());
+}
+
+// Parses the store's text into `tree`; a text that does not parse leaves the tree empty and
+// is reported once.
+platform::Status parse_store(const std::string& path, std::string_view text, Tree& tree) {
+    if (auto failure = parse_regedit(text, tree)) {
+        tree = Tree();
+        auto error = platform::fail(path + " is damaged (line " + std::to_string(failure->line) +
+                                        ": " + failure->message + ")",
+                                    ERROR_REGISTRY_CORRUPT);
+        report_once(path, error.message + "; it is left as it is and not used");
+        return error;
+    }
+    return {};
 }
 
 } // namespace
 
-LONG FileStore::load(Tree& tree, std::string* error) const {
+platform::Status FileStore::load(Tree& tree) const {
     tree = Tree();
-    std::string text;
-    bool missing = false;
-    if (LONG code = read_file(m_path, text, missing); code != ERROR_SUCCESS) {
-        if (error)
-            *error = m_path + ": cannot be read: " + std::strerror(errno);
-        return code;
-    }
-    if (missing)
-        return ERROR_SUCCESS;
-    if (auto failure = parse_regedit(text, tree)) {
-        report_damaged(m_path, *failure);
-        if (error)
-            *error = m_path + " is damaged (line " + std::to_string(failure->line) + ": " +
-                     failure->message + ")";
-        tree = Tree();
-        return ERROR_REGISTRY_CORRUPT;
-    }
-    return ERROR_SUCCESS;
+    auto version = read_store(m_path);
+    if (!version)
+        return version.error();
+    if (!*version)
+        return {};
+    return parse_store(m_path, **version, tree);
 }
 
-LONG FileStore::update(const std::function<Change(Tree&)>& change, std::string* error) const {
-    ExclusiveLock lock(m_path + ".lock");
-    if (!lock.locked()) {
-        if (error)
-            *error = m_path + ".lock: cannot be locked: " + std::strerror(errno);
-        return error_of_errno(errno, ERROR_CANTWRITE);
+platform::Result<std::shared_ptr<const Tree>> FileStore::snapshot() const {
+    // The last text read of each store file, parsed. The text itself is the key: comparing it
+    // costs far less than parsing it, and no file identity (inode, times) can go stale.
+    struct Cached {
+        std::string text;
+        std::shared_ptr<const Tree> tree;
+    };
+    static std::mutex s_mutex;
+    static std::map<std::string, Cached> s_cache;
+
+    auto text = read_store(m_path);
+    if (!text)
+        return text.error();
+    if (!*text)
+        return std::make_shared<const Tree>();
+    {
+        std::lock_guard guard(s_mutex);
+        auto it = s_cache.find(m_path);
+        if (it != s_cache.end() && it->second.text == **text)
+            return it->second.tree;
     }
+    auto tree = std::make_shared<Tree>();
+    if (auto parsed = parse_store(m_path, **text, *tree); !parsed)
+        return parsed.error();
+    std::lock_guard guard(s_mutex);
+    s_cache[m_path] = {std::move(**text), tree};
+    return std::shared_ptr<const Tree>(tree);
+}
+
+platform::Result<LONG> FileStore::update(const std::function<Change(Tree&)>& change) const {
+    std::string lock_path = m_path + ".lock";
+    ExclusiveLock lock(lock_path);
+    if (!lock.locked())
+        return file_error(lock_path, "cannot be locked", errno, ERROR_CANTWRITE);
     Tree tree;
-    if (LONG code = load(tree, error); code != ERROR_SUCCESS)
-        return code;
+    if (auto loaded = load(tree); !loaded)
+        return loaded.error();
     Change result = change(tree);
     if (result.code != ERROR_SUCCESS || !result.modified)
         return result.code;
-    LONG code = write(tree);
-    if (code != ERROR_SUCCESS && error)
-        *error = m_path + ": cannot be written";
-    return code;
+    if (auto written = write(tree); !written) {
+        report_once(m_path, written.message() + "; the file is left as it was");
+        return written.error();
+    }
+    return LONG(ERROR_SUCCESS);
 }
 
-LONG FileStore::write(const Tree& tree) const {
+platform::Status FileStore::write(const Tree& tree) const {
     std::string text = format_regedit(tree);
     std::string temp = m_path + ".new";
     Fd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     if (!fd.ok())
-        return error_of_errno(errno, ERROR_CANTWRITE);
+        return file_error(m_path, "cannot be written", errno, ERROR_CANTWRITE);
     if (!write_all(fd.get(), text) || ::fsync(fd.get()) != 0 || ::close(fd.release()) != 0) {
         int err = errno;
         ::unlink(temp.c_str());
-        return error_of_errno(err, ERROR_CANTWRITE);
+        return file_error(m_path, "cannot be written", err, ERROR_CANTWRITE);
     }
     if (::rename(temp.c_str(), m_path.c_str()) != 0) {
         int err = errno;
         ::unlink(temp.c_str());
-        return error_of_errno(err, ERROR_CANTWRITE);
+        return file_error(m_path, "cannot be replaced", err, ERROR_CANTWRITE);
     }
     // Make the rename itself durable.
     std::string dir = m_path.substr(0, m_path.find_last_of('/') + 1);
     Fd dir_fd(::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir_fd.ok())
         ::fsync(dir_fd.get());
-    return ERROR_SUCCESS;
+    return {};
 }
 
 } // namespace win32::registry

@@ -7,12 +7,17 @@
 
 #include <windows.h>
 
+#include "platform/result.h"
+
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace win32::registry {
@@ -25,11 +30,16 @@ struct Value {
 
 struct Key {
     std::string path;          // below HKEY_LOCAL_MACHINE, case as first created
-    std::vector<Value> values; // in the order they were first set
+    std::vector<Value> values; // in the order they were first set; change through the calls
 
     [[nodiscard]] const Value* find_value(std::string_view name) const;
     void set_value(std::string_view name, DWORD type, std::vector<uint8_t> data);
     bool delete_value(std::string_view name);
+
+private:
+    // Position in `values` by folded name, so that a key of many values is read and written
+    // in time linear in their number.
+    std::unordered_map<std::string, size_t> m_index;
 };
 
 // ASCII lower case: the form in which names are compared.
@@ -39,6 +49,10 @@ struct Key {
 // '\' is allowed) and may not hold line breaks. Empty `sub` gives `base`. None when invalid.
 [[nodiscard]] std::optional<std::string> join_path(std::string_view base, std::string_view sub);
 
+// Keys as a tree of nodes, each with its subkeys by folded name: finding a key costs the
+// length of its path, listing a key's subkeys their number, so files of many keys, deep keys
+// and wide keys all read and write in time linear in their size. Nodes never move (a deque),
+// so the Key pointers handed out stay valid until the key is removed or the tree is assigned.
 class Tree {
 public:
     Tree();
@@ -55,7 +69,15 @@ public:
     [[nodiscard]] std::vector<const Key*> subtree(std::string_view path) const;
 
 private:
-    std::map<std::string, Key> m_keys; // by folded path; every ancestor of a key is present
+    using NodeId = uint32_t;
+    struct Node {
+        Key key;
+        std::map<std::string, NodeId> children; // by folded last component
+    };
+
+    [[nodiscard]] std::optional<NodeId> find_node(std::string_view path) const;
+
+    std::deque<Node> m_nodes; // m_nodes[0] is HKEY_LOCAL_MACHINE itself
 };
 
 struct ParseError {
@@ -75,30 +97,41 @@ struct ParseError {
 // the change and replaces the file whole (temporary file, fsync, rename), so concurrent
 // writers lose nothing and a writer killed at any moment leaves the last good file. A file
 // that does not parse is refused (ERROR_REGISTRY_CORRUPT, one stderr line naming it) and
-// is never overwritten.
+// is never overwritten; a file that cannot be written (a full disk, a read-only prefix) is
+// left as it was, with one stderr line that says why and names it.
+//
+// Failures are errors whose message names the file and the cause and whose code is the
+// Win32 error the registry calls return: ERROR_REGISTRY_CORRUPT, ERROR_CANTREAD,
+// ERROR_CANTWRITE, ERROR_ACCESS_DENIED.
 class FileStore {
 public:
     explicit FileStore(std::string path) : m_path(std::move(path)) {}
 
-    // A missing file reads as an empty tree. ERROR_SUCCESS, ERROR_REGISTRY_CORRUPT or
-    // ERROR_CANTREAD.
-    [[nodiscard]] LONG load(Tree& tree, std::string* error = nullptr) const;
+    // A missing file reads as an empty tree.
+    [[nodiscard]] platform::Status load(Tree& tree) const;
+    // The tree as the file holds it now, for reading: parsed once per version of the file,
+    // so a program that reads twenty settings from an unchanged store parses it once.
+    [[nodiscard]] platform::Result<std::shared_ptr<const Tree>> snapshot() const;
 
     struct Change {
         LONG code{ERROR_SUCCESS};
         bool modified{false}; // write the tree back
     };
     // Runs `change` on the current tree under the lock; writes the result when it succeeded
-    // and modified the tree. Returns the change's code, or the load or write error.
-    [[nodiscard]] LONG update(const std::function<Change(Tree&)>& change,
-                              std::string* error = nullptr) const;
+    // and modified the tree. The change's own code, or the error of the lock, load or write.
+    [[nodiscard]] platform::Result<LONG> update(const std::function<Change(Tree&)>& change) const;
 
     [[nodiscard]] const std::string& path() const { return m_path; }
 
 private:
-    [[nodiscard]] LONG write(const Tree& tree) const;
+    [[nodiscard]] platform::Status write(const Tree& tree) const;
 
     std::string m_path;
 };
+
+// The Win32 code of a store's answer: the change's own code, or the failure's.
+[[nodiscard]] inline LONG code_of(const platform::Result<LONG>& result) {
+    return result ? *result : LONG(result.error().code);
+}
 
 } // namespace win32::registry

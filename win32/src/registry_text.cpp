@@ -116,7 +116,7 @@ std::optional<std::string> parse_section_path(std::string_view name) {
 struct Parser {
     Tree& tree;
     int line{0};
-    std::optional<std::string> key; // the section that values go to
+    Key* key{nullptr}; // the section that values go to
 
     std::optional<std::string> section(std::string_view s);
     std::optional<std::string> value(std::string_view s);
@@ -132,15 +132,14 @@ std::optional<std::string> Parser::section(std::string_view s) {
     auto path = parse_section_path(name);
     if (!path)
         return "section outside HKEY_LOCAL_MACHINE or with an empty key name";
-    key.reset();
+    key = nullptr;
     if (remove) {
         if (path->empty())
             return "HKEY_LOCAL_MACHINE itself cannot be removed";
         tree.remove(*path);
         return std::nullopt;
     }
-    tree.create(*path);
-    key = *path;
+    key = &tree.create(*path);
     return std::nullopt;
 }
 
@@ -160,7 +159,7 @@ std::optional<std::string> Parser::value(std::string_view s) {
     if (rest.empty() || rest.front() != '=')
         return "value without =";
     rest = trim(rest.substr(1));
-    Key* target = tree.find(*key);
+    Key* target = key;
     if (rest == "-") {
         target->delete_value(name);
         return std::nullopt;
@@ -289,19 +288,26 @@ std::optional<ParseError> parse_regedit(std::string_view text, Tree& tree) {
     auto lines = split_lines(text);
     if (lines.empty() || trim(lines[0]) != k_header)
         return ParseError{1, "the first line is not REGEDIT4"};
-    Parser parser{tree, 0, std::nullopt};
+    Parser parser{tree, 0, nullptr};
     for (size_t i = 1; i < lines.size(); ++i) {
         parser.line = int(i + 1);
         std::string joined;
         std::string_view s = trim(lines[i]);
         if (s.empty() || s.front() == ';')
             continue;
-        // Continued lines: drop the backslash and the next line's leading blanks.
-        while (!s.empty() && s.back() == '\\' && s.front() != '[') {
-            if (i + 1 >= lines.size())
-                return ParseError{parser.line, "line continued past the end of the file"};
-            joined = std::string(s.substr(0, s.size() - 1)) + std::string(trim(lines[++i]));
+        // Continued lines: drop the backslash and the next line's leading blanks. The pieces
+        // are appended, so a long continued value costs its length, not its length squared.
+        if (s.back() == '\\' && s.front() != '[') {
+            joined = s;
+            while (!joined.empty() && joined.back() == '\\') {
+                if (i + 1 >= lines.size())
+                    return ParseError{parser.line, "line continued past the end of the file"};
+                joined.pop_back();
+                joined += trim(lines[++i]);
+            }
             s = joined;
+            if (s.empty())
+                return ParseError{parser.line, "a continued line with nothing on it"};
         }
         std::optional<std::string> failure;
         if (s.front() == '[')

@@ -1,9 +1,9 @@
 #include "user.h"
 
 #include "display.h"
+#include "platform/text.h"
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 
 namespace win32 {
@@ -11,10 +11,7 @@ namespace win32 {
 namespace {
 
 std::string lower(const char* s) {
-    std::string out(s ? s : "");
-    for (char& c : out)
-        c = char(std::tolower(static_cast<unsigned char>(c)));
-    return out;
+    return platform::ascii_lower(s ? s : "");
 }
 
 bool in_filter(UINT message, UINT min, UINT max) {
@@ -250,22 +247,6 @@ void User::note_key(UINT vk, bool down) {
         set(VK_CONTROL, down);
     if (vk == VK_LMENU || vk == VK_RMENU)
         set(VK_MENU, down);
-}
-
-void User::reset() {
-    m_windows.clear();
-    m_order.clear();
-    m_classes.clear();
-    m_focus = nullptr;
-    m_message_numbers.clear();
-    m_message_names.clear();
-    m_next_message = 0xC000;
-    m_idle_hook = nullptr;
-    std::lock_guard lock(m_mutex);
-    m_posted.clear();
-    m_incoming.clear();
-    m_quit = false;
-    std::fill(std::begin(m_keys), std::end(m_keys), BYTE(0));
 }
 
 } // namespace win32

@@ -20,6 +20,10 @@
 
 namespace win32 {
 
+namespace testing {
+struct UserAccess;
+}
+
 struct WindowClass {
     std::string name;
     WNDCLASSA wc{};
@@ -83,11 +87,9 @@ public:
     void note_key(UINT vk, bool down);
     bool key_down(int vk) const { return (key_state(vk) & 0x8000) != 0; }
 
-    // Idle hook: called each time a peek finds the queue empty (tests drive input from it).
-    void set_idle_hook(std::function<void(int)> hook) {
-        m_idle_hook = std::move(hook);
-        m_idle_count = 0;
-    }
+    // Keys as the keyboard holds them, before the queue has delivered them (injected input).
+    [[nodiscard]] bool physical_key(UINT vk) const { return m_physical[vk & 0xFF]; }
+    void set_physical_key(UINT vk, bool down) { m_physical[vk & 0xFF] = down; }
 
     HCURSOR cursor() const { return m_cursor; }
     HCURSOR set_cursor(HCURSOR c) {
@@ -96,10 +98,8 @@ public:
         return old;
     }
 
-    // Forgets every window, class, registered message and queued message (tests only).
-    void reset();
-
 private:
+    friend struct testing::UserAccess; // win32/testing: a clean slate and an idle hook
     User() = default;
     bool take_posted(MSG& out, HWND filter, UINT min, UINT max, bool remove);
     bool take_paint(MSG& out, HWND filter, UINT min, UINT max);
@@ -122,8 +122,11 @@ private:
     std::deque<std::function<void()>> m_incoming;
     bool m_quit{false};
     int m_quit_code{0};
-    BYTE m_keys[256]{}; // bit 7: down, bit 0: toggled
+    BYTE m_keys[256]{};     // bit 7: down, bit 0: toggled
+    bool m_physical[256]{}; // down on the keyboard, whether or not the queue delivered it
 
+    // Called each time a peek finds the queue empty, with a count from 0; none unless a
+    // driver of the process's input sets it.
     std::function<void(int)> m_idle_hook;
     int m_idle_count{0};
 };

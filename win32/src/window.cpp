@@ -2,14 +2,16 @@
 // and cursors.
 #include "user.h"
 
-#include "bus.h"
+#include "bus_seam.h"
 #include "display.h"
 #include "platform/events.h"
+#include "platform/text.h"
 #include "window_surface.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <new>
 #include <cstring>
-#include <strings.h>
 
 using win32::User;
 using win32::Window;
@@ -27,6 +29,13 @@ constexpr int kBorder = 1;
 constexpr int kDlgFrame = 3;
 constexpr int kFrame = 4;
 constexpr int kScrollBar = 16;
+
+// The window manager's bounds: positions and sizes fit the 16 bits that WM_MOVE and WM_SIZE
+// carry, and a window's surface holds at most kMaxSurfacePixels (the client area beyond it
+// is clipped away, as beyond the screen). A window asked to be larger gets the bound.
+constexpr int kMinCoordinate = -32768;
+constexpr int kMaxCoordinate = 32767;
+constexpr size_t kMaxSurfacePixels = size_t(2048) * 2048;
 
 // Default place and size of an overlapped window created with CW_USEDEFAULT.
 constexpr int kDefaultX = 26;
@@ -65,13 +74,32 @@ Window* get_window(HWND hwnd) {
     return w;
 }
 
-// Keeps the surface the size of the client area; existing pixels stay at the top left.
+// A window rectangle within the window manager's bounds.
+RECT bounded_rect(int x, int y, int cx, int cy) {
+    x = std::clamp(x, kMinCoordinate, kMaxCoordinate);
+    y = std::clamp(y, kMinCoordinate, kMaxCoordinate);
+    cx = std::clamp(cx, 0, kMaxCoordinate);
+    cy = std::clamp(cy, 0, kMaxCoordinate);
+    return {x, y, x + cx, y + cy};
+}
+
+// Keeps the surface the size of the client area, up to kMaxSurfacePixels; existing pixels stay
+// at the top left. A surface that cannot be had leaves the old one in place: the window lives
+// on, drawing is clipped to what its surface holds.
 void fit_surface(Window& w) {
     RECT c = client_rect_in_window(w);
     int cw = std::max(0, width_of(c)), ch = std::max(0, height_of(c));
+    if (cw > 0 && size_t(cw) * size_t(ch) > kMaxSurfacePixels)
+        ch = int(kMaxSurfacePixels / size_t(cw));
     if (cw == w.surface.width && ch == w.surface.height)
         return;
-    platform::Image fresh(cw, ch);
+    platform::Image fresh;
+    try {
+        fresh = platform::Image(cw, ch);
+    } catch (const std::bad_alloc&) {
+        fprintf(stderr, "wintest: no memory for a window surface of %d x %d\n", cw, ch);
+        return;
+    }
     for (int y = 0; y < std::min(ch, w.surface.height); ++y)
         for (int x = 0; x < std::min(cw, w.surface.width); ++x)
             fresh.at(x, y) = w.surface.at(x, y);
@@ -121,8 +149,11 @@ BOOL set_window_pos(HWND hwnd, int x, int y, int cx, int cy, UINT flags) {
         cx = width_of(old);
         cy = height_of(old);
     }
-    cx = std::max(cx, 0);
-    cy = std::max(cy, 0);
+    RECT bounded = bounded_rect(x, y, cx, cy);
+    x = bounded.left;
+    y = bounded.top;
+    cx = width_of(bounded);
+    cy = height_of(bounded);
     if (x == old.left && y == old.top)
         flags |= SWP_NOMOVE;
     if (cx == width_of(old) && cy == height_of(old))
@@ -136,7 +167,7 @@ BOOL set_window_pos(HWND hwnd, int x, int y, int cx, int cy, UINT flags) {
         w->style |= WS_VISIBLE;
     if (flags & SWP_HIDEWINDOW)
         w->style &= ~WS_VISIBLE;
-    w->rect = {pos.x, pos.y, pos.x + pos.cx, pos.y + pos.cy};
+    w->rect = bounded_rect(pos.x, pos.y, pos.cx, pos.cy);
     fit_surface(*w);
     if (!(flags & SWP_NOSIZE))
         invalidate_all(*w, true);
@@ -236,7 +267,7 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, 
     w->title = windowName ? windowName : "";
     w->style = style & ~WS_VISIBLE;
     w->ex_style = exStyle;
-    w->rect = {x, y, x + std::max(width, 0), y + std::max(height, 0)};
+    w->rect = bounded_rect(x, y, width, height);
     fit_surface(*w);
     HWND hwnd = User::the().add_window(std::move(w));
 
@@ -253,7 +284,7 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, 
     created.text = windowName ? windowName : "";
     platform::emit(created);
     display().window_created(hwnd);
-    bus::window_created(hwnd);
+    window_created_for_bus(hwnd);
 
     send_size_and_move(hwnd);
     if (User::the().window(hwnd) && (style & WS_VISIBLE))
@@ -373,7 +404,7 @@ BOOL WINAPI IsWindowVisible(HWND hwnd) {
 HWND WINAPI FindWindowA(LPCSTR className, LPCSTR windowName) {
     for (HWND h : User::the().top_level_windows()) {
         Window* w = User::the().window(h);
-        if (className && strcasecmp(w->cls->name.c_str(), className) != 0)
+        if (className && !platform::ascii_iequal(w->cls->name, className))
             continue;
         if (windowName && w->title != windowName)
             continue;

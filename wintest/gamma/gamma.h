@@ -26,14 +26,15 @@ struct GammaKeyRecord {
 };
 extern GammaKeyRecord GammaKeyState;
 
-/* The seven registered messages, in the order CreateGammaMessageWindow registers them. */
-extern UINT GammaMsgChanged;      /* "KVXPS Glide Gamma Correction Changed", sent */
-extern UINT GammaMsgSheetChanged; /* "KVXPS Property Sheet Gamma Correction Changed", received */
-extern UINT GammaMsgAppClosed;    /* "KVXPS Test Gamma Application Closed", sent */
-extern UINT GammaMsgSheetClosed;  /* "KVXPS Property Sheet Closed", received */
-extern UINT GammaMsgEnable;       /* "KVXPS Glide Gamma Correction Enable", sent */
-extern UINT GammaMsgDefault;      /* "KVXPS Glide Gamma Correction Default", sent */
-extern UINT GammaMsgSheetEnable;  /* "KVXPS Property Sheet Gamma Correction Enable", received */
+/* The gamma test's registered messages, in the order CreateGammaMessageWindow registers them;
+ * between the second and the third it registers the sheet's closing (PropertySheetClosedMessage
+ * of the shell), which it receives. */
+extern UINT GammaMsgChanged;      /* KVXPS_GLIDE_GAMMA_CHANGED, sent */
+extern UINT GammaMsgSheetChanged; /* KVXPS_SHEET_GAMMA_CHANGED, received */
+extern UINT GammaMsgAppClosed;    /* KVXPS_GAMMA_APPLICATION_CLOSED, sent */
+extern UINT GammaMsgEnable;       /* KVXPS_GLIDE_GAMMA_ENABLE, sent */
+extern UINT GammaMsgDefault;      /* KVXPS_GLIDE_GAMMA_DEFAULT, sent */
+extern UINT GammaMsgSheetEnable;  /* KVXPS_SHEET_GAMMA_ENABLE, received */
 
 /* Value a channel starts from, and the value of the default and disable keys. */
 const float DefaultGamma = 1.7f;

@@ -51,11 +51,6 @@ static GrVertex GammaV1, GammaV2, GammaV3, GammaV4;
 #define GAMMA_KEY_GREEN 0x47
 #define GAMMA_KEY_RED 0x52
 
-static const char BoardBusyText[] =
-    "Display property test cannot run due to presence of another running D3D or glide "
-    "application.  Please exit or close D3D or glide application and restart the Display "
-    "Properties.";
-
 /***********************************************************************
  *           CopyGammaArguments
  *
@@ -98,7 +93,7 @@ static void OpenGammaBoard(void) {
  * cannot be read, 1 for any other text, the empty text included.
  */
 static void ReadGammaEnable(void) {
-    char text[BOARD_SETTING_TEXT_SIZE];
+    char text[BOARD_SETTING_AREA_SIZE];
     if (!ReadBoardSetting(HKEY_LOCAL_MACHINE, CurrentKeyPath, "=CurrGammaEnable", text))
         GammaState.gammaEnabled = 0;
     else

@@ -4,8 +4,10 @@
  * lives until the process ends.
  */
 #include "gamma.h"
+#include "sheet_messages.h"
 
 #include "glide.h"
+#include "shell.h"
 
 #include <stdlib.h>
 
@@ -17,7 +19,6 @@ GammaStateRecord GammaState = {0.0f, 0.0f, 0.0f, 1};
 UINT GammaMsgChanged;
 UINT GammaMsgSheetChanged;
 UINT GammaMsgAppClosed;
-UINT GammaMsgSheetClosed;
 UINT GammaMsgEnable;
 UINT GammaMsgDefault;
 UINT GammaMsgSheetEnable;
@@ -28,17 +29,18 @@ static const char GammaWindowTitle[] = "Kavix Gamma Correction Adjustment";
 /***********************************************************************
  *           RegisterGammaMessages
  *
- * Registers the seven gamma message names; a name gives the same number in every process
- * and wherever else this program registers it.
+ * Registers the seven gamma message names, the sheet's closing among them (in the shell's
+ * PropertySheetClosedMessage); a name gives the same number in every process and wherever
+ * else this program registers it.
  */
 static void RegisterGammaMessages(void) {
-    GammaMsgChanged = RegisterWindowMessageA("KVXPS Glide Gamma Correction Changed");
-    GammaMsgSheetChanged = RegisterWindowMessageA("KVXPS Property Sheet Gamma Correction Changed");
-    GammaMsgAppClosed = RegisterWindowMessageA("KVXPS Test Gamma Application Closed");
-    GammaMsgSheetClosed = RegisterWindowMessageA("KVXPS Property Sheet Closed");
-    GammaMsgEnable = RegisterWindowMessageA("KVXPS Glide Gamma Correction Enable");
-    GammaMsgDefault = RegisterWindowMessageA("KVXPS Glide Gamma Correction Default");
-    GammaMsgSheetEnable = RegisterWindowMessageA("KVXPS Property Sheet Gamma Correction Enable");
+    GammaMsgChanged = RegisterWindowMessageA(KVXPS_GLIDE_GAMMA_CHANGED);
+    GammaMsgSheetChanged = RegisterWindowMessageA(KVXPS_SHEET_GAMMA_CHANGED);
+    GammaMsgAppClosed = RegisterWindowMessageA(KVXPS_GAMMA_APPLICATION_CLOSED);
+    PropertySheetClosedMessage = RegisterWindowMessageA(KVXPS_SHEET_CLOSED);
+    GammaMsgEnable = RegisterWindowMessageA(KVXPS_GLIDE_GAMMA_ENABLE);
+    GammaMsgDefault = RegisterWindowMessageA(KVXPS_GLIDE_GAMMA_DEFAULT);
+    GammaMsgSheetEnable = RegisterWindowMessageA(KVXPS_SHEET_GAMMA_ENABLE);
 }
 
 /***********************************************************************
@@ -114,7 +116,7 @@ static void OnSheetGammaEnable(WPARAM wParam) {
 LRESULT CALLBACK GammaWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == GammaMsgSheetChanged) {
         OnSheetGammaChanged(wParam);
-    } else if (message == GammaMsgSheetClosed) {
+    } else if (message == PropertySheetClosedMessage) {
         grGlideShutdown();
         exit(0);
     } else if (message == GammaMsgSheetEnable) {

@@ -4,6 +4,7 @@
  * shares (LoadTestTexture).
  */
 #include "glide_test.h"
+#include "sheet_messages.h"
 #include "shell.h"
 
 #include <stdlib.h>
@@ -13,12 +14,9 @@
  * (259 characters at most), which LoadTestTexture treats as a texture that cannot be read. */
 static char GlideTexturePath[260];
 
-/* "KVXPS Test Gamma Application Closed": sent on Escape. This mode has no closing message of
+/* KVXPS_GAMMA_APPLICATION_CLOSED: sent on Escape. This mode has no closing message of
  * its own. */
 static UINT GlideApplicationClosedMessage;
-
-/* "KVXPS Property Sheet Closed": the number start-up registers too; the test window reacts. */
-static UINT GlidePropertySheetClosedMessage;
 
 /* The screen size that the quad covers. */
 static float GlideScreenWidth = 640.0f;
@@ -27,11 +25,6 @@ static float GlideScreenHeight = 480.0f;
 /* The quad over the whole screen. The origin is the lower left corner, so V1 and V2 lie on
  * the bottom line, and t = 0 (the texture's first row) lies along the top edge. */
 static GrVertex V1, V2, V3, V4;
-
-static const char BoardBusyText[] =
-    "Display property test cannot run due to presence of another running D3D or glide "
-    "application.  Please exit or close D3D or glide application and restart the Display "
-    "Properties.";
 
 /***********************************************************************
  *           TextureLoadFailed
@@ -208,8 +201,7 @@ void RunGlideTest(int count, char** words) {
         strcpy(GlideTexturePath, words[2]);
     else
         GlideTexturePath[0] = '\0';
-    GlideApplicationClosedMessage = RegisterWindowMessageA("KVXPS Test Gamma Application Closed");
-    GlidePropertySheetClosedMessage = RegisterWindowMessageA("KVXPS Property Sheet Closed");
+    GlideApplicationClosedMessage = RegisterWindowMessageA(KVXPS_GAMMA_APPLICATION_CLOSED);
 
     OpenGlideBoard();
     texture = LoadTestTexture(GlideTexturePath);

@@ -12,9 +12,10 @@ extern char CommandLineCopy[1024];
 extern char* ArgVector[32];
 extern int TestMode;
 extern char WindowTitle[128];
-extern UINT TvUnderscanOverscanMessage; /* "KVXPS Test TV Underscan Overscan" */
-extern UINT TvApplicationClosedMessage; /* "KVXPS Test TV Application Closed" */
-extern UINT PropertySheetClosedMessage; /* "KVXPS Property Sheet Closed" */
+extern UINT TvUnderscanOverscanMessage; /* KVXPS_TV_UNDERSCAN_OVERSCAN */
+extern UINT TvApplicationClosedMessage; /* KVXPS_TV_APPLICATION_CLOSED */
+extern const char BoardBusyText[]; /* the box of every test when another program has the board */
+extern UINT PropertySheetClosedMessage; /* KVXPS_SHEET_CLOSED; the gamma test reacts too */
 
 char** SplitCommandLine(const char* tail, int* count);
 

@@ -4,6 +4,7 @@
  * queues key presses and ends the process when it is closed or the property sheet goes away.
  */
 #include "shell.h"
+#include "sheet_messages.h"
 
 #include "dib/dib.h"
 #include "glide.h"
@@ -31,7 +32,7 @@ static const char TestWindowClass[] = "WinGlideClass";
 static UINT CloseMessageOfMode(void) {
     if (TestMode == 0)
         return TvApplicationClosedMessage;
-    return RegisterWindowMessageA("KVXPS Test Gamma Application Closed");
+    return RegisterWindowMessageA(KVXPS_GAMMA_APPLICATION_CLOSED);
 }
 
 /***********************************************************************

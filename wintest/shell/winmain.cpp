@@ -2,6 +2,7 @@
  * Start-up: the process entry, the command line and the dispatch by mode.
  */
 #include "shell.h"
+#include "sheet_messages.h"
 
 #include <stdio.h>
 #include <string.h>
@@ -17,6 +18,12 @@ int TestMode = 0;
 
 /* Title of the test window; the bitmap loader sets it again after fitting the window. */
 char WindowTitle[128];
+
+/* Text of the box that each test shows when another program holds the board. */
+const char BoardBusyText[] =
+    "Display property test cannot run due to presence of another running D3D or glide "
+    "application.  Please exit or close D3D or glide application and restart the Display "
+    "Properties.";
 
 /* Property-sheet messages that the shell and the TV test use, registered first thing. */
 UINT TvUnderscanOverscanMessage;
@@ -78,9 +85,9 @@ char** SplitCommandLine(const char* tail, int* count) {
  * of the mode. Returns 0 on every path; the tests of modes 1 and 2 end the process instead.
  */
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int showCommand) {
-    TvUnderscanOverscanMessage = RegisterWindowMessageA("KVXPS Test TV Underscan Overscan");
-    TvApplicationClosedMessage = RegisterWindowMessageA("KVXPS Test TV Application Closed");
-    PropertySheetClosedMessage = RegisterWindowMessageA("KVXPS Property Sheet Closed");
+    TvUnderscanOverscanMessage = RegisterWindowMessageA(KVXPS_TV_UNDERSCAN_OVERSCAN);
+    TvApplicationClosedMessage = RegisterWindowMessageA(KVXPS_TV_APPLICATION_CLOSED);
+    PropertySheetClosedMessage = RegisterWindowMessageA(KVXPS_SHEET_CLOSED);
 
     int count;
     char** words = SplitCommandLine(commandLine, &count);

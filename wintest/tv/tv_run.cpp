@@ -35,11 +35,6 @@ static int TvRestart;
 /* Frames left before the run ends by itself. */
 static DWORD TvFrameCountdown;
 
-static const char BoardBusyText[] =
-    "Display property test cannot run due to presence of another running D3D or glide "
-    "application.  Please exit or close D3D or glide application and restart the Display "
-    "Properties.";
-
 /***********************************************************************
  *           CopyTvWord
  *

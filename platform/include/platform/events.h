@@ -17,6 +17,7 @@ enum class EventKind {
     BoardGamma,    // gamma[0..2]: the three values given to the gamma extension
     BoardTv,       // tv[0..9]: the record given to the TV extension
     Exit,          // code: the process ends with this exit code
+    Registry,      // the process changed the settings store: name = key path, text = value
 };
 
 struct Event {

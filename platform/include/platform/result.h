@@ -21,11 +21,14 @@ namespace platform {
 
 struct Error {
     std::string message;
+    // A system error code where callers must tell failures apart (the Win32 error code the
+    // Win32 edge returns, say); 0 when the message is all there is.
+    long code{0};
 };
 
 // An error from a message: `return fail("no such file: " + path);`
-inline Error fail(std::string message) {
-    return Error{std::move(message)};
+inline Error fail(std::string message, long code = 0) {
+    return Error{std::move(message), code};
 }
 
 template <typename T> class [[nodiscard]] Result {

@@ -12,6 +12,8 @@
 // and obeys commands on stdin, run on the GUI thread at its next message retrieval:
 //   snap DIR                      writes DIR/window.png (the test window's client area) and,
 //                                 once the board shows a picture, DIR/screen.png, DIR/tv.png
+//                                 and DIR/tv-field-N.png, what the TV window shows during
+//                                 field N, for each field of the subcarrier's sequence
 //   key VK down|up|press          keyboard input into the focus window (headless runs)
 //   size W H                      resizes the test window's client area as a user would
 //   rect                          prints "rect <client x> <client y> <client w> <client h>"
@@ -21,6 +23,7 @@
 //   beep                          MessageBeep, then prints "beeped <microseconds>"
 //   box TYPE CAPTION|TEXT         MessageBoxA over the test window, then "answer <button>"
 #include <windows.h>
+#include "sheet_messages.h"
 
 #include "board_harness.h"
 #include "glide.h"
@@ -29,6 +32,7 @@
 #include "platform/events.h"
 #include "platform/image.h"
 #include "win32/harness.h"
+#include "win32/testing.h"
 
 #include "display.h"
 #include "user.h"
@@ -71,12 +75,17 @@ void print_event(const platform::Event& e) {
 }
 
 void snap(const std::string& dir) {
-    HWND window = TestWindow ? TestWindow : win32::harness::find_window("WinGlideClass", nullptr);
+    HWND window = TestWindow ? TestWindow : FindWindowA("WinGlideClass", nullptr);
     bool ok =
         window && platform::write_png(dir + "/window.png", win32::harness::window_image(window));
     if (board::frame_count() > 0) {
         ok = platform::write_png(dir + "/screen.png", board::screen_image()) && ok;
         ok = platform::write_png(dir + "/tv.png", board::tv_image()) && ok;
+        board::TvRecord tv = board::tv_record();
+        for (int n = 0; n < board::tv_standard(tv).colour_fields; ++n)
+            ok = platform::write_png(dir + "/tv-field-" + std::to_string(n) + ".png",
+                                     board::render_tv_window(board::screen_image(), tv, n)) &&
+                 ok;
     }
     say(ok ? "snapped " + dir : "snap failed");
 }
@@ -88,7 +97,7 @@ void run_command(const std::string& line) {
         snap(arg);
     } else if (sscanf(line.c_str(), "key %i %31s", &a, word) == 2) {
         if (!strcmp(word, "press"))
-            win32::harness::press_key(UINT(a));
+            win32::testing::press_key(UINT(a));
         else
             win32::harness::inject_key(UINT(a), !strcmp(word, "down"));
     } else if (sscanf(line.c_str(), "size %d %d", &a, &b) == 2) {
@@ -141,8 +150,8 @@ void read_commands() {
 [[noreturn]] void run_shell(const char* title, const char* bitmap) {
     TestMode = 0;
     snprintf(WindowTitle, sizeof WindowTitle, "%s", title);
-    TvApplicationClosedMessage = RegisterWindowMessageA("KVXPS Test TV Application Closed");
-    PropertySheetClosedMessage = RegisterWindowMessageA("KVXPS Property Sheet Closed");
+    TvApplicationClosedMessage = RegisterWindowMessageA(KVXPS_TV_APPLICATION_CLOSED);
+    PropertySheetClosedMessage = RegisterWindowMessageA(KVXPS_SHEET_CLOSED);
     if (!CreateTestWindow(title, GetModuleHandleA(nullptr), bitmap)) {
         say("no window");
         exit(2);
@@ -179,7 +188,7 @@ int main(int argc, char** argv) {
         run_shell(argv[2], argc >= 4 ? argv[3] : "missing.bmp");
 
     // The program itself: "ready" once its test runs its first frame.
-    win32::harness::set_idle_hook([](int count) {
+    win32::testing::set_idle_hook([](int count) {
         if (count == 0)
             say(std::string("ready ") + win32::display().name());
     });

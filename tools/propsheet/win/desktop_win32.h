@@ -44,6 +44,7 @@ struct Event {
     uint32_t full_code{0};
     float gamma[3]{};
     int32_t tv[10]{};
+    uint64_t time_us{0}; // when it was recorded, on the monotonic clock (steady_clock)
 };
 
 [[nodiscard]] const char* event_kind_name(EventKind kind);
@@ -92,6 +93,10 @@ public:
 
     // Keyboard input into a window; see desktop_win32.cpp for how it is delivered.
     bool inject_key(HWND window, UINT vk, bool down, std::string* error);
+    // Several key strokes (code, down) in one SendInput call, so that they reach the program's
+    // queue together; posted one after the other when the window cannot take the foreground.
+    bool inject_keys(HWND window, const std::vector<std::pair<UINT, bool>>& strokes,
+                     std::string* error);
     bool window_command(HWND window, WindowCommand command, int x, int y, std::string* error);
 
     // The client area of a window, as PrintWindow draws it, as a PNG file.

@@ -8,26 +8,24 @@
 
 #include <windows.h>
 
+#include "platform/result.h"
+
 #include <string>
 #include <string_view>
 
 namespace win32 {
 
-struct RegistryResult {
-    LONG code{ERROR_SUCCESS}; // a Win32 error code
-    std::string message;      // what went wrong, naming the file; empty on success
+// Failures carry a message naming the file or the line, and the Win32 error code in
+// Error::code.
 
-    [[nodiscard]] explicit operator bool() const { return code == ERROR_SUCCESS; }
-};
-
-// Writes HKEY_LOCAL_MACHINE\key_path and every key below it as REGEDIT4 text into `text`
-// ("" exports the whole store). ERROR_FILE_NOT_FOUND when the key does not exist.
-[[nodiscard]] RegistryResult export_registry(std::string_view key_path, std::string& text);
+// HKEY_LOCAL_MACHINE\key_path and every key below it as REGEDIT4 text ("" exports the whole
+// store). ERROR_FILE_NOT_FOUND when the key does not exist.
+[[nodiscard]] platform::Result<std::string> export_registry(std::string_view key_path);
 
 // Applies REGEDIT4 text to the store as one change: sections create keys and set their
 // values, "[-HKEY_LOCAL_MACHINE\...]" removes a key and everything below it, "name"=- removes
 // a value. Text that does not parse, or names another root, changes nothing
 // (ERROR_BADDB, with the line in the message).
-[[nodiscard]] RegistryResult import_registry(std::string_view text);
+[[nodiscard]] platform::Status import_registry(std::string_view text);
 
 } // namespace win32

@@ -1,0 +1,21 @@
+// The desktop bus as the window manager sees it: broadcasts leave through it, and a process
+// joins the desktop of its prefix once it has top-level windows. Without a bus (WINTEST_BUS=0)
+// these calls reach no other process.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace bus {
+
+// Delivers a broadcast to the top-level windows of the other processes on the desktop and
+// returns when all have answered or the wait bound ran out; messages sent to this process
+// meanwhile are dispatched at once.
+void broadcast_to_peers(UINT message, WPARAM wParam, LPARAM lParam);
+
+// Called at each top-level window's creation; the first one joins the desktop and tells the
+// observers of it again (its creation event went out before the bus listened).
+void window_created(const std::string& class_name, const std::string& title);
+
+} // namespace bus
