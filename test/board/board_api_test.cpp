@@ -391,7 +391,7 @@ TEST(BoardGamma, ScanOutUsesTheTablesAndZeroKeepsAChannel) {
     EXPECT_EQ(board::screen_image().at(3, 3) >> 16, curve(0x40, 25.5));
     EXPECT_EQ(board::gamma()[1], 1.7f);
     ASSERT_EQ(log.all().size(), 3u);
-    EXPECT_EQ(log.all()[1].kind, platform::EventKind::BoardGamma);
+    EXPECT_EQ(log.all()[1].kind, platform::EventKind::Gamma);
     EXPECT_EQ(log.all()[1].gamma[1], 1.7f);
     EXPECT_EQ(log.all()[1].gamma[0], 0.0f);
     grGammaCorrectionKVX(1.0f, 1.0f, 1.0f);
@@ -430,7 +430,7 @@ TEST(BoardTv, RecordDrivesTheTvView) {
     EXPECT_EQ(board::tv_record(), tv);
     EXPECT_FALSE(grSetTVOperationKVX(nullptr));
     ASSERT_EQ(log.all().size(), 5u);
-    EXPECT_EQ(log.all().back().kind, platform::EventKind::BoardTv);
+    EXPECT_EQ(log.all().back().kind, platform::EventKind::Tv);
     EXPECT_EQ(log.all().back().tv[board::k_tv_brightness], 51);
     EXPECT_EQ(log.all().back().tv[board::k_tv_enable], 0);
     ASSERT_TRUE(grSetTVOperationKVX(board::k_tv_defaults.data()));

@@ -81,7 +81,7 @@ protected:
         Outcome out;
         int sink = platform::add_event_sink([&out](const platform::Event& e) {
             switch (e.kind) {
-            case platform::EventKind::DebugString:
+            case platform::EventKind::Debug:
                 out.debug.push_back(e.text);
                 break;
             case platform::EventKind::Broadcast:
@@ -91,7 +91,7 @@ protected:
                 EXPECT_EQ(e.code, 0);
                 ++out.beeps;
                 break;
-            case platform::EventKind::BoardTv:
+            case platform::EventKind::Tv:
                 out.records.emplace_back(e.tv, e.tv + 10);
                 break;
             default:
@@ -327,7 +327,7 @@ TEST_F(TvRun, ScreenShowsTheTestImageInsideTheFrames) {
 TEST_F(TvRun, BusyBoardShowsTheMessageAndReturns) {
     std::vector<std::string> boxes;
     int sink = platform::add_event_sink([&](const platform::Event& e) {
-        if (e.kind == platform::EventKind::MessageBox)
+        if (e.kind == platform::EventKind::Box)
             boxes.push_back(e.caption + "|" + e.text);
         EXPECT_NE(e.kind, platform::EventKind::Broadcast) << e.name;
     });

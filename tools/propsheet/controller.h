@@ -4,6 +4,8 @@
 // Linux build implements it over the desktop bus (controller_desktop.cpp).
 #pragma once
 
+#include "platform/events.h"
+
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -11,23 +13,8 @@
 
 namespace propsheet {
 
-// One event of a process on the desktop.
-struct SheetEvent {
-    // Box: a message box (windows.h makes MessageBox a macro).
-    enum class Kind { Window, Broadcast, Box, Beep, Debug, Gamma, Tv, Exit };
-    Kind kind{Kind::Broadcast};
-    int pid{0};
-    std::string program; // short process name
-    std::string name;    // broadcast: message name; window: class
-    std::string text;    // message box text, debug string, window title
-    std::string caption; // message box caption
-    uint64_t wparam{0};
-    int64_t lparam{0};
-    int code{0};   // beep type; exit code (128 + signal for a death by signal)
-    int signal{0}; // exit: the signal that ended the process, 0 for a normal exit
-    float gamma[3]{};
-    int32_t tv[10]{};
-};
+// One event of a process on the desktop: the platform's event, pid and program filled in.
+using SheetEvent = platform::Event;
 
 enum class WindowAction { Close, Move, Resize, DisplayChange };
 enum class Shot { Board, Tv, Window };

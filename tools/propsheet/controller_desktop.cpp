@@ -18,58 +18,13 @@ using Clock = std::chrono::steady_clock;
 
 constexpr const char* kTestWindowClass = "WinGlideClass";
 
-SheetEvent to_sheet_event(const desktop::ProcessEvent& pe) {
-    SheetEvent s;
-    const platform::Event& e = pe.event;
-    switch (e.kind) {
-    case platform::EventKind::Broadcast:
-        s.kind = SheetEvent::Kind::Broadcast;
-        break;
-    case platform::EventKind::MessageBox:
-        s.kind = SheetEvent::Kind::Box;
-        break;
-    case platform::EventKind::Beep:
-        s.kind = SheetEvent::Kind::Beep;
-        break;
-    case platform::EventKind::DebugString:
-        s.kind = SheetEvent::Kind::Debug;
-        break;
-    case platform::EventKind::WindowCreated:
-        s.kind = SheetEvent::Kind::Window;
-        break;
-    case platform::EventKind::BoardGamma:
-        s.kind = SheetEvent::Kind::Gamma;
-        break;
-    case platform::EventKind::BoardTv:
-        s.kind = SheetEvent::Kind::Tv;
-        break;
-    case platform::EventKind::Exit:
-        s.kind = SheetEvent::Kind::Exit;
-        break;
-    }
-    s.pid = pe.pid;
-    s.program = pe.program;
-    s.name = e.name;
-    s.text = e.text;
-    s.caption = e.caption;
-    s.wparam = e.wparam;
-    s.lparam = e.lparam;
-    s.code = e.code;
-    s.signal = pe.signal;
-    for (int i = 0; i < 3; ++i)
-        s.gamma[i] = e.gamma[i];
-    for (int i = 0; i < 10; ++i)
-        s.tv[i] = e.tv[i];
-    return s;
-}
-
 class DesktopController final : public Controller {
 public:
     DesktopController() {
-        desktop::on_event([this](const desktop::ProcessEvent& e) {
+        desktop::on_event([this](const platform::Event& e) {
             std::lock_guard lock(m_mutex);
-            m_events.push_back(to_sheet_event(e));
-            if (e.event.kind == platform::EventKind::Exit && e.pid == m_pid)
+            m_events.push_back(e);
+            if (e.kind == platform::EventKind::Exit && e.pid == m_pid)
                 m_running = false;
         });
     }

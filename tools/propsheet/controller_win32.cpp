@@ -29,46 +29,6 @@ const char* const kMessageNames[] = {
     KVXPS_GLIDE_GAMMA_DEFAULT,   KVXPS_SHEET_GAMMA_CHANGED,   KVXPS_SHEET_GAMMA_ENABLE,
 };
 
-SheetEvent to_sheet_event(const win::Event& e) {
-    SheetEvent s;
-    switch (e.kind) {
-    case win::EventKind::Broadcast:
-        s.kind = SheetEvent::Kind::Broadcast;
-        break;
-    case win::EventKind::WindowCreated:
-        s.kind = SheetEvent::Kind::Window;
-        break;
-    case win::EventKind::Box:
-        s.kind = SheetEvent::Kind::Box;
-        break;
-    case win::EventKind::DebugString:
-        s.kind = SheetEvent::Kind::Debug;
-        break;
-    case win::EventKind::BoardGamma:
-        s.kind = SheetEvent::Kind::Gamma;
-        break;
-    case win::EventKind::BoardTv:
-        s.kind = SheetEvent::Kind::Tv;
-        break;
-    case win::EventKind::Exit:
-        s.kind = SheetEvent::Kind::Exit;
-        break;
-    }
-    s.pid = int(e.pid);
-    s.program = e.pid == GetCurrentProcessId() ? "propsheet" : "wintest";
-    s.name = e.name;
-    s.text = e.text;
-    s.caption = e.caption;
-    s.wparam = e.wparam;
-    s.lparam = e.lparam;
-    s.code = e.code;
-    for (int i = 0; i < 3; ++i)
-        s.gamma[i] = e.gamma[i];
-    for (int i = 0; i < 10; ++i)
-        s.tv[i] = e.tv[i];
-    return s;
-}
-
 // The program's file: the path as given, else with ".exe" added.
 std::string program_file(const std::string& path) {
     if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES)
@@ -144,10 +104,10 @@ public:
     }
 
     std::optional<SheetEvent> next_event() override {
-        std::vector<win::Event> all = m_desktop.events();
+        std::vector<SheetEvent> all = m_desktop.events();
         if (m_next >= all.size())
             return std::nullopt;
-        return to_sheet_event(all[m_next++]);
+        return all[m_next++];
     }
 
     // Serves this process's messages and watches the desktop until something arrives, wake()

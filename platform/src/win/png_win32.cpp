@@ -76,11 +76,9 @@ std::vector<uint8_t> zlib_stored(const std::vector<uint8_t>& raw) {
 
 } // namespace
 
-bool write_png(const std::string& path, const Image& image) {
-    if (image.empty()) {
-        fprintf(stderr, "write_png: %s: empty image\n", path.c_str());
-        return false;
-    }
+Status write_png(const std::string& path, const Image& image) {
+    if (image.empty())
+        return fail(path + ": empty image");
     std::vector<uint8_t> header;
     put_u32_be(header, uint32_t(image.width));
     put_u32_be(header, uint32_t(image.height));
@@ -102,11 +100,10 @@ bool write_png(const std::string& path, const Image& image) {
     put_chunk(file, "IEND", {});
 
     FilePtr out(fopen(path.c_str(), "wb"));
-    if (!out || fwrite(file.data(), 1, file.size(), out.get()) != file.size()) {
-        fprintf(stderr, "write_png: %s: cannot write\n", path.c_str());
-        return false;
-    }
-    return fclose(out.release()) == 0;
+    if (!out || fwrite(file.data(), 1, file.size(), out.get()) != file.size() ||
+        fclose(out.release()) != 0)
+        return fail(path + ": cannot write");
+    return {};
 }
 
 Image read_png(const std::string& path) {
