@@ -23,7 +23,6 @@ public:
     [[nodiscard]] uint32_t* front() { return m_color[m_front].data(); }
     [[nodiscard]] const uint32_t* front() const { return m_color[m_front].data(); }
     [[nodiscard]] uint32_t* back() { return m_color[1 - m_front].data(); }
-    [[nodiscard]] uint16_t* aux() { return m_aux.data(); }
     // The colour buffer that GR_BUFFER_FRONTBUFFER or GR_BUFFER_BACKBUFFER names, else nullptr.
     [[nodiscard]] uint32_t* color(GrBuffer_t buffer) {
         return buffer == GR_BUFFER_FRONTBUFFER  ? front()
