@@ -8,6 +8,7 @@
 #include "texlib.h"
 #include "texture_file.h"
 #include "platform/file.h"
+#include "vertex.h"
 
 #include <gtest/gtest.h>
 
@@ -40,18 +41,6 @@ struct OpenBoard {
 };
 
 using test_support::ScopedEnv;
-
-GrVertex vertex(float x, float y, float r, float g, float b, float a = 255) {
-    GrVertex v{};
-    v.x = x;
-    v.y = y;
-    v.r = r;
-    v.g = g;
-    v.b = b;
-    v.a = a;
-    v.oow = 1.0f;
-    return v;
-}
 
 // Shows the back buffer.
 void show() {

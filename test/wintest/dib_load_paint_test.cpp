@@ -1,4 +1,5 @@
 // Bitmap loading, window fitting and painting through the real test window.
+#include "program_reset.h"
 #include "dib/dib.h"
 #include "dib_test_util.h"
 #include "shell.h"
@@ -67,9 +68,7 @@ Bmp picture24(int w, int h) {
 class BitmapWindow : public ::testing::Test {
 protected:
     void SetUp() override {
-        win32::testing::reset();
-        FreeBitmap();
-        BitmapState = BitmapStateRecord{};
+        program_reset::bitmap_window();
         win32::faults::reset();
         ASSERT_TRUE(CreateTestWindow("Kavix Glide Test", nullptr, "missing.bmp"));
         m_window = TestWindow;

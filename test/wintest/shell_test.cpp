@@ -1,5 +1,6 @@
 // Start-up, the test window and the keyboard queue.
 #include <gtest/gtest.h>
+#include "program_reset.h"
 #include "sheet_messages.h"
 
 #include "shell.h"
@@ -95,10 +96,7 @@ TEST(StartUp, ModeIsReadLikeScanfDecimal) {
 class TestWindowFixture : public testing::Test {
 protected:
     void SetUp() override {
-        win32::testing::reset();
-        KeyQueue = {};
-        ShiftDown = 0;
-        ResizeOk = 1;
+        program_reset::shell();
         PropertySheetClosedMessage = RegisterWindowMessageA(KVXPS_SHEET_CLOSED);
         TvApplicationClosedMessage = RegisterWindowMessageA(KVXPS_TV_APPLICATION_CLOSED);
         ASSERT_TRUE(CreateTestWindow("Kavix TV Adjustment", nullptr, "missing.bmp"));

@@ -2,6 +2,7 @@
 // what the run does is seen as the events of the process (broadcasts, beeps, debug texts and
 // the records the board's TV extension receives) and in the registry.
 #include <windows.h>
+#include "program_reset.h"
 #include "sheet_messages.h"
 
 #include "settings/board_settings.h"
@@ -56,10 +57,7 @@ struct Outcome {
 class TvRun : public ::testing::Test {
 protected:
     void SetUp() override {
-        win32::testing::reset();
-        KeyQueue = {};
-        ShiftDown = 0;
-        ResizeOk = 1;
+        program_reset::shell();
         std::memset(&TvSettings, 0, sizeof TvSettings);
         std::error_code ec;
         std::filesystem::remove(platform::prefix_dir() + "/registry.reg", ec);
