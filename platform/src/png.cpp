@@ -1,5 +1,7 @@
 #include "platform/image.h"
 
+#include "file_ptr.h"
+
 #include <png.h>
 
 #include <cerrno>
@@ -8,18 +10,6 @@
 #include <memory>
 
 namespace platform {
-
-namespace {
-
-struct FileCloser {
-    void operator()(FILE* f) const {
-        if (f)
-            fclose(f);
-    }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
-
-} // namespace
 
 Status write_png(const std::string& path, const Image& image) {
     if (image.empty())

@@ -6,6 +6,8 @@
 // (zlib stream, stored blocks of at most 65,535 bytes, Adler-32 trailer).
 #include "platform/image.h"
 
+#include "../file_ptr.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -14,14 +16,6 @@
 namespace platform {
 
 namespace {
-
-struct FileCloser {
-    void operator()(FILE* f) const {
-        if (f)
-            fclose(f);
-    }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
 
 const std::array<uint32_t, 256>& crc_table() {
     static const std::array<uint32_t, 256> s_table = [] {
