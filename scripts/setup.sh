@@ -3,7 +3,9 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config clang-format libgtest-dev libgmock-dev
-          libbenchmark-dev libpng-dev libsdl2-dev imagemagick xvfb xdotool x11-apps)
+          libbenchmark-dev libpng-dev libsdl2-dev imagemagick xvfb xdotool x11-apps
+          clang libclang-rt-14-dev libfuzzer-14-dev # the fuzz targets
+          libegl-dev libgl-dev libegl-mesa0 libgl1-mesa-dri) # bench/gl_peer
 
 missing=()
 for p in "${packages[@]}"; do

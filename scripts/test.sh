@@ -21,9 +21,11 @@ bash scripts/check-layers.sh build
 cmake --build --preset default -j"$(nproc)"
 echo "== test (default)"
 ctest --preset default
+bash scripts/fuzz.sh --seconds 30
 
 echo "== windows builds under wine"
 bash scripts/wine-check.sh
+bash scripts/package-check.sh # the .deb and the Windows zip, installed and run
 
 echo "== build (asan)"
 cmake --preset asan >/dev/null

@@ -45,6 +45,7 @@ bool Board::open(GrScreenResolution_t resolution, GrScreenRefresh_t refresh, GrC
         return false;
     if (!m_lock.acquire(platform::prefix_path("board.lock")))
         return false;
+    m_deferred.set_threads(board_threads_from_env());
     {
         std::lock_guard guard(m_mutex);
         m_frame.reset();
@@ -73,9 +74,12 @@ bool Board::control(FxU32 code) const {
 void Board::shutdown() {
     if (!is_open())
         return;
+    m_deferred.flush();
+    m_deferred.stop();
     save_pngs_from_env();
     m_textures.reset();
     m_lock.release();
+    m_points_direct = false;
     m_open = false;
 #ifndef _WIN32
     if (bus::BoardDisplay* display = bus::board_display())
@@ -87,7 +91,14 @@ void Board::clear(GrColor_t color, GrAlpha_t alpha, FxU16 depth) {
     if (!is_open())
         return;
     uint32_t argb = (to_argb(color, m_format) & 0x00FFFFFFu) | uint32_t(alpha) << 24;
-    m_frame.fill(target().pixels, argb);
+    const Target t = target();
+    if (defers(t)) {
+        m_points_direct = false;
+        m_deferred.clear(t, argb);
+    } else {
+        m_deferred.flush();
+        m_frame.fill(t.pixels, argb);
+    }
     m_frame.fill_aux(depth);
 }
 
@@ -102,12 +113,14 @@ void Board::wait_for_retrace(int interval) {
 void Board::swap(int interval) {
     if (!is_open())
         return;
+    m_deferred.flush();
     wait_for_retrace(interval);
     {
         std::lock_guard guard(m_mutex);
         m_frame.swap();
         ++m_frames;
     }
+    m_points_direct = false;
     show_on_display();
 }
 
@@ -117,8 +130,13 @@ void Board::show_on_display() const {
     bus::BoardDisplay* display = bus::board_display();
     if (display && display->wants_screen())
         display->show_screen(screen_image());
-    if (display && display->wants_tv())
-        display->show_tv(tv_image());
+    if (display && display->wants_tv()) {
+        // The set's fields of this frame, made when the window shows them.
+        TvRecord tv = tv_record();
+        display->show_tv([screen = screen_image(),
+                          tv](int64_t field) { return render_tv_window(screen, tv, field); },
+                         tv_standard(tv).field_rate);
+    }
 #endif
 }
 
@@ -126,6 +144,7 @@ bool Board::write_region(GrBuffer_t buffer, FxU32 x, FxU32 y, GrLfbSrcFmt_t form
                          FxU32 height, FxI32 stride, const void* data) {
     if (!is_open())
         return false;
+    m_deferred.flush();
     return lfb_write(m_frame.color(buffer), m_lower_left, x, y, format, width, height, stride,
                      data);
 }
@@ -134,18 +153,41 @@ const Texture* Board::current_texture() const {
     return m_textures.find(m_state.tex_source[0]);
 }
 
-void Board::draw_point_slow(const Target& t, const GrVertex& v) {
-    board::draw_point(t, m_state, current_texture(), v);
+void Board::draw_point_checked(const GrVertex& v) {
+    if (!is_open())
+        return;
+    m_deferred.flush();
+    m_point_mode = point_mode(m_state);
+    m_point_target = target();
+    m_points_direct = true;
+    if (!draw_point_fast(m_point_target, m_point_mode, v))
+        board::draw_point(m_point_target, m_state, current_texture(), v);
 }
 
 void Board::draw_line(const GrVertex& a, const GrVertex& b) {
-    if (is_open())
-        board::draw_line(target(), m_state, current_texture(), a, b);
+    if (!is_open())
+        return;
+    const Target t = target();
+    if (defers(t)) {
+        m_points_direct = false;
+        m_deferred.line(t, m_state, current_texture(), a, b);
+        return;
+    }
+    m_deferred.flush();
+    board::draw_line(t, m_state, current_texture(), a, b);
 }
 
 void Board::draw_triangle(const GrVertex& a, const GrVertex& b, const GrVertex& c) {
-    if (is_open())
-        board::draw_triangle(target(), m_state, current_texture(), a, b, c);
+    if (!is_open())
+        return;
+    const Target t = target();
+    if (defers(t)) {
+        m_points_direct = false;
+        m_deferred.triangle(t, m_state, current_texture(), a, b, c);
+        return;
+    }
+    m_deferred.flush();
+    board::draw_triangle(t, m_state, current_texture(), a, b, c);
 }
 
 void Board::set_gamma(float red, float green, float blue) {
@@ -165,8 +207,8 @@ platform::Image Board::screen_image() const {
     return image;
 }
 
-platform::Image Board::tv_image() const {
-    return render_tv(screen_image(), tv_record());
+platform::Image Board::tv_image(int64_t field) const {
+    return render_tv(screen_image(), tv_record(), field);
 }
 
 std::array<float, 3> Board::gamma() const {

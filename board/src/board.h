@@ -4,6 +4,7 @@
 #pragma once
 
 #include "board_lock.h"
+#include "deferred_frame.h"
 #include "frame_buffer.h"
 #include "gamma.h"
 #include "glide.h"
@@ -50,25 +51,27 @@ public:
     // ---- drawing ----
     // The render state, for changing it.
     [[nodiscard]] RenderState& state() {
-        m_point_mode_known = false;
+        m_points_direct = false;
         return m_state;
     }
+    // Points are drawn at once (after what is recorded before them): in the common cases a
+    // bounds check and a store.
     void draw_point(const GrVertex& v) {
-        if (!is_open())
+        if (m_points_direct && draw_point_fast(m_point_target, m_point_mode, v))
             return;
-        if (!m_point_mode_known) {
-            m_point_mode = point_mode(m_state);
-            m_point_mode_known = true;
-        }
-        Target t = target();
-        if (!draw_point_fast(t, m_point_mode, v))
-            draw_point_slow(t, v);
+        draw_point_checked(v);
     }
     void draw_line(const GrVertex& a, const GrVertex& b);
     void draw_triangle(const GrVertex& a, const GrVertex& b, const GrVertex& c);
 
     // ---- textures ----
-    [[nodiscard]] TextureMemory& textures() { return m_textures; }
+    // Texture memory, for changing it (what is recorded is drawn first: it points into it).
+    [[nodiscard]] TextureMemory& textures() {
+        m_deferred.flush();
+        return m_textures;
+    }
+    // The threads that draw (WINTEST_BOARD_THREADS, read at each grSstWinOpen).
+    [[nodiscard]] int threads() const { return m_deferred.threads(); }
 
     // ---- extensions ----
     void set_gamma(float red, float green, float blue);
@@ -76,7 +79,7 @@ public:
 
     // ---- what an observer sees (safe from another thread) ----
     [[nodiscard]] platform::Image screen_image() const;
-    [[nodiscard]] platform::Image tv_image() const;
+    [[nodiscard]] platform::Image tv_image(int64_t field = k_tv_both_fields) const;
     [[nodiscard]] uint64_t frame_count() const { return m_frames.load(); }
     [[nodiscard]] std::array<float, 3> gamma() const;
     [[nodiscard]] TvRecord tv_record() const;
@@ -88,15 +91,24 @@ private:
         return {pixels ? pixels : m_frame.back(), FrameBuffer::k_width, FrameBuffer::k_height,
                 m_lower_left};
     }
-    void draw_point_slow(const Target& t, const GrVertex& v);
+    void draw_point_checked(const GrVertex& v);
+    // True when drawing into `t` is recorded rather than done at once: the back buffer, with
+    // more than one thread.
+    [[nodiscard]] bool defers(const Target& t) {
+        return m_deferred.deferring() && t.pixels == m_frame.back();
+    }
     [[nodiscard]] const Texture* current_texture() const;
     void wait_for_retrace(int interval);
 
     mutable std::mutex m_mutex; // guards the front buffer choice, the gamma and the TV record
     FrameBuffer m_frame;
     RenderState m_state;
-    PointMode m_point_mode{PointMode::Pipeline}; // of m_state, while m_point_mode_known
-    bool m_point_mode_known{false};
+    DeferredFrame m_deferred; // what is recorded for the back buffer, and its threads
+    // While m_points_direct (the board is open, nothing is recorded, the state and the
+    // buffers are as they were), the point mode of m_state and the buffer it draws into.
+    PointMode m_point_mode{PointMode::Pipeline};
+    Target m_point_target;
+    bool m_points_direct{false};
     TextureMemory m_textures;
     GammaTables m_gamma;
     TvRecord m_tv{k_tv_defaults};

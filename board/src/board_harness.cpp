@@ -13,8 +13,8 @@ namespace board {
 platform::Image screen_image() {
     return Board::the().screen_image();
 }
-platform::Image tv_image() {
-    return Board::the().tv_image();
+platform::Image tv_image(int64_t field) {
+    return Board::the().tv_image(field);
 }
 bool is_open() {
     return Board::the().is_open();

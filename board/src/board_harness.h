@@ -12,8 +12,9 @@ namespace board {
 
 // The last shown frame (the front buffer through the gamma tables), 640 x 480, 0x00RRGGBB.
 [[nodiscard]] platform::Image screen_image();
-// What a TV set on the TV output shows now (see docs/board.md).
-[[nodiscard]] platform::Image tv_image();
+// What a TV set on the TV output shows now (see docs/tv.md): both fields of a frame woven
+// together, or field n alone (its lines; the others black).
+[[nodiscard]] platform::Image tv_image(int64_t field = k_tv_both_fields);
 // True while a program has the board open in this process.
 [[nodiscard]] bool is_open();
 // Buffer swaps since the board was last opened.

@@ -10,7 +10,8 @@ void FrameBuffer::fill(uint32_t* buffer, uint32_t argb) {
 }
 
 void FrameBuffer::fill_aux(uint16_t depth) {
-    std::fill(m_aux.begin(), m_aux.end(), depth);
+    m_aux_depth = depth;
+    m_aux_stale = true;
 }
 
 void FrameBuffer::reset() {

@@ -4,6 +4,7 @@
 
 #include "glide.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -23,6 +24,13 @@ public:
     [[nodiscard]] uint32_t* front() { return m_color[m_front].data(); }
     [[nodiscard]] const uint32_t* front() const { return m_color[m_front].data(); }
     [[nodiscard]] uint32_t* back() { return m_color[1 - m_front].data(); }
+    [[nodiscard]] uint16_t* aux() {
+        if (m_aux_stale) { // the last clear's depth, written when the buffer is wanted
+            std::fill(m_aux.begin(), m_aux.end(), m_aux_depth);
+            m_aux_stale = false;
+        }
+        return m_aux.data();
+    }
     // The colour buffer that GR_BUFFER_FRONTBUFFER or GR_BUFFER_BACKBUFFER names, else nullptr.
     [[nodiscard]] uint32_t* color(GrBuffer_t buffer) {
         return buffer == GR_BUFFER_FRONTBUFFER  ? front()
@@ -39,6 +47,8 @@ public:
 private:
     std::vector<uint32_t> m_color[2];
     std::vector<uint16_t> m_aux;
+    uint16_t m_aux_depth{0};
+    bool m_aux_stale{false};
     int m_front{0};
 };
 

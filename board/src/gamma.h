@@ -23,7 +23,12 @@ public:
     void apply(const uint32_t* src, uint32_t* dst, size_t count) const;
 
 private:
+    void refresh_words();
+
     std::array<std::array<uint8_t, 256>, 3> m_tables{}; // red, green, blue
+    // The same tables as words already in place: red << 16, green << 8, blue.
+    std::array<std::array<uint32_t, 256>, 3> m_words{};
+    bool m_identity{true}; // every curve maps each level to itself
     std::array<float, 3> m_values{1.0f, 1.0f, 1.0f};
 };
 

@@ -16,8 +16,12 @@
 #include "render_state.h"
 #include "texture_memory.h"
 
+#include <climits>
 #include <cstddef>
 #include <cstdint>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace board {
 
@@ -26,6 +30,10 @@ struct Target {
     int width{0};
     int height{0};
     bool lower_left{false}; // vertex y = 0 is the bottom row
+    // The rows [first_row, end_row) of the buffer that drawing may change (a worker's band of
+    // the screen); all of them by default.
+    int first_row{0};
+    int end_row{INT_MAX};
 };
 
 void draw_point(const Target& target, const RenderState& state, const Texture* texture,
@@ -36,25 +44,39 @@ void draw_point(const Target& target, const RenderState& state, const Texture* t
 enum class PointMode { Pipeline, Replace, OpaqueOver };
 [[nodiscard]] PointMode point_mode(const RenderState& state);
 
-// Draws a point of the common cases and returns true, or returns false (drawing nothing) for
-// draw_point to take it.
-[[nodiscard, gnu::always_inline]] inline bool draw_point_fast(const Target& target, PointMode mode,
-                                                              const GrVertex& v) {
-    auto level = [](float c) { // NaN gives 0
+// A vertex's colour as 0xAARRGGBB: each channel held to [0, 255] (NaN gives 0), then
+// truncated. Without branches: the colours of neighbouring points need not agree.
+[[nodiscard, gnu::always_inline]] inline uint32_t point_color(const GrVertex& v) {
+#if defined(__SSE2__)
+    // One load per channel: the caller has just stored them one by one, and a wide load
+    // across those stores would wait for them to reach the cache.
+    __m128 bgra = _mm_set_ps(v.a, v.r, v.g, v.b);
+    bgra = _mm_min_ps(_mm_max_ps(bgra, _mm_setzero_ps()), _mm_set1_ps(255.0f));
+    const __m128i words = _mm_packs_epi32(_mm_cvttps_epi32(bgra), _mm_setzero_si128());
+    return uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(words, words)));
+#else
+    auto level = [](float c) {
         float f = c > 0.0f ? c : 0.0f;
         return uint32_t(f < 255.0f ? f : 255.0f);
     };
+    return level(v.a) << 24 | level(v.r) << 16 | level(v.g) << 8 | level(v.b);
+#endif
+}
+
+// Draws a point of the common cases and returns true, or returns false (drawing nothing) for
+// draw_point to take it. Ignores the target's band: points are never recorded.
+[[nodiscard, gnu::always_inline]] inline bool draw_point_fast(const Target& target, PointMode mode,
+                                                              const GrVertex& v) {
     if (mode == PointMode::Pipeline)
         return false;
-    const uint32_t a = level(v.a);
-    if (mode == PointMode::OpaqueOver && a != 255)
+    if (mode == PointMode::OpaqueOver && !(v.a >= 255.0f)) // alpha level below 255 (or NaN)
         return false;
+    const uint32_t color = point_color(v);
     if (!(v.x >= 0.0f && v.y >= 0.0f && v.x < float(target.width) && v.y < float(target.height)))
         return false;
     const int x = int(v.x), row = int(v.y); // both at least 0: truncation is floor
     const int y = target.lower_left ? target.height - 1 - row : row;
-    target.pixels[std::size_t(y) * std::size_t(target.width) + std::size_t(x)] =
-        a << 24 | level(v.r) << 16 | level(v.g) << 8 | level(v.b);
+    target.pixels[std::size_t(y) * std::size_t(target.width) + std::size_t(x)] = color;
     return true;
 }
 

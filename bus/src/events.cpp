@@ -34,7 +34,7 @@ std::optional<platform::Event> read_event(PacketReader& r, int pid) {
         t = r.i32();
     e.signal = r.i32();
     e.program = r.text();
-    if (!r.at_end() || kind > uint8_t(platform::EventKind::Exit))
+    if (!r.at_end() || kind > uint8_t(platform::EventKind::Registry))
         return std::nullopt;
     e.kind = platform::EventKind(kind);
     return e;

@@ -39,6 +39,8 @@ const char* event_kind_name(EventKind kind) {
         return "tv";
     case EventKind::Exit:
         return "exit";
+    case EventKind::Registry:
+        return "registry";
     }
     return "unknown";
 }

@@ -1,6 +1,7 @@
 // The board through its Glide entry points: lifecycle and lock, switches, state, texture
 // memory, frame buffer writes, gamma and the TV view as an observer sees them.
 #include "board_harness.h"
+#include "board_holder.h"
 #include "glide.h"
 #include "platform/events.h"
 #include "test_support.h"
@@ -11,9 +12,6 @@
 #include "vertex.h"
 
 #include <gtest/gtest.h>
-
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cmath>
@@ -80,31 +78,14 @@ TEST(BoardLifecycle, ModesTheBoardLacksAreRefused) {
 }
 
 TEST(BoardLifecycle, SecondProcessIsRefusedUntilTheHolderEnds) {
-    int to_parent[2], to_child[2];
-    ASSERT_EQ(pipe(to_parent), 0);
-    ASSERT_EQ(pipe(to_child), 0);
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        char opened = open_board() ? 'y' : 'n';
-        (void)!write(to_parent[1], &opened, 1);
-        char go;
-        (void)!read(to_child[0], &go, 1);
-        _exit(0); // ends without grGlideShutdown: the lock goes with the process
-    }
-    char opened = 0;
-    ASSERT_EQ(read(to_parent[0], &opened, 1), 1);
-    EXPECT_EQ(opened, 'y');
+    wt_test::Child holder("hold_board");
+    ASSERT_TRUE(wt_test::start_board_holder(holder));
     EXPECT_FALSE(open_board()) << "the board is the other process's";
     EXPECT_FALSE(board::is_open());
-    char go = 'g';
-    ASSERT_EQ(write(to_child[1], &go, 1), 1);
-    int status = 0;
-    waitpid(child, &status, 0);
+    holder.close_input();
+    EXPECT_EQ(holder.wait(), 0);
     EXPECT_TRUE(open_board()) << "free again once the other process ended";
     grGlideShutdown();
-    for (int fd : {to_parent[0], to_parent[1], to_child[0], to_child[1]})
-        close(fd);
 }
 
 TEST(BoardControl, AcceptsUnlessTheEnvironmentRefuses) {
@@ -148,18 +129,26 @@ TEST(BoardFrame, ClearSwapAndColourFormats) {
     EXPECT_EQ(board::screen_image().at(5, 5), 0x445566u) << "front buffer drawn at once";
 }
 
+// The retraces come every 1/60 s from the open. A swap waits for the next one after it was
+// called, so the n-th swap after the open returns no sooner than n retraces after it, however
+// late each swap returned (a late one leaves less than a frame to the next retrace).
 TEST(BoardFrame, SwapWaitsForTheRetraceUnlessUnthrottled) {
-    ScopedEnv vsync("WINTEST_VSYNC", "1");
-    OpenBoard b;
-    ASSERT_TRUE(b.ok);
-    grBufferSwap(1);
-    auto start = std::chrono::steady_clock::now();
-    for (int i = 0; i < 6; ++i)
-        grBufferSwap(1);
-    double ms =
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    EXPECT_GT(ms, 6 * 16.6 - 2);
-    EXPECT_LT(ms, 2000.0) << "a loaded machine may be slow, but the clock must not stall";
+    using namespace std::chrono;
+    constexpr auto k_retrace = duration_cast<steady_clock::duration>(duration<double>(1.0 / 60));
+    auto swaps_take = [](int swaps) {
+        auto start = steady_clock::now();
+        OpenBoard b;
+        EXPECT_TRUE(b.ok);
+        for (int i = 0; i < swaps; ++i)
+            grBufferSwap(1);
+        return steady_clock::now() - start;
+    };
+    {
+        ScopedEnv vsync("WINTEST_VSYNC", "1");
+        EXPECT_GE(swaps_take(6), 6 * k_retrace);
+    }
+    ScopedEnv vsync("WINTEST_VSYNC", "0");
+    EXPECT_LT(swaps_take(60), 60 * k_retrace) << "unthrottled swaps do not wait for retraces";
 }
 
 TEST(BoardFrame, LfbWriteUnderBothOrigins) {
@@ -408,8 +397,8 @@ TEST(BoardTv, RecordDrivesTheTvView) {
     platform::Image shifted = board::tv_image();
     EXPECT_EQ(shifted.at(50, 240), 0u);
     EXPECT_EQ(shifted.at(75, 240), 0xFFFFFFu);
-    EXPECT_EQ(shifted.at(625, 240), 0xFFFFFFu);
-    tv[board::k_tv_brightness] = 51; // darker
+    EXPECT_EQ(shifted.at(615, 240), 0xFFFFFFu); // composite fringes end a few pixels inside
+    tv[board::k_tv_brightness] = 51;            // darker
     ASSERT_TRUE(grSetTVOperationKVX(tv.data()));
     EXPECT_LT(board::tv_image().at(320, 240) & 0xFF, 0xFFu);
     tv[board::k_tv_enable] = 0; // output off: blank
@@ -437,6 +426,7 @@ TEST(BoardTv, SharpnessAndFlickerFilterSoftenFineLines) {
     show();
     board::TvRecord tv = board::k_tv_defaults;
     tv[board::k_tv_scan] = 1;
+    tv[board::k_tv_output] = 1; // S-video: no cross-colour on the checker
     auto contrast = [&] {
         EXPECT_TRUE(grSetTVOperationKVX(tv.data()));
         platform::Image img = board::tv_image();
@@ -456,7 +446,7 @@ TEST(BoardTv, SharpnessAndFlickerFilterSoftenFineLines) {
     tv[board::k_tv_sharpness] = 3;
     tv[board::k_tv_flicker] = 3;
     int filtered = contrast();
-    EXPECT_EQ(crisp, 255);
+    EXPECT_GT(crisp, 128) << "scaled by 10/9, the checker keeps most of its contrast";
     EXPECT_LT(soft, crisp);
     EXPECT_LT(filtered, crisp);
     ASSERT_TRUE(grSetTVOperationKVX(board::k_tv_defaults.data()));

@@ -102,7 +102,7 @@ TEST_F(DesktopBus, HostileBroadcastsAreDroppedAndCounted) {
 // The picture of the largest surface takes a while to encode in a sanitizer build.
 class PatientDesktopBus : public DesktopBus {
 protected:
-    void SetUp() override { start(20000); }
+    void SetUp() override { start(std::chrono::milliseconds(20000)); }
 };
 
 TEST_F(PatientDesktopBus, WindowRequestsAreBoundedByTheWindowManager) {

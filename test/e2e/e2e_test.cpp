@@ -1,202 +1,14 @@
 // The program and the property sheet stand-in, end to end: each case runs build/bin/propsheet
 // (which starts build/bin/wintest) with a script, in the case's own prefix, and checks the
 // events it printed, its exit code and the registry afterwards.
-#include <gtest/gtest.h>
+#include "e2e_support.h"
 
-#include <windows.h>
-
-#include "platform/image.h"
-#include "platform/prefix.h"
-#include "win32/desktop.h"
-
-#include <chrono>
-#include <csignal>
-#include <fcntl.h>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <string>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
-#include <vector>
 
-namespace fs = std::filesystem;
-using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
+using namespace e2e;
 
 namespace {
-
-// The program frees nothing at its end on purpose (the process ends instead): in the sanitizer
-// build the binaries started here run without the leak check, which the unit suites keep.
-const bool kNoLeakCheckInChildren = setenv("ASAN_OPTIONS", "detect_leaks=0", 0) == 0;
-
-const std::string kBin = WINTEST_BIN_DIR;
-const std::string kData = WINTEST_SOURCE_DIR "/data";
-const std::string kKey = "SOFTWARE\\Kavix\\Board";
-const std::string kDefaultKey = "SOFTWARE\\Kavix\\Default";
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-// A propsheet run started in the background; finish() waits for it while serving the bus
-// (this process may have joined the desktop, and then it must answer broadcasts).
-class Sheet {
-public:
-    Sheet(const std::vector<std::string>& args, const std::string& script,
-          const std::vector<std::string>& env = {}) {
-        static int s_runs = 0;
-        std::string base = platform::prefix_dir() + "/run" + std::to_string(++s_runs);
-        m_out = base + ".out";
-        m_err = base + ".err";
-        std::string script_path = base + ".script";
-        std::ofstream(script_path) << script;
-        std::vector<std::string> argv = {kBin + "/propsheet"};
-        argv.insert(argv.end(), args.begin(), args.end());
-        argv.push_back(script_path);
-        m_pid = fork();
-        if (m_pid == 0) {
-            int out_fd = open(m_out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            int err_fd = open(m_err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            dup2(out_fd, 1);
-            dup2(err_fd, 2);
-            for (auto& e : env)
-                putenv(strdup(e.c_str()));
-            std::vector<char*> cargv;
-            for (auto& a : argv)
-                cargv.push_back(a.data());
-            cargv.push_back(nullptr);
-            execv(cargv[0], cargv.data());
-            _exit(127);
-        }
-    }
-
-    ~Sheet() {
-        if (m_pid > 0 && !m_done)
-            kill(m_pid, SIGKILL), waitpid(m_pid, nullptr, 0);
-    }
-
-    int pid() const { return m_pid; }
-
-    // Waits for propsheet to end; its exit code, or -1 when it had to be killed.
-    int finish(std::chrono::seconds limit = 60s) {
-        auto until = Clock::now() + limit;
-        for (;;) {
-            int status;
-            if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
-                m_done = true;
-                m_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-                break;
-            }
-            if (Clock::now() >= until) {
-                kill(m_pid, SIGKILL);
-                waitpid(m_pid, nullptr, 0);
-                m_done = true;
-                m_code = -1;
-                break;
-            }
-            serve_bus();
-        }
-        out = read_file(m_out);
-        err = read_file(m_err);
-        return m_code;
-    }
-
-    static void serve_bus() {
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageA(&msg);
-        if (win32::desktop::joined())
-            win32::desktop::wait(5);
-        else
-            std::this_thread::sleep_for(5ms);
-    }
-
-    // Event lines of the program, without the process tag.
-    std::vector<std::string> program_lines() const {
-        std::vector<std::string> lines;
-        std::istringstream in(out);
-        for (std::string line; std::getline(in, line);)
-            if (line.starts_with("wintest[") && line.find("] ") != std::string::npos)
-                lines.push_back(line.substr(line.find("] ") + 2));
-        return lines;
-    }
-
-    bool heard(const std::string& line) const {
-        for (auto& l : program_lines())
-            if (l == line)
-                return true;
-        return false;
-    }
-
-    int count(const std::string& prefix) const {
-        int n = 0;
-        for (auto& l : program_lines())
-            n += l.starts_with(prefix);
-        return n;
-    }
-
-    std::string out, err;
-
-private:
-    pid_t m_pid{-1};
-    bool m_done{false};
-    int m_code{-1};
-    std::string m_out, m_err;
-};
-
-std::string reg_get(const std::string& value, const std::string& key = kKey) {
-    std::string cmd = kBin + "/propsheet reg get '" + key + "' '" + value + "' 2>/dev/null";
-    FILE* p = popen(cmd.c_str(), "r");
-    std::string text;
-    char buf[256];
-    while (p && fgets(buf, sizeof buf, p))
-        text += buf;
-    int status = p ? pclose(p) : -1;
-    if (status != 0)
-        return "<none>";
-    if (!text.empty() && text.back() == '\n')
-        text.pop_back();
-    return text;
-}
-
-void reg_set(const std::string& value, const std::string& text, const std::string& key = kKey) {
-    std::string cmd = kBin + "/propsheet reg set '" + key + "' '" + value + "' '" + text + "'";
-    ASSERT_EQ(system(cmd.c_str()), 0) << cmd;
-}
-
-std::vector<std::string> test_args(const std::string& test) {
-    return {"--data", kData, test};
-}
-
-std::string diagnostics(const Sheet& s) {
-    return "\n--- stdout\n" + s.out + "--- stderr\n" + s.err;
-}
-
-// Every case starts from an empty registry, also when several run in one process (each
-// process has a prefix of its own; CTest runs one case a process).
-class FreshRegistry : public testing::Test {
-protected:
-    void SetUp() override {
-        std::error_code ec;
-        fs::remove(platform::prefix_dir() + "/registry.reg", ec);
-    }
-};
-class TvTest : public FreshRegistry {};
-class Propsheet : public FreshRegistry {};
-class Desktop : public FreshRegistry {};
-class GammaTest : public FreshRegistry {};
-class GlideTest : public FreshRegistry {};
-
-#define RUN_SHEET(var, code, args, script)                                                         \
-    Sheet var(args, script);                                                                       \
-    ASSERT_EQ(var.finish(), code) << diagnostics(var)
 
 // ---- mode 0: TV adjustment -------------------------------------------------------------------
 
@@ -369,41 +181,39 @@ void send_garbage(const std::string& endpoint, const std::vector<uint8_t>& bytes
 
 TEST_F(Desktop, GarbageWrittenToTheProgramsEndpointIsCountedAndTheTestGoesOn) {
     ASSERT_TRUE(win32::desktop::join(false));
-    Sheet s(test_args("tv"), R"(
+    // The script goes on once this process has sent its garbage and said so in a broadcast.
+    Sheet s({"--all-events", "--data", kData, "tv"}, R"(
 expect window WinGlideClass
-wait 600
+expect broadcast "E2E Garbage Sent" 20s
 key d
 expect broadcast "KVXPS Test TV Underscan Overscan" wparam=1
 key esc
 expect exit 0
 )");
-    // Find the program among the endpoints on the desktop.
-    int program = 0;
-    auto until = Clock::now() + 5s;
-    while (!program && Clock::now() < until) {
-        for (auto& p : win32::desktop::processes())
-            if (read_file("/proc/" + std::to_string(p.pid) + "/comm") == "wintest\n")
-                program = p.pid;
-        Sheet::serve_bus();
-    }
-    ASSERT_GT(program, 0) << "the program never joined the desktop";
+    int program = s.wait_for_program();
+    ASSERT_GT(program, 0) << "the program never started";
     std::string endpoint = platform::prefix_dir() + "/desktop/" + std::to_string(program) + ".sock";
     std::vector<std::vector<uint8_t>> garbage = {
         {1, 2, 3}, std::vector<uint8_t>(300, 0xFF), {'W', 'T', 'B', 'S', 9, 0, 1, 0}};
+    std::optional<win32::desktop::Stats> stats;
+    for (int i = 0; i < 500 && !stats; ++i) { // until the program has joined the desktop
+        stats = win32::desktop::stats(program);
+        Sheet::serve_bus();
+    }
+    ASSERT_TRUE(stats) << "the program never joined the desktop";
     for (auto& g : garbage)
         send_garbage(endpoint, g);
-    std::optional<win32::desktop::Stats> stats;
     for (int i = 0; i < 100 && !(stats && stats->malformed >= garbage.size()); ++i) {
         stats = win32::desktop::stats(program);
         Sheet::serve_bus();
     }
     ASSERT_TRUE(stats);
     EXPECT_EQ(stats->malformed, garbage.size());
+    SendMessageA(HWND_BROADCAST, RegisterWindowMessageA("E2E Garbage Sent"), 0, 0);
     ASSERT_EQ(s.finish(), 0) << diagnostics(s);
 }
 
 // ---- mode 1: gamma correction adjustment ---------------------------------------------------
-
 
 TEST_F(GammaTest, StepsBroadcastPackedTenthsAndEnterSaves) {
     RUN_SHEET(s, 0, test_args("gamma"), R"(
@@ -413,7 +223,7 @@ expect broadcast "KVXPS Glide Gamma Correction Changed" wparam=18 lparam=0
 keys g g
 expect broadcast "KVXPS Glide Gamma Correction Changed" wparam=3858 lparam=1
 key enter
-wait 200
+expect registry *"=CurrGammaEnable"
 key esc
 expect broadcast "KVXPS Test Gamma Application Closed" wparam=0 lparam=0
 expect exit 0
@@ -449,7 +259,7 @@ expect broadcast "KVXPS Glide Gamma Correction Enable" wparam=1
 key r
 expect-no broadcast "KVXPS Glide Gamma Correction Changed" 700ms
 key enter
-wait 200
+expect registry *"=CurrGammaEnable"
 key esc
 expect exit 0
 )");
@@ -460,9 +270,9 @@ TEST_F(GammaTest, SheetGammaChangesAreFollowedAndSaved) {
     RUN_SHEET(s, 0, test_args("gamma"), R"(
 expect window KVXMyWindow
 gamma 1.9 1.8 1.7
-wait 200
+expect gamma 1.90 1.80 1.70
 key enter
-wait 200
+expect registry *"=CurrGammaEnable"
 key esc
 expect exit 0
 )");
@@ -496,11 +306,11 @@ TEST_F(GammaTest, SheetGammaChangeShowsOnTheBoardsScreen) {
     std::string after = platform::prefix_dir() + "/after.png";
     RUN_SHEET(s, 0, test_args("gamma"), R"(
 expect window KVXMyWindow
-wait 300
+wait-frames 2
 screenshot board )" + before + R"(
 gamma 3.0 3.0 3.0
 expect gamma 3.00 3.00 3.00
-wait 300
+wait-frames 2
 screenshot board )" + after + R"(
 key esc
 expect exit 0
@@ -512,7 +322,6 @@ expect exit 0
 }
 
 // ---- mode 2: Glide test, and two programs on one board -------------------------------------
-
 
 TEST_F(GlideTest, EscapeBroadcastsTheGammaClosingMessage) {
     RUN_SHEET(s, 0, test_args("glide"), R"(
@@ -534,15 +343,25 @@ expect exit 0
     RUN_SHEET(t, 0, test_args("glide"), "expect window WinGlideClass\nclose\nexpect exit 0\n");
 }
 
+// The second program runs in the same sheet while the first holds the board: its events carry
+// its own pid, and the first one goes on.
 TEST_F(GlideTest, SecondProgramFindsTheBoardBusy) {
-    Sheet first(test_args("glide"), "expect window WinGlideClass\nwait 3000\nkey esc\n"
-                                    "expect exit 0\n");
-    std::this_thread::sleep_for(1000ms);
-    RUN_SHEET(second, 1, test_args("glide"), R"(
-expect messagebox "Error" "Display property test cannot run due to presence of another running D3D or glide application.  Please exit or close D3D or glide application and restart the Display Properties."
-expect exit 1
+    RUN_SHEET(s, 0, test_args("glide"), R"(
+expect window WinGlideClass
+wait-frames 1
+start glide
+expect @2 messagebox "Error" "Display property test cannot run due to presence of another running D3D or glide application.  Please exit or close D3D or glide application and restart the Display Properties."
+expect @2 exit 1
+wait-frames 2
+key esc
+expect @1 exit 0
 )");
-    EXPECT_EQ(first.finish(), 0) << diagnostics(first);
+    auto pids = s.started_pids();
+    ASSERT_EQ(pids.size(), 2u) << diagnostics(s);
+    std::string second = "wintest[" + std::to_string(pids[1]) + "] ";
+    EXPECT_NE(s.out.find(second + "messagebox \"Error\""), std::string::npos) << diagnostics(s);
+    EXPECT_NE(s.out.find(second + "exit 1"), std::string::npos) << diagnostics(s);
+    EXPECT_NE(s.out.find("wintest[" + std::to_string(pids[0]) + "] exit 0"), std::string::npos);
 }
 
 } // namespace

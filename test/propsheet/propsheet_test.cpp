@@ -47,8 +47,9 @@ TEST(EventLine, JsonEscapesControlCharacters) {
     d.pid = 12;
     d.program = "wintest";
     d.text = std::string("a\x01\"b\\\n", 6);
-    EXPECT_EQ(describe_json(d),
-              R"({"pid":12,"program":"wintest","kind":"debug","text":"a\u0001\"b\\\n"})");
+    d.time_us = 1234567;
+    EXPECT_EQ(describe_json(d), R"({"pid":12,"program":"wintest","kind":"debug",)"
+                                R"("text":"a\u0001\"b\\\n","time_us":1234567})");
 }
 
 TEST(Pattern, WithoutStarMatchesTheStart) {

@@ -20,9 +20,12 @@ protected:
         std::string missing, why;
         if (!have_tools({"xdotool", "xwd"}, missing))
             GTEST_SKIP() << missing << " is not installed";
-        if (!m_x.start(why))
+        if (!m_x.start(why, screen()))
             GTEST_SKIP() << why;
     }
+
+    // The size of the virtual screen, as Xvfb takes it.
+    virtual std::string screen() const { return "1920x1200x24"; }
 
     // Starts the probe with `args` on the chosen display and waits until its test runs.
     // Returns false (the case failed) when it did not get there.

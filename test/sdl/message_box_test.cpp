@@ -118,7 +118,11 @@ TEST_F(MessageBox, OwnerTakesNoKeysAndCannotBeClosedWhileTheBoxIsUp) {
     focus(m_window);
     shell("xdotool key a b");
     click_close_button(m_window);
-    std::this_thread::sleep_for(300ms);
+    for (int round = 0; round < 2; ++round) { // the program's loop has read what X sent
+        size_t seen = m_program.lines().size();
+        m_program.send("ping");
+        ASSERT_FALSE(m_program.wait_line("pong", 10s, seen).empty());
+    }
     EXPECT_EQ(type_into(box, "space"), "answer 1");
     // Back to the owner: it takes keys again, and none of those typed meanwhile arrived.
     size_t from = m_program.lines().size();

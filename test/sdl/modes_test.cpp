@@ -29,6 +29,7 @@ protected:
     // the keys (virtual-key codes) and once `settled` has been printed that many times.
     struct Pictures {
         platform::Image window, screen, tv;
+        std::vector<platform::Image> tv_fields; // the TV window's picture in each field
     };
     Pictures headless(const std::vector<std::string>& words, const std::vector<int>& keys = {},
                       const std::string& settled = "", int times = 0) {
@@ -46,6 +47,13 @@ protected:
         p.window = platform::read_png(m_dir.path() + "/window.png");
         p.screen = platform::read_png(m_dir.path() + "/screen.png");
         p.tv = platform::read_png(m_dir.path() + "/tv.png");
+        for (int n = 0;; ++n) {
+            platform::Image field =
+                platform::read_png(m_dir.path() + "/tv-field-" + std::to_string(n) + ".png");
+            if (field.empty())
+                break;
+            p.tv_fields.push_back(field);
+        }
         return p;
     }
 
@@ -65,21 +73,30 @@ protected:
         return n;
     }
 
-    // Waits until the window shows exactly the expected picture.
-    static void expect_shows(unsigned long window, const platform::Image& expected,
+    // Waits until the window shows exactly the expected picture (one of them: the TV view
+    // shows its fields in turn).
+    static void expect_shows(unsigned long window, const std::vector<platform::Image>& expected,
                              const char* what) {
         ASSERT_NE(window, 0u) << "no window for " << what;
-        ASSERT_FALSE(expected.empty()) << "no headless picture of " << what;
+        ASSERT_FALSE(expected.empty() || expected[0].empty()) << "no headless picture of " << what;
         platform::Image shown;
         Difference d;
         EXPECT_TRUE(eventually([&] {
             shown = capture(window);
-            d = compare(expected, shown);
-            return d.count == 0;
+            for (const platform::Image& picture : expected) {
+                d = compare(picture, shown);
+                if (d.count == 0)
+                    return true;
+            }
+            return false;
         })) << what
             << ": " << d.count << " pixels differ (-1: size " << shown.width << "x" << shown.height
-            << " for " << expected.width << "x" << expected.height << "), first at " << d.x << ","
-            << d.y << ": " << std::hex << d.actual << " for " << d.expected;
+            << " for " << expected[0].width << "x" << expected[0].height << "), first at " << d.x
+            << "," << d.y << ": " << std::hex << d.actual << " for " << d.expected;
+    }
+    static void expect_shows(unsigned long window, const platform::Image& expected,
+                             const char* what) {
+        expect_shows(window, std::vector<platform::Image>{expected}, what);
     }
 };
 
@@ -126,7 +143,7 @@ TEST_F(Modes, TvTestFollowsTypedKeysOnItsTvView) {
                                                 "event debug  | up\\n | 0 0"}));
 
     Pictures expected = headless(tv_words(), {VK_LEFT, VK_LEFT, VK_UP}, "event debug", 3);
-    expect_shows(find_window("TV view"), expected.tv, "the TV view");
+    expect_shows(find_window("TV view"), expected.tv_fields, "the TV view");
     expect_shows(find_window("Board screen"), expected.screen, "the board's monitor");
 
     shell("xdotool key Escape");

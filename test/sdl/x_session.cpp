@@ -97,7 +97,7 @@ VirtualDisplay::~VirtualDisplay() {
     }
 }
 
-bool VirtualDisplay::start(std::string& why) {
+bool VirtualDisplay::start(std::string& why, const std::string& screen) {
     std::string missing;
     if (!have_tools({"Xvfb"}, missing)) {
         why = "Xvfb is not installed";
@@ -108,6 +108,7 @@ bool VirtualDisplay::start(std::string& why) {
         why = strerror(errno);
         return false;
     }
+    std::string fd = std::to_string(fds[1]);
     m_pid = fork();
     if (m_pid == 0) {
         die_with_parent();
@@ -115,8 +116,7 @@ bool VirtualDisplay::start(std::string& why) {
         int devnull = open("/dev/null", O_WRONLY);
         dup2(devnull, 1);
         dup2(devnull, 2);
-        std::string fd = std::to_string(fds[1]);
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1920x1200x24",
+        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(),
                "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
         _exit(127);
     }
@@ -185,27 +185,39 @@ void Program::start(const std::vector<std::string>& args,
                     const std::map<std::string, std::string>& env) {
     char dir[] = "/tmp/wintest-sdl-XXXXXX";
     m_prefix = mkdtemp(dir) ? dir : "";
+    // Everything the child needs is made here: between fork and exec the child of a process
+    // with threads (the readers of other programs) may only make system calls.
+    std::map<std::string, std::string> vars{{"WINTEST_PREFIX", m_prefix},
+                                            {"SDL_AUDIODRIVER", "dummy"}}; // beeps go nowhere
+    for (char** e = environ; *e; ++e) {
+        std::string entry(*e);
+        size_t equals = entry.find('=');
+        if (equals != std::string::npos)
+            vars.emplace(entry.substr(0, equals), entry.substr(equals + 1));
+    }
+    // The program frees nothing at its end on purpose: the process ends instead.
+    vars.emplace("ASAN_OPTIONS", "detect_leaks=0");
+    for (const auto& [k, v] : env)
+        vars[k] = v;
+    std::vector<std::string> entries;
+    for (const auto& [k, v] : vars)
+        entries.push_back(k + "=" + v);
+    std::vector<char*> envp, argv;
+    for (auto& e : entries)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+    for (const auto& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
     int in[2], out[2];
-    if (pipe(in) != 0 || pipe(out) != 0)
+    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0)
         return;
     m_pid = fork();
     if (m_pid == 0) {
         die_with_parent();
         dup2(in[0], 0);
         dup2(out[1], 1);
-        close(in[1]);
-        close(out[0]);
-        setenv("WINTEST_PREFIX", m_prefix.c_str(), 1);
-        setenv("SDL_AUDIODRIVER", "dummy", 1); // beeps play into nothing, quietly
-        // The program frees nothing at its end on purpose: the process ends instead.
-        setenv("ASAN_OPTIONS", "detect_leaks=0", 0);
-        for (const auto& [k, v] : env)
-            setenv(k.c_str(), v.c_str(), 1);
-        std::vector<char*> argv;
-        for (const auto& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
+        execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }
     close(in[0]);

@@ -26,8 +26,9 @@ public:
     VirtualDisplay& operator=(const VirtualDisplay&) = delete;
     ~VirtualDisplay();
 
-    // Starts the server; false with the reason when there is none to start.
-    bool start(std::string& why);
+    // Starts the server with one screen of this size; false with the reason when there is
+    // none to start.
+    bool start(std::string& why, const std::string& screen = "1920x1200x24");
     [[nodiscard]] const std::string& name() const { return m_name; }
 
 private:

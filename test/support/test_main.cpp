@@ -1,5 +1,8 @@
 // main() of every test binary: each process gets a fresh prefix of its own, the headless
-// display and unthrottled frames, so tests never meet each other or a real desktop.
+// display and unthrottled frames, so tests never meet each other or a real desktop. Started
+// as a test's child procedure (child.h), it runs that procedure instead.
+#include "child.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -8,6 +11,11 @@
 #include <unistd.h>
 
 int main(int argc, char** argv) {
+    if (int code = wt_test::run_child_if_asked(); code >= 0)
+        return code;
+    // A death test starts the binary again instead of forking the test process, which may
+    // have threads by then (the desktop bus's receiver).
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
     testing::InitGoogleTest(&argc, argv);
     char dir[] = "/tmp/wintest-test-XXXXXX";
     bool own_prefix = std::getenv("WINTEST_PREFIX") == nullptr && mkdtemp(dir) != nullptr;

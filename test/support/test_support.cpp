@@ -1,12 +1,15 @@
 #include "test_support.h"
 
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+
+extern char** environ;
 
 namespace test_support {
 
@@ -65,26 +68,35 @@ std::string read_text(const std::string& path) {
     return s.str();
 }
 
+// Started with posix_spawn, never a bare fork(): the test process has threads (the bus's
+// receiver among them), and only exec is safe in the child of a threaded process.
 ProcessRun run_program(const std::string& path, const std::vector<std::string>& words,
                        const EnvList& env) {
     std::string err_path = fresh_dir() + "/stderr.txt";
     std::string name = path.substr(path.find_last_of('/') + 1);
-    pid_t pid = fork();
-    if (pid == 0) {
-        for (const auto& [key, value] : env)
-            setenv(key.c_str(), value.c_str(), 1);
-        int fd = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(fd, 2);
-        std::vector<char*> argv{name.data()};
-        for (const auto& w : words)
-            argv.push_back(const_cast<char*>(w.c_str()));
-        argv.push_back(nullptr);
-        execv(path.c_str(), argv.data());
-        _exit(127);
-    }
+    std::vector<std::string> env_strings;
+    for (const auto& [key, value] : env)
+        env_strings.push_back(key + "=" + value);
+    std::vector<char*> envp;
+    for (auto& s : env_strings)
+        envp.push_back(s.data());
+    for (char** e = environ; *e; ++e)
+        envp.push_back(*e); // the first of a name counts: the run's own come first
+    envp.push_back(nullptr);
+    std::vector<char*> argv{name.data()};
+    for (const auto& w : words)
+        argv.push_back(const_cast<char*>(w.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    pid_t pid = -1;
+    int spawned = posix_spawn(&pid, path.c_str(), &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
     ProcessRun run;
     int status = 0;
-    if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+    if (spawned == 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status))
         run.exit_code = WEXITSTATUS(status);
     run.err = read_text(err_path);
     return run;

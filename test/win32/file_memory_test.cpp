@@ -170,4 +170,36 @@ TEST(GlobalMemory, LimitRefusesAndRecovers) {
     EXPECT_EQ(win32::faults::global_memory_in_use(), base);
 }
 
+// The single-request switch: a request of exactly the limit passes, one byte more fails, held
+// bytes do not matter, a refused growth keeps the block, and local memory is not limited.
+TEST(GlobalMemory, RequestLimitRefusesOnlyLargerRequests) {
+    struct Guard {
+        ~Guard() { win32::faults::set_global_alloc_limit(std::nullopt); }
+    } guard;
+    win32::faults::set_global_alloc_limit(256);
+    HGLOBAL a = GlobalAlloc(GMEM_MOVEABLE, 256);
+    HGLOBAL b = GlobalAlloc(GMEM_MOVEABLE, 256);
+    ASSERT_NE(a, nullptr);
+    EXPECT_NE(b, nullptr) << "the bytes held are not limited";
+    SetLastError(0);
+    EXPECT_EQ(GlobalAlloc(GMEM_FIXED, 257), nullptr);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_NOT_ENOUGH_MEMORY));
+    static_cast<BYTE*>(GlobalLock(a))[0] = 9;
+    GlobalUnlock(a);
+    EXPECT_EQ(GlobalReAlloc(a, 257, GMEM_MOVEABLE), nullptr);
+    EXPECT_EQ(GlobalSize(a), 256u) << "a refused request keeps the block";
+    EXPECT_EQ(static_cast<BYTE*>(GlobalLock(a))[0], 9);
+    GlobalUnlock(a);
+    EXPECT_EQ(GlobalReAlloc(a, 100, GMEM_MOVEABLE), a) << "shrinking stays within the limit";
+    HLOCAL l = LocalAlloc(LMEM_FIXED, 1000);
+    EXPECT_NE(l, nullptr) << "only global requests are limited";
+    LocalFree(l);
+    GlobalFree(a);
+    GlobalFree(b);
+    win32::faults::set_global_alloc_limit(std::nullopt);
+    HGLOBAL big = GlobalAlloc(GMEM_FIXED, 4096);
+    EXPECT_NE(big, nullptr) << "no limit once removed";
+    GlobalFree(big);
+}
+
 } // namespace

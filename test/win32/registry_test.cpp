@@ -1,6 +1,7 @@
 // The registry calls against documented Win32 results, and the file that keeps them.
 #include <windows.h>
 
+#include "child.h"
 #include "platform/prefix.h"
 #include "win32/registry.h"
 
@@ -8,13 +9,13 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <cstring>
 #include <fstream>
 #include <random>
 #include <sstream>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -449,21 +450,25 @@ TEST_F(Registry, WriteFailureNamesTheFileAndTheCauseAndKeepsTheOldFile) {
     RegCloseKey(key);
 }
 
-// Each child sets `count` values named "<tag><i>" in the same key, one call each.
-pid_t spawn_writer(const char* tag, int count) {
-    pid_t pid = ::fork();
-    if (pid != 0)
-        return pid;
+// A writer sets `count` values named "<tag><i>" in the same key, one call each, and says
+// "started" once the first is written.
+WT_TEST_CHILD(registry_writer) {
+    std::string tag = wt_test::child_arg(0);
+    int count = std::stoi(wt_test::child_arg(1));
     HKEY key = nullptr;
     if (RegCreateKeyA(HKEY_LOCAL_MACHINE, "Software\\Shared", &key) != ERROR_SUCCESS)
-        ::_exit(2);
+        return 2;
     for (int i = 0; i < count; ++i) {
         std::string name = tag + std::to_string(i);
         if (RegSetValueExA(key, name.c_str(), 0, REG_SZ, (const BYTE*)name.c_str(),
                            DWORD(name.size() + 1)) != ERROR_SUCCESS)
-            ::_exit(3);
+            return 3;
+        if (i == 0) {
+            std::printf("started\n");
+            std::fflush(stdout);
+        }
     }
-    ::_exit(0);
+    return 0;
 }
 
 // The number of values under a key; 0 while the key does not exist (a writer killed before
@@ -486,31 +491,27 @@ int value_count(const char* path) {
 
 TEST_F(Registry, TwoProcessesWritingAtOnceLoseNothing) {
     const int count = 150;
-    pid_t a = spawn_writer("a", count);
-    pid_t b = spawn_writer("b", count);
-    for (pid_t pid : {a, b}) {
-        int status = 0;
-        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    }
+    wt_test::Child a("registry_writer", {"a", std::to_string(count)});
+    wt_test::Child b("registry_writer", {"b", std::to_string(count)});
+    EXPECT_EQ(a.wait(), 0);
+    EXPECT_EQ(b.wait(), 0);
     EXPECT_EQ(value_count("Software\\Shared"), 2 * count);
 }
 
+// Each writer is killed at a random moment after its first value, in the middle of a write
+// or between two.
 TEST_F(Registry, WriterKilledAtAnyMomentLeavesTheLastGoodFile) {
     std::mt19937 random(12345);
     int previous = 0;
     for (int round = 0; round < 25; ++round) {
-        pid_t pid = spawn_writer(("r" + std::to_string(round) + "_").c_str(), 1000000);
-        ::usleep(useconds_t(1000 + random() % 20000));
-        ::kill(pid, SIGKILL);
-        int status = 0;
-        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-        ASSERT_TRUE(WIFSIGNALED(status)) << "the writer ended by itself: " << status;
+        wt_test::Child writer("registry_writer", {"r" + std::to_string(round) + "_", "1000000"});
+        ASSERT_EQ(writer.read_line(), "started") << "round " << round;
+        ::usleep(useconds_t(random() % 20000));
+        writer.kill();
         int now = value_count("Software\\Shared");
-        ASSERT_GE(now, previous) << "round " << round << ": values were lost";
+        ASSERT_GT(now, previous) << "round " << round << ": values were lost";
         previous = now;
     }
-    EXPECT_GT(previous, 0);
 }
 
 } // namespace

@@ -228,7 +228,7 @@ sheet() {
     local opts=()
     while [[ "${1:-}" == --* ]]; do
         case "$1" in
-        --key | --default-key | --command-line) opts+=("$1" "$2") && shift ;;
+        --key | --default-key | --command-line | --timeout) opts+=("$1" "$2") && shift ;;
         *) opts+=("$1") ;;
         esac
         shift
@@ -550,6 +550,43 @@ case_glide_sheet() {
     sheet glide 'expect window WinGlideClass' 'close' 'expect exit 0'
     check "sheet closed: exit code" 0 "$RC"
     check "sheet closed: no closing broadcast" "" "$(heard "$GAMMA_CLOSED")"
+    finish
+}
+
+# propsheet as an instrument under Wine: a message with every bit of both parameters, frame
+# waits, window facts, a second program whose events carry its own pid, one JSON object a
+# line, and a script that ends while the test still runs.
+case_propsheet_instrument() {
+    case_dir propsheet_instrument
+    copy_data
+    local key='SOFTWARE\Kavix\WineInstrument' sent='broadcast "KVXPS Property Sheet Gamma Correction Changed"'
+    sheet --key "$key" gamma 'frames' 'wait-frames 10' 'windows' 'expect window KVXMyWindow' \
+        "send \"KVXPS Property Sheet Gamma Correction Changed\" 0xFF131211 0xFFFFFFFF" \
+        'expect gamma 1.70 1.80 1.90' 'start glide' 'expect @2 messagebox "Error" *' \
+        'expect @2 exit 1' 'key esc' 'expect @1 exit 0'
+    check "propsheet exit code" 0 "$RC"
+    check "sent with all 32 bits" "$sent wparam=4279439889 lparam=-1" "$(heard "$sent")"
+    check_match "window facts" \
+        'window-facts [0-9]+ WinGlideClass "Kavix Gamma Correction Adjustment" rect=[-0-9,]+ client=[0-9]+x[0-9]+ visible=1 style=0x' \
+        "$OUT"
+    local second
+    second=$(echo "$OUT" | sed -nE 's/^propsheet\[[0-9]+\] started wintest\[([0-9]+)\].*/\1/p' | sed -n 2p)
+    check "the second program's box carries its pid" 1 \
+        "$(echo "$OUT" | grep -cF "wintest[$second] messagebox \"Error\"")"
+    check "the second program's exit carries its pid" 1 \
+        "$(echo "$OUT" | grep -cF "wintest[$second] exit 1")"
+    sheet --json --key "$key" glide 'frames' 'echo x' 'sheet' 'key esc' 'expect exit 0'
+    check "json: exit code" 0 "$RC"
+    check "json: the started line, frames, echo and sheet are objects" 4 \
+        "$(echo "$OUT" | grep -cE '^\{.*"kind":"(started|frames|echo|sheet)".*"time_us":[0-9]+\}$')"
+    check "json: no plain event line" "" "$(echo "$OUT" | grep -E '^(wintest|propsheet)\[')"
+    sheet --timeout 1000 --key "$key" tv 'expect window WinGlideClass'
+    check "script ended first: exit code" 4 "$RC"
+    check "script ended first: the sheet closed" 'broadcast "KVXPS Property Sheet Closed" wparam=0 lparam=0' \
+        "$(heard 'broadcast "KVXPS Property Sheet Closed"')"
+    check_match "script ended first: said so" "ended while the test still ran" "$OUT"
+    sheet --fresh glide 'key esc'
+    check "--fresh refused on Windows" 2 "$RC"
     finish
 }
 

@@ -2,6 +2,8 @@
 #include "dib/dib.h"
 #include "dib_test_util.h"
 
+#include "win32/faults.h"
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -214,6 +216,68 @@ TEST(DibReading, UnsoundHeadersAreRefusedAndSizesClamped) {
     dib = ReadDibFile(dir.file("rle.bmp", build(b)).c_str());
     ASSERT_NE(dib, nullptr);
     EXPECT_EQ(Locked(dib).header().biSizeImage, 8u);
+    GlobalFree(dib);
+}
+
+// Offsets a file states are held against its real length before any block is made: one past
+// the end (even one that a signed sum would turn negative) leaves no row in the file.
+TEST(DibReading, OffsetsPastTheEndOfTheFileHoldNoRows) {
+    TempDir dir;
+    win32::faults::set_global_memory_limit(1u << 20); // a 2 GB block fails at once, not in 27 s
+    Bmp rle = small8();
+    rle.compression = BI_RLE8;
+    rle.clr_used = 4;
+    rle.table = ramp(4);
+    rle.size_image = 0x7FFFFFF0;
+    rle.rows.clear();
+    for (DWORD offset : {0x80000000u, 0xFFFFFFFFu, 70u, 71u, 0x7FFFFFFFu}) {
+        rle.off_bits = long(offset);
+        std::vector<BYTE> bytes = build(rle);
+        ASSERT_EQ(bytes.size(), 70u);
+        HFILE file = open_file(dir.file("far.bmp", bytes));
+        EXPECT_EQ(ReadDibHeader(file), nullptr) << "no byte of the stream left, offset " << offset;
+        _lclose(file);
+        EXPECT_EQ(ReadDibFile(dir.path("far.bmp").c_str()), nullptr) << offset;
+    }
+
+    // Uncompressed rows behind the end read as zero bytes, as rows that end early do.
+    Bmp rows = small8();
+    rows.off_bits = long(0x80000000u);
+    HGLOBAL dib = ReadDibFile(dir.file("rows.bmp", build(rows)).c_str());
+    ASSERT_NE(dib, nullptr);
+    {
+        Locked l(dib);
+        EXPECT_EQ(l.header().biSizeImage, 8u);
+        for (int i = 0; i < 8; ++i)
+            EXPECT_EQ(l.p[60 + i], 0) << "byte " << i;
+    }
+    GlobalFree(dib);
+    win32::faults::set_global_memory_limit(std::nullopt);
+}
+
+// A table of more than 16383 entries takes more bytes than 16 bits count: the rows still lie
+// behind the whole table, and the palette reads no entry past the block.
+TEST(DibReading, LargeTablesKeepTheRowsBehindThem) {
+    TempDir dir;
+    Bmp b = small8();
+    b.clr_used = 48640;
+    b.off_bits = 14 + 40 + 20; // behind the five entries the file has
+    HGLOBAL dib = ReadDibFile(dir.file("big.bmp", build(b)).c_str());
+    ASSERT_NE(dib, nullptr);
+    EXPECT_EQ(DibColorTableSize(&Locked(dib).header()), 48640u * 4);
+    EXPECT_EQ(GlobalSize(dib), 40u + 48640 * 4 + 8);
+    {
+        Locked l(dib);
+        EXPECT_EQ(l.table()[4].rgbRed, 4) << "the entries the file has";
+        EXPECT_EQ(l.table()[5].rgbRed, 0) << "the rest read as zero";
+        EXPECT_EQ(l.p[40 + 48640 * 4], 1) << "the first row lies behind the whole table";
+        EXPECT_EQ(l.p[40 + 48640 * 4 + 5], 4);
+    }
+    HPALETTE palette = CreateDibPalette(dib);
+    ASSERT_NE(palette, nullptr);
+    PALETTEENTRY last{};
+    EXPECT_EQ(GetPaletteEntries(palette, 48639, 1, &last), 1u);
+    DeleteObject(palette);
     GlobalFree(dib);
 }
 

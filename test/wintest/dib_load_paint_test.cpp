@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include <fstream>
 #include <iterator>
@@ -325,17 +326,16 @@ TEST_F(BitmapWindow, BandsShrinkBy20DownTo50ThenGiveUp) {
 
 TEST_F(BitmapWindow, BandsRunFromTheBottomAndSkipWhatIsNotPainted) {
     // 130 rows in bands of 50, with only the first 50 rows of the file present: the first band
-    // (rows 80..130) is read in full, the later reads find nothing and keep its bytes.
+    // (rows 80..130) is read in full, the later reads find nothing: rows of zero bytes, index
+    // 0, never the bytes of the band before.
     Bmp b = picture8(40, 130);
     b.rows.resize(40 * 50);
     ASSERT_EQ(load_without_memory(m_dir.file("130.bmp", build(b))), 1);
     win32::faults::fail_bitmaps_taller_than(50);
     repaint();
     platform::Image image = shot();
-    for (int y = 0; y < std::min(130, image.height); ++y) {
-        int source = y >= 80 ? y : y >= 30 ? y + 50 : y + 100;
-        ASSERT_EQ(image.at(5, y), colour8(5, source)) << "row " << y;
-    }
+    for (int y = 0; y < std::min(130, image.height); ++y)
+        ASSERT_EQ(image.at(5, y), y >= 80 ? colour8(5, y) : 0x00FF00u) << "row " << y;
 
     // Only the top strip invalid: the lower bands are skipped by seeking.
     ASSERT_EQ(load_without_memory(m_dir.file("full.bmp", build(picture8(40, 130)))), 1);
@@ -350,6 +350,79 @@ TEST_F(BitmapWindow, BandsRunFromTheBottomAndSkipWhatIsNotPainted) {
     for (int y = 0; y < 10; ++y)
         ASSERT_EQ(image.at(7, y), colour8(7, y)) << "row " << y;
     EXPECT_EQ(image.at(7, 10), 0xFFFFFFu) << "below the strip nothing was drawn";
+}
+
+// A 32-bit bit-field picture with its channels in an unusual order: red in the low byte,
+// green in the middle, blue above.
+Bmp bitfields32(int w, int h) {
+    Bmp b;
+    b.width = w;
+    b.height = h;
+    b.bits = 32;
+    b.compression = BI_BITFIELDS;
+    b.clr_used = 3;
+    auto mask = [](uint32_t m) {
+        RGBQUAD q;
+        std::memcpy(&q, &m, 4);
+        return q;
+    };
+    b.table = {mask(0x000000FF), mask(0x0000FF00), mask(0x00FF0000)};
+    for (int y = h - 1; y >= 0; --y)
+        for (int x = 0; x < w; ++x) {
+            uint32_t c = colour8(x, y);
+            put32(b.rows, (c >> 16 & 0xFF) | (c & 0xFF00) | (c & 0xFF) << 16);
+        }
+    return b;
+}
+
+// What the window shows of a w x h picture at its top-left.
+std::vector<uint32_t> picture_shown(const platform::Image& image, int w, int h) {
+    std::vector<uint32_t> pixels;
+    for (int y = 0; y < std::min(h, image.height); ++y)
+        for (int x = 0; x < std::min(w, image.width); ++x)
+            pixels.push_back(image.at(x, y));
+    return pixels;
+}
+
+// Both routes show one file alike: a bit-field picture keeps its masks in the header block
+// that the bands are drawn with, and rows missing from a short file are zero bytes whichever
+// route reads them (black in 24 bits), never rows of an earlier band.
+TEST_F(BitmapWindow, BandsShowWhatTheDeviceBitmapShows) {
+    std::string fields = m_dir.file("fields.bmp", build(bitfields32(60, 70)));
+    ASSERT_EQ(load(fields), 1);
+    expect_picture(colour8, 60, 70);
+    win32::faults::fail_bitmaps_taller_than(50);
+    ASSERT_EQ(load_without_memory(fields), 1);
+    EXPECT_EQ(BitmapState.BitmapDeviceBitmap, nullptr);
+    EXPECT_FALSE(BitmapState.BitmapColorsAreIndices) << "the masks stay in the table";
+    expect_picture(colour8, 60, 70);
+    win32::faults::fail_bitmaps_taller_than(std::nullopt);
+
+    struct Case {
+        const char* name;
+        Bmp bmp;
+        size_t kept; // bytes of rows left in the file
+    } cases[] = {{"24 bits", picture24(30, 130), 30 * 3 * 70 + 4},
+                 {"8 bits", picture8(40, 130), 40 * 60 + 17}};
+    for (Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.bmp.rows.resize(c.kept);
+        std::string path = m_dir.file(std::string(c.name) + ".bmp", build(c.bmp));
+        ASSERT_EQ(load(path), 1);
+        std::vector<uint32_t> whole = picture_shown(shot(), c.bmp.width, 130);
+        win32::faults::fail_bitmaps_taller_than(50);
+        ASSERT_EQ(load_without_memory(path), 1);
+        EXPECT_EQ(BitmapState.BitmapDeviceBitmap, nullptr);
+        std::vector<uint32_t> banded = picture_shown(shot(), c.bmp.width, 130);
+        win32::faults::fail_bitmaps_taller_than(std::nullopt);
+        ASSERT_EQ(banded.size(), whole.size());
+        for (size_t i = 0; i < whole.size(); ++i)
+            ASSERT_EQ(banded[i], whole[i])
+                << "pixel " << i % size_t(c.bmp.width) << "," << i / size_t(c.bmp.width);
+        if (c.bmp.bits == 24) {
+            EXPECT_EQ(whole.front(), 0u) << "the top rows are missing: black";
+        }
+    }
 }
 
 TEST_F(BitmapWindow, FailedBandRestoresTheHeaderHeight) {

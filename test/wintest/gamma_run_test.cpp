@@ -100,12 +100,25 @@ TEST_F(GammaRun, EnterSavesTheEnableFlagReadAtStartAndEscapeSavesNothing) {
         const char* stored_flag; // nullptr: no value
         const char* saved_flag;
     };
+    // The longest flag the read takes: 200 bytes and no terminator, which the read adds
+    // behind them (the sanitizer build catches an area one byte short).
+    const std::string longest(BOARD_SETTING_TEXT_SIZE, 'x');
     int n = 0;
-    for (Case c : {Case{"yes", "1"}, Case{"", "1"}, Case{"0", "0"}, Case{nullptr, "0"}}) {
+    for (Case c : {Case{"yes", "1"}, Case{"", "1"}, Case{"0", "0"}, Case{nullptr, "0"},
+                   Case{longest.c_str(), "1"}}) {
         use_key("EnterSavesFlag" + std::to_string(++n));
-        if (c.stored_flag)
+        if (c.stored_flag == longest.c_str()) {
+            HKEY key;
+            ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, CurrentKeyPath, &key), ERROR_SUCCESS);
+            ASSERT_EQ(RegSetValueExA(key, "=CurrGammaEnable", 0, REG_SZ,
+                                     reinterpret_cast<const BYTE*>(longest.data()),
+                                     DWORD(longest.size())),
+                      ERROR_SUCCESS);
+            RegCloseKey(key);
+        } else if (c.stored_flag) {
             WriteBoardSetting(HKEY_LOCAL_MACHINE, CurrentKeyPath, "=CurrGammaEnable",
                               c.stored_flag);
+        }
         EXPECT_EXIT(
             {
                 // Shift+R after Enter changes red while correction is on; Escape drops it.

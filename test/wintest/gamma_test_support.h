@@ -31,7 +31,7 @@ public:
 
 // The text stored under CurrentKeyPath, or "<unreadable>".
 inline std::string stored(const char* name) {
-    char text[BOARD_SETTING_TEXT_SIZE];
+    char text[BOARD_SETTING_AREA_SIZE];
     if (!ReadBoardSetting(HKEY_LOCAL_MACHINE, CurrentKeyPath, name, text))
         return "<unreadable>";
     return text;

@@ -12,17 +12,15 @@
 #include "platform/events.h"
 #include "platform/prefix.h"
 #include "board_harness.h"
+#include "board_holder.h"
 #include "glide.h"
 #include "win32/harness.h"
 #include "win32/testing.h"
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -323,36 +321,17 @@ TEST_F(TvRun, ScreenShowsTheTestImageInsideTheFrames) {
 // Another program holding the board: the box, the board shut down again, and a return through
 // WinMain with nothing sent to the property sheet.
 TEST_F(TvRun, BusyBoardShowsTheMessageAndReturns) {
+    wt_test::Child holder("hold_board");
+    ASSERT_TRUE(wt_test::start_board_holder(holder));
     std::vector<std::string> boxes;
     int sink = platform::add_event_sink([&](const platform::Event& e) {
         if (e.kind == platform::EventKind::Box)
             boxes.push_back(e.caption + "|" + e.text);
         EXPECT_NE(e.kind, platform::EventKind::Broadcast) << e.name;
     });
-    pid_t holder = fork();
-    if (holder == 0) {
-        grGlideInit();
-        grSstSelect(0);
-        if (!grSstWinOpen(0, GR_RESOLUTION_640x480, GR_REFRESH_60Hz, GR_COLORFORMAT_ARGB,
-                          GR_ORIGIN_UPPER_LEFT, 2, 1))
-            _exit(1);
-        sleep(30);
-        _exit(0);
-    }
-    // The holder has the board once a second open from here is refused.
-    for (int i = 0; i < 500; ++i) {
-        grGlideInit();
-        grSstSelect(0);
-        if (!grSstWinOpen(0, GR_RESOLUTION_640x480, GR_REFRESH_60Hz, GR_COLORFORMAT_ARGB,
-                          GR_ORIGIN_UPPER_LEFT, 2, 1))
-            break;
-        grGlideShutdown();
-        usleep(10000);
-    }
-    EXPECT_EQ(WinMain(GetModuleHandleA(nullptr), nullptr, const_cast<char*>(k_tail), SW_SHOWNORMAL),
-              0);
-    kill(holder, SIGKILL);
-    waitpid(holder, nullptr, 0);
+    Outcome out = run({}); // a board got after all would run the TV loop: the safety ends it
+    EXPECT_EQ(out.result, 0);
+    EXPECT_FALSE(out.ended_by_safety) << "the run had the board";
     platform::remove_event_sink(sink);
     EXPECT_EQ(boxes, std::vector<std::string>{
                          "Error|Display property test cannot run due to presence of another "

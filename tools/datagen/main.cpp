@@ -3,7 +3,9 @@
 //
 //   datagen <folder>           writes the files
 //   datagen --check <folder>   exit 0 when every file is byte for byte what datagen makes
+//   datagen --version
 #include "pictures.h"
+#include "platform/version.h"
 #include "texlib.h"
 #include "platform/file.h"
 
@@ -41,9 +43,11 @@ platform::Result<board::Texture3df> texture_of(const DataFile& file) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (platform::print_version_if_asked(argc, argv, "datagen"))
+        return 0;
     bool check = argc == 3 && std::strcmp(argv[1], "--check") == 0;
     if (argc != 2 && !check) {
-        std::fprintf(stderr, "usage: datagen [--check] <folder>\n");
+        std::fprintf(stderr, "usage: datagen [--check] <folder>\n       datagen --version\n");
         return 2;
     }
     std::string folder = argv[argc - 1];

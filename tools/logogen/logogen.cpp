@@ -2,8 +2,11 @@
 // palette BMP (256 x 128, bottom-up rows, BITMAPINFOHEADER, 256-entry table).
 //
 //   logogen OUTPUT.bmp
+//   logogen --version
 //
 // Everything is computed from integers, so every run writes the same bytes.
+#include "platform/version.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -146,8 +149,10 @@ bool write_bmp(const char* path, const Canvas& px, const std::vector<Rgb>& palet
 } // namespace
 
 int main(int argc, char** argv) {
+    if (platform::print_version_if_asked(argc, argv, "logogen"))
+        return 0;
     if (argc != 2 || argv[1][0] == '-') {
-        std::fprintf(stderr, "usage: logogen OUTPUT.bmp\n");
+        std::fprintf(stderr, "usage: logogen OUTPUT.bmp\n       logogen --version\n");
         return argc == 2 && std::strcmp(argv[1], "--help") == 0 ? 0 : 2;
     }
     Canvas px(size_t(k_width) * k_height, 0);

@@ -6,7 +6,11 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <cstdint>
+#include <filesystem>
 #include <cstring>
 #include <map>
 #include <sstream>
@@ -45,85 +49,6 @@ bool parse_duration(const std::string& s, int& ms) {
     return false;
 }
 
-std::string quoted(const std::string& s) {
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        switch (c) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (c < 0x20 || c >= 0x7F) {
-                char hex[8];
-                snprintf(hex, sizeof hex, c >= 0x7F ? "\\x%02x" : "\\u%04x", c);
-                out += hex;
-            } else {
-                out += char(c);
-            }
-        }
-    }
-    return out + "\"";
-}
-
-// JSON strings: the same escapes, except bytes above 0x7E, which pass as they are.
-std::string json_string(const std::string& s) {
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        if (c == '"' || c == '\\')
-            out += '\\', out += char(c);
-        else if (c == '\n')
-            out += "\\n";
-        else if (c == '\t')
-            out += "\\t";
-        else if (c == '\r')
-            out += "\\r";
-        else if (c < 0x20) {
-            char hex[8];
-            snprintf(hex, sizeof hex, "\\u%04x", c);
-            out += hex;
-        } else
-            out += char(c);
-    }
-    return out + "\"";
-}
-
-const char* kind_word(SheetEvent::Kind k) {
-    switch (k) {
-    case SheetEvent::Kind::Window:
-        return "window";
-    case SheetEvent::Kind::Broadcast:
-        return "broadcast";
-    case SheetEvent::Kind::Box:
-        return "messagebox";
-    case SheetEvent::Kind::Beep:
-        return "beep";
-    case SheetEvent::Kind::Debug:
-        return "debug";
-    case SheetEvent::Kind::Gamma:
-        return "gamma";
-    case SheetEvent::Kind::Tv:
-        return "tv";
-    case SheetEvent::Kind::Exit:
-        return "exit";
-    }
-    return "?";
-}
-
-const char* const kTvFields[10] = {"enable", "output",     "scan",   "format",    "xshift",
-                                   "yshift", "brightness", "tuning", "sharpness", "ffilter"};
-
 const std::map<std::string, unsigned> kKeyNames = {
     {"backspace", 0x08}, {"tab", 0x09},     {"enter", 0x0D},  {"return", 0x0D}, {"shift", 0x10},
     {"ctrl", 0x11},      {"control", 0x11}, {"alt", 0x12},    {"menu", 0x12},   {"pause", 0x13},
@@ -132,6 +57,14 @@ const std::map<std::string, unsigned> kKeyNames = {
     {"down", 0x28},      {"insert", 0x2D},  {"delete", 0x2E}, {"lshift", 0xA0}, {"rshift", 0xA1},
     {"lctrl", 0xA2},     {"rctrl", 0xA3},   {"lalt", 0xA4},   {"ralt", 0xA5},
 };
+
+// A message for the program waits, within the bound, until the program has a window to hear
+// it (a broadcast right after the start would reach no one). Once it has ended, none waits.
+void await_program(Session& s) {
+    std::string ignored;
+    if (!s.started.empty() && !s.exit_code)
+        (void)s.controller->windows(s.timeout_ms, &ignored);
+}
 
 // "shift+r" gives {0x10, 0x52}: modifiers first, the key last.
 bool parse_combo(const std::string& combo, std::vector<unsigned>& keys, std::string& error) {
@@ -199,8 +132,28 @@ bool cmd_key(Session& s, const std::vector<std::string>& w, std::string& error) 
     return true;
 }
 
+// keys --batch <combo> ...: every press (modifiers down, key down, then all up in reverse)
+// goes into the program's queue at once.
+bool cmd_keys_batch(Session& s, const std::vector<std::string>& w, std::string& error) {
+    std::vector<KeyStroke> strokes;
+    for (size_t i = 2; i < w.size(); ++i) {
+        std::vector<unsigned> combo;
+        if (!parse_combo(w[i], combo, error))
+            return false;
+        for (unsigned vk : combo)
+            strokes.push_back({vk, true});
+        for (size_t k = combo.size(); k-- > 0;)
+            strokes.push_back({combo[k], false});
+    }
+    if (strokes.empty())
+        return error = "usage: keys --batch <name> <name> ...", false;
+    return s.controller->keys(strokes, s.timeout_ms, &error);
+}
+
 // keys <combo> <combo> ...: each pressed in turn
 bool cmd_keys(Session& s, const std::vector<std::string>& w, std::string& error) {
+    if (w.size() > 1 && w[1] == "--batch")
+        return cmd_keys_batch(s, w, error);
     for (size_t i = 1; i < w.size(); ++i)
         if (!cmd_key(s, {"key", w[i]}, error))
             return false;
@@ -218,6 +171,7 @@ bool cmd_gamma(Session& s, const std::vector<std::string>& w, std::string& error
             return error = "gamma value \"" + w[i + 1] + "\" is not within 0.0 to 25.5", false;
         tenths[i] = int(std::lround(v * 10));
     }
+    await_program(s);
     send_gamma(s.sheet, tenths[0], tenths[1], tenths[2]);
     return true;
 }
@@ -256,7 +210,8 @@ bool cmd_screenshot(Session& s, const std::vector<std::string>& w, std::string& 
         return error = "usage: screenshot board|tv|window <file.png>", false;
     if (!s.controller->screenshot(shots.at(lower(w[1])), w[2], s.timeout_ms, &error))
         return false;
-    fprintf(s.out, "screenshot %s %s\n", lower(w[1]).c_str(), w[2].c_str());
+    report(s, "screenshot " + lower(w[1]) + " " + w[2], "screenshot",
+           ",\"what\":" + json_string(lower(w[1])) + ",\"file\":" + json_string(w[2]));
     return true;
 }
 
@@ -277,35 +232,55 @@ void split_pattern(const std::string& rest, std::string& pattern, int& ms) {
     pattern = first == std::string::npos ? "" : pattern.substr(first);
 }
 
-// Events that expect looks at: the program's and the sheet's own.
-bool watched(const Session& s, const SheetEvent& e) {
-    return e.pid == s.self_pid || e.pid == s.controller->program_pid();
+// A leading "@2" names the second program started, "@<pid>" a program by its process id:
+// the pattern then looks at that program's events only. `pid` stays 0 without one.
+bool take_program(const Session& s, std::string& pattern, int& pid, std::string& error) {
+    if (pattern.empty() || pattern[0] != '@')
+        return true;
+    size_t end = pattern.find_first_of(" \t");
+    long n = 0;
+    if (!parse_int(pattern.substr(1, end == std::string::npos ? end : end - 1), n) || n <= 0)
+        return error = "\"@\" names a program: @1, @2 ... in the order started, or @<pid>", false;
+    bool index = size_t(n) <= s.started.size();
+    pid = index ? s.started[size_t(n) - 1] : int(n);
+    if (!index && !s.all_events &&
+        std::find(s.started.begin(), s.started.end(), pid) == s.started.end())
+        return error = "no program @" + std::to_string(n) + " was started", false;
+    size_t next = end == std::string::npos ? end : pattern.find_first_not_of(" \t", end);
+    pattern = next == std::string::npos ? "" : pattern.substr(next);
+    return true;
 }
 
-std::optional<size_t> find_event(Session& s, const std::string& pattern) {
+// The next event of this run from the cursor on that matches (of program `pid` if not 0).
+std::optional<size_t> find_event(Session& s, const std::string& pattern, int pid) {
     for (size_t i = s.cursor; i < s.log.size(); ++i)
-        if (watched(s, s.log[i]) && pattern_matches(pattern, describe(s.log[i])))
+        if (shown(s, s.log[i]) && (!pid || s.log[i].pid == pid) &&
+            pattern_matches(pattern, describe(s.log[i])))
             return i;
     return std::nullopt;
 }
 
-// expect <pattern> [bound]: the next matching event, from after the last one expected.
+// expect [@program] <pattern> [bound]: the next matching event, after the last one expected.
 bool cmd_expect(Session& s, const std::string& rest, std::string& error) {
     std::string pattern;
-    int ms = s.timeout_ms;
+    int ms = s.timeout_ms, pid = 0;
     split_pattern(rest, pattern, ms);
+    if (!take_program(s, pattern, pid, error))
+        return false;
     if (pattern.empty())
-        return error = "usage: expect <event pattern> [<n>ms|<n>s]", false;
+        return error = "usage: expect [@<program>] <event pattern> [<n>ms|<n>s]", false;
     std::optional<size_t> found;
-    if (pump_until(s, ms, [&] { return (found = find_event(s, pattern)).has_value(); })) {
+    if (pump_until(s, ms, [&] { return (found = find_event(s, pattern, pid)).has_value(); })) {
         s.cursor = *found + 1;
         return true;
     }
     error = "expected \"" + pattern + "\" within " + std::to_string(ms) + " ms; heard since:";
     bool any = false;
     for (size_t i = s.cursor; i < s.log.size(); ++i)
-        if (watched(s, s.log[i]))
-            error += "\n    " + describe(s.log[i]), any = true;
+        if (shown(s, s.log[i]))
+            error += "\n    " + s.log[i].program + "[" + std::to_string(s.log[i].pid) + "] " +
+                     describe(s.log[i]),
+                any = true;
     if (!any)
         error += " nothing";
     return false;
@@ -314,12 +289,14 @@ bool cmd_expect(Session& s, const std::string& rest, std::string& error) {
 // expect-no <pattern> [bound]: no matching event within the bound (default 500 ms).
 bool cmd_expect_no(Session& s, const std::string& rest, std::string& error) {
     std::string pattern;
-    int ms = 500;
+    int ms = 500, pid = 0;
     split_pattern(rest, pattern, ms);
+    if (!take_program(s, pattern, pid, error))
+        return false;
     if (pattern.empty())
-        return error = "usage: expect-no <event pattern> [<n>ms|<n>s]", false;
+        return error = "usage: expect-no [@<program>] <event pattern> [<n>ms|<n>s]", false;
     std::optional<size_t> found;
-    if (pump_until(s, ms, [&] { return (found = find_event(s, pattern)).has_value(); }))
+    if (pump_until(s, ms, [&] { return (found = find_event(s, pattern, pid)).has_value(); }))
         return error = "did not expect: " + describe(s.log[*found]), false;
     return true;
 }
@@ -334,17 +311,237 @@ bool cmd_expect_reg(Session& s, const std::vector<std::string>& w, std::string& 
     bool present = read_setting(key, w[2], text);
     if (w[3] == "-" ? !present : (present && text == w[3]))
         return true;
-    error = w[1] + "\\" + w[2] + " holds " + (present ? quoted(text) : "no value") + ", expected " +
-            (w[3] == "-" ? "no value" : quoted(w[3]));
+    error = w[1] + "\\" + w[2] + " holds " + (present ? quote_text(text) : "no value") +
+            ", expected " + (w[3] == "-" ? "no value" : quote_text(w[3]));
     return false;
 }
 
 bool cmd_sheet(Session& s) {
-    fprintf(s.out, "sheet gamma %.1f %.1f %.1f correction %s answer %s test %s\n",
-            s.sheet.tenths[0] / 10.0, s.sheet.tenths[1] / 10.0, s.sheet.tenths[2] / 10.0,
-            s.sheet.correction_on ? "on" : "off", s.sheet.answer_enable ? "on" : "off",
-            s.sheet.test_closed ? "closed" : "running");
+    char plain[160], fields[160];
+    const SheetState& st = s.sheet;
+    snprintf(plain, sizeof plain, "sheet gamma %.1f %.1f %.1f correction %s answer %s test %s",
+             st.tenths[0] / 10.0, st.tenths[1] / 10.0, st.tenths[2] / 10.0,
+             st.correction_on ? "on" : "off", st.answer_enable ? "on" : "off",
+             st.test_closed ? "closed" : "running");
+    snprintf(fields, sizeof fields,
+             ",\"gamma\":[%.1f,%.1f,%.1f],\"correction\":%s,\"answer\":%s,\"test\":\"%s\"",
+             st.tenths[0] / 10.0, st.tenths[1] / 10.0, st.tenths[2] / 10.0,
+             st.correction_on ? "true" : "false", st.answer_enable ? "true" : "false",
+             st.test_closed ? "closed" : "running");
+    report(s, plain, "sheet", fields);
     return true;
+}
+
+// A 32-bit message parameter, decimal or 0x hex; a negative value gives its two's complement.
+bool parse_param(const std::string& word, uint32_t& out) {
+    char* end = nullptr;
+    errno = 0;
+    bool negative = !word.empty() && word[0] == '-';
+    long long v = negative ? strtoll(word.c_str(), &end, 0) : 0;
+    unsigned long long u = negative ? 0 : strtoull(word.c_str(), &end, 0);
+    if (word.empty() || *end != '\0' || errno != 0 || (!negative && word[0] == '+'))
+        return false;
+    if (negative ? v < INT32_MIN : u > UINT32_MAX)
+        return false;
+    out = negative ? uint32_t(int32_t(v)) : uint32_t(u);
+    return true;
+}
+
+// send "<message name>" <wparam> <lparam>: a registered message to every top-level window;
+// returns when the broadcast has returned. lParam is a signed 32-bit value, as on Windows.
+bool cmd_send(Session& s, const std::string& rest, std::string& error) {
+    const std::string usage = "usage: send \"<message name>\" <wparam> <lparam>";
+    size_t open = rest.find_first_not_of(" \t");
+    if (open == std::string::npos)
+        return error = usage, false;
+    std::string name, params;
+    if (rest[open] == '"') {
+        size_t close = rest.find('"', open + 1);
+        if (close == std::string::npos)
+            return error = "the message name has no closing quote", false;
+        name = rest.substr(open + 1, close - open - 1);
+        params = rest.substr(close + 1);
+    } else {
+        size_t end = rest.find_first_of(" \t", open);
+        name = rest.substr(open, end == std::string::npos ? end : end - open);
+        params = end == std::string::npos ? "" : rest.substr(end);
+    }
+    auto w = split_words(params);
+    uint32_t wparam = 0, lparam = 0;
+    if (name.empty() || w.size() != 2)
+        return error = usage, false;
+    if (!parse_param(w[0], wparam) || !parse_param(w[1], lparam))
+        return error = "wparam and lparam are 32-bit numbers (decimal or 0x hex)", false;
+    UINT msg = RegisterWindowMessageA(name.c_str());
+    if (!msg)
+        return error = "cannot register \"" + name + "\"", false;
+    await_program(s);
+    SendMessageA(HWND_BROADCAST, msg, WPARAM(wparam), LPARAM(int32_t(lparam)));
+    return true;
+}
+
+// wait-frames <n> [bound]: until the board has presented n more frames.
+bool cmd_wait_frames(Session& s, const std::vector<std::string>& w, std::string& error) {
+    long n = 0;
+    int ms = s.timeout_ms;
+    if (w.size() < 2 || w.size() > 3 || !parse_int(w[1], n) || n < 0 ||
+        (w.size() == 3 && !parse_duration(w[2], ms)))
+        return error = "usage: wait-frames <n> [<n>ms|<n>s]", false;
+    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    auto first = s.controller->frame_count(ms, &error);
+    if (!first)
+        return false;
+    uint64_t target = *first + uint64_t(n), now = *first;
+    std::string why;
+    int left = int(std::max<long long>(0, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                              until - std::chrono::steady_clock::now())
+                                              .count()));
+    bool answered = true;
+    if (pump_until(s, left,
+                   [&] {
+                       auto f = s.controller->frame_count(0, &why);
+                       answered = f.has_value();
+                       now = f.value_or(now);
+                       return !answered || now >= target;
+                   }) &&
+        answered)
+        return true;
+    error = "the board showed " + std::to_string(now - *first) + " of " + std::to_string(n) +
+            " frames" + (answered ? " within " + std::to_string(ms) + " ms" : " (" + why + ")");
+    return false;
+}
+
+// windows: every top-level window of the started programs, with its facts.
+bool cmd_windows(Session& s, const std::vector<std::string>& w, std::string& error) {
+    if (w.size() != 1)
+        return error = "usage: windows", false;
+    auto all = s.controller->windows(s.timeout_ms, &error);
+    if (all.empty())
+        return false;
+    report(s, "windows " + std::to_string(all.size()), "windows",
+           ",\"count\":" + std::to_string(all.size()));
+    for (const WindowFacts& f : all)
+        report(s,
+               "window-facts " + std::to_string(f.pid) + " " + f.class_name + " " +
+                   quote_text(f.title) + window_facts_text(f),
+               "window-facts",
+               ",\"of\":" + std::to_string(f.pid) + ",\"class\":" + json_string(f.class_name) +
+                   ",\"title\":" + json_string(f.title) + window_facts_json(f));
+    return true;
+}
+
+// start <test> [<word> ...]: another program in this run; the words replace the test's
+// default words byte for byte.
+bool cmd_start(Session& s, const std::vector<std::string>& w, const std::string& rest,
+               std::string& error) {
+    int mode = w.size() >= 2 ? test_mode(w[1]) : -1;
+    if (mode < 0)
+        return error = "usage: start tv|gamma|glide [<word> ...]", false;
+    size_t at = rest.find(w[1]) + w[1].size();
+    std::string words = at < rest.size() ? rest.substr(at + 1) : "";
+    return start_program(s, s.command_line(mode, words), error) != 0;
+}
+
+bool cmd_reg(Session& s, const std::vector<std::string>& w, std::string& error) {
+    std::vector<std::string> args(w.begin() + 1, w.end());
+    if (!s.json) {
+        int rc = run_reg_command(s.out, args, error);
+        fflush(s.out);
+        return rc == 0;
+    }
+    FILE* text = tmpfile(); // the command's text becomes one JSON line
+    if (!text)
+        return error = "cannot make a temporary file", false;
+    int rc = run_reg_command(text, args, error);
+    std::string all;
+    rewind(text);
+    for (int c; (c = fgetc(text)) != EOF;)
+        all += char(c);
+    fclose(text);
+    if (rc == 0)
+        report(s, all, "reg", ",\"text\":" + json_string(all));
+    return rc == 0;
+}
+
+bool cmd_on_off(Session& s, const std::vector<std::string>& w, std::string& error) {
+    bool on = false;
+    if (w.size() != 2 || !parse_on_off(w[1], on))
+        return error = "usage: " + lower(w[0]) + " on|off", false;
+    if (lower(w[0]) != "enable")
+        return s.sheet.answer_enable = on, true;
+    await_program(s);
+    send_enable(s.sheet, on);
+    return true;
+}
+
+bool cmd_close(Session& s, const std::vector<std::string>& w, std::string& error) {
+    if (w.size() != 1)
+        return error = "usage: close", false;
+    await_program(s);
+    send_closed(s.sheet);
+    return true;
+}
+
+bool cmd_frames(Session& s, std::string& error) {
+    auto frames = s.controller->frame_count(s.timeout_ms, &error);
+    if (frames)
+        report(s, "frames " + std::to_string(*frames), "frames",
+               ",\"count\":" + std::to_string(*frames));
+    return frames.has_value();
+}
+
+bool cmd_wait(Session& s, const std::vector<std::string>& w, std::string& error) {
+    long n = 0;
+    if (w.size() != 2 || !parse_int(w[1], n) || n < 0)
+        return error = "usage: wait <ms>", false;
+    pump_until(s, int(n), [] { return false; });
+    return true;
+}
+
+bool cmd_echo(Session& s, const std::string& rest) {
+    size_t start = rest.find_first_not_of(" \t");
+    std::string text = start == std::string::npos ? "" : rest.substr(start);
+    report(s, text, "echo", ",\"text\":" + json_string(text));
+    return true;
+}
+
+// One command: its words, the text after the command word, and where a failure goes.
+struct Call {
+    Session& s;
+    const std::vector<std::string>& w;
+    const std::string& rest;
+    std::string& error;
+};
+
+using Handler = bool (*)(Call&);
+
+const std::map<std::string, Handler>& commands() {
+    static const std::map<std::string, Handler> table = {
+        {"key", [](Call& c) { return cmd_key(c.s, c.w, c.error); }},
+        {"keys", [](Call& c) { return cmd_keys(c.s, c.w, c.error); }},
+        {"gamma", [](Call& c) { return cmd_gamma(c.s, c.w, c.error); }},
+        {"enable", [](Call& c) { return cmd_on_off(c.s, c.w, c.error); }},
+        {"answer", [](Call& c) { return cmd_on_off(c.s, c.w, c.error); }},
+        {"close", [](Call& c) { return cmd_close(c.s, c.w, c.error); }},
+        {"send", [](Call& c) { return cmd_send(c.s, c.rest, c.error); }},
+        {"window-close", [](Call& c) { return cmd_window(c.s, c.w, c.error); }},
+        {"window-move", [](Call& c) { return cmd_window(c.s, c.w, c.error); }},
+        {"window-resize", [](Call& c) { return cmd_window(c.s, c.w, c.error); }},
+        {"display-change", [](Call& c) { return cmd_window(c.s, c.w, c.error); }},
+        {"windows", [](Call& c) { return cmd_windows(c.s, c.w, c.error); }},
+        {"screenshot", [](Call& c) { return cmd_screenshot(c.s, c.w, c.error); }},
+        {"frames", [](Call& c) { return cmd_frames(c.s, c.error); }},
+        {"wait", [](Call& c) { return cmd_wait(c.s, c.w, c.error); }},
+        {"wait-frames", [](Call& c) { return cmd_wait_frames(c.s, c.w, c.error); }},
+        {"start", [](Call& c) { return cmd_start(c.s, c.w, c.rest, c.error); }},
+        {"expect", [](Call& c) { return cmd_expect(c.s, c.rest, c.error); }},
+        {"expect-no", [](Call& c) { return cmd_expect_no(c.s, c.rest, c.error); }},
+        {"expect-reg", [](Call& c) { return cmd_expect_reg(c.s, c.w, c.error); }},
+        {"sheet", [](Call& c) { return cmd_sheet(c.s); }},
+        {"echo", [](Call& c) { return cmd_echo(c.s, c.rest); }},
+        {"reg", [](Call& c) { return cmd_reg(c.s, c.w, c.error); }},
+    };
+    return table;
 }
 
 } // namespace
@@ -365,94 +562,45 @@ unsigned key_code(const std::string& name) {
     return 0;
 }
 
-std::string describe(const SheetEvent& e) {
-    char buf[160];
-    std::string line = kind_word(e.kind);
-    switch (e.kind) {
-    case SheetEvent::Kind::Window:
-        return line + " " + e.name + " " + quoted(e.text);
-    case SheetEvent::Kind::Broadcast:
-        snprintf(buf, sizeof buf, " wparam=%llu lparam=%lld", (unsigned long long)e.wparam,
-                 (long long)e.lparam);
-        return line + " " + quoted(e.name) + buf;
-    case SheetEvent::Kind::Box:
-        return line + " " + quoted(e.caption) + " " + quoted(e.text);
-    case SheetEvent::Kind::Beep:
-        return line + " " + std::to_string(e.code);
-    case SheetEvent::Kind::Debug:
-        return line + " " + quoted(e.text);
-    case SheetEvent::Kind::Gamma:
-        snprintf(buf, sizeof buf, " %.2f %.2f %.2f", e.gamma[0], e.gamma[1], e.gamma[2]);
-        return line + buf;
-    case SheetEvent::Kind::Tv:
-        for (int i = 0; i < 10; ++i)
-            line += std::string(" ") + kTvFields[i] + "=" + std::to_string(e.tv[i]);
-        return line;
-    case SheetEvent::Kind::Exit:
-        return line + " " + std::to_string(e.code) +
-               (e.signal ? " signal " + std::to_string(e.signal) : std::string());
-    }
-    return line;
+bool own_event(const Session& s, const SheetEvent& e) {
+    return e.pid == s.self_pid ||
+           std::find(s.started.begin(), s.started.end(), e.pid) != s.started.end();
 }
 
-std::string describe_json(const SheetEvent& e) {
-    std::string j = "{\"pid\":" + std::to_string(e.pid) + ",\"program\":" + json_string(e.program) +
-                    ",\"kind\":\"" + kind_word(e.kind) + "\"";
-    char buf[160];
-    switch (e.kind) {
-    case SheetEvent::Kind::Window:
-        j += ",\"class\":" + json_string(e.name) + ",\"title\":" + json_string(e.text);
-        break;
-    case SheetEvent::Kind::Broadcast:
-        j += ",\"name\":" + json_string(e.name) + ",\"wparam\":" + std::to_string(e.wparam) +
-             ",\"lparam\":" + std::to_string(e.lparam);
-        break;
-    case SheetEvent::Kind::Box:
-        j += ",\"caption\":" + json_string(e.caption) + ",\"text\":" + json_string(e.text);
-        break;
-    case SheetEvent::Kind::Beep:
-        j += ",\"type\":" + std::to_string(e.code);
-        break;
-    case SheetEvent::Kind::Debug:
-        j += ",\"text\":" + json_string(e.text);
-        break;
-    case SheetEvent::Kind::Gamma:
-        snprintf(buf, sizeof buf, ",\"gamma\":[%.4g,%.4g,%.4g]", e.gamma[0], e.gamma[1],
-                 e.gamma[2]);
-        j += buf;
-        break;
-    case SheetEvent::Kind::Tv:
-        for (int i = 0; i < 10; ++i)
-            j += std::string(",\"") + kTvFields[i] + "\":" + std::to_string(e.tv[i]);
-        break;
-    case SheetEvent::Kind::Exit:
-        j += ",\"code\":" + std::to_string(e.code) + ",\"signal\":" + std::to_string(e.signal);
-        break;
-    }
-    return j + "}";
+bool shown(const Session& s, const SheetEvent& e) {
+    return s.all_events || own_event(s, e);
 }
 
-bool pattern_matches(const std::string& pattern_in, const std::string& line) {
-    std::string pattern = pattern_in;
-    if (pattern.find('*') == std::string::npos)
-        pattern += '*'; // a prefix
-    // Classic wildcard matching with backtracking to the last '*'.
-    size_t p = 0, l = 0, star = std::string::npos, mark = 0;
-    while (l < line.size()) {
-        if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == line[l]))
-            ++p, ++l;
-        else if (p < pattern.size() && pattern[p] == '*')
-            star = p++, mark = l;
-        else if (star != std::string::npos)
-            p = star + 1, l = ++mark;
-        else
-            return false;
-    }
-    while (p < pattern.size() && pattern[p] == '*')
-        ++p;
-    return p == pattern.size();
+int test_mode(const std::string& word) {
+    if (word == "tv" || word == "0")
+        return 0;
+    if (word == "gamma" || word == "1")
+        return 1;
+    if (word == "glide" || word == "2")
+        return 2;
+    return -1;
 }
 
+int start_program(Session& s, const std::string& tail, std::string& error) {
+    int pid = s.controller->start(s.program_path, tail, &error);
+    if (!pid)
+        return 0;
+    s.started.push_back(pid);
+    std::string name = std::filesystem::path(s.program_path).filename().string();
+    if (name.ends_with(".exe"))
+        name.resize(name.size() - 4);
+    if (s.json)
+        print_line(s, "{\"pid\":" + std::to_string(pid) + ",\"program\":" + json_string(name) +
+                          ",\"kind\":\"started\",\"by\":" + std::to_string(s.self_pid) +
+                          ",\"command_line\":" + json_string(tail) +
+                          ",\"time_us\":" + std::to_string(now_us()) + "}");
+    else
+        print_line(s, "propsheet[" + std::to_string(s.self_pid) + "] started " + name + "[" +
+                          std::to_string(pid) + "] with \"" + tail + "\"");
+    return pid;
+}
+
+// Prints the events of this run (of everything with --all-events) and keeps them all.
 void pump(Session& s) {
     MSG msg;
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -460,12 +608,10 @@ void pump(Session& s) {
         DispatchMessageA(&msg);
     }
     while (auto e = s.controller->next_event()) {
-        if (s.json)
-            fprintf(s.out, "%s\n", describe_json(*e).c_str());
-        else
-            fprintf(s.out, "%s[%d] %s\n", e->program.c_str(), e->pid, describe(*e).c_str());
-        fflush(s.out);
-        if (e->kind == SheetEvent::Kind::Exit && e->pid == s.controller->program_pid())
+        if (shown(s, *e))
+            print_line(s, s.json ? describe_json(*e)
+                                 : e->program + "[" + std::to_string(e->pid) + "] " + describe(*e));
+        if (e->kind == SheetEvent::Kind::Exit && !s.started.empty() && e->pid == s.started[0])
             s.exit_code = e->code;
         s.log.push_back(std::move(*e));
     }
@@ -478,71 +624,17 @@ bool run_command(Session& s, const std::string& line, std::string& error) {
     auto w = split_words(line);
     std::string cmd = lower(w[0]);
     std::string rest = line.substr(line.find(w[0]) + w[0].size());
-    bool on = false;
-    long n = 0;
     if (cmd == "try") { // the command may fail: say so and go on
         std::string why;
         if (!run_command(s, rest, why))
-            fprintf(s.out, "propsheet: (went on) %s\n", why.c_str());
+            report(s, "propsheet: (went on) " + why, "went-on", ",\"error\":" + json_string(why));
         return true;
     }
-    if (cmd == "key")
-        return cmd_key(s, w, error);
-    if (cmd == "keys")
-        return cmd_keys(s, w, error);
-    if (cmd == "gamma")
-        return cmd_gamma(s, w, error);
-    if (cmd == "enable" || cmd == "answer") {
-        if (w.size() != 2 || !parse_on_off(w[1], on))
-            return error = "usage: " + cmd + " on|off", false;
-        if (cmd == "enable")
-            send_enable(s.sheet, on);
-        else
-            s.sheet.answer_enable = on;
-        return true;
-    }
-    if (cmd == "close") {
-        if (w.size() != 1)
-            return error = "usage: close", false;
-        send_closed(s.sheet);
-        return true;
-    }
-    if (cmd == "window-close" || cmd == "window-move" || cmd == "window-resize" ||
-        cmd == "display-change")
-        return cmd_window(s, w, error);
-    if (cmd == "screenshot")
-        return cmd_screenshot(s, w, error);
-    if (cmd == "frames") {
-        auto frames = s.controller->frame_count(&error);
-        if (frames)
-            fprintf(s.out, "frames %llu\n", (unsigned long long)*frames);
-        return frames.has_value();
-    }
-    if (cmd == "wait") {
-        if (w.size() != 2 || !parse_int(w[1], n) || n < 0)
-            return error = "usage: wait <ms>", false;
-        pump_until(s, int(n), [] { return false; });
-        return true;
-    }
-    if (cmd == "expect")
-        return cmd_expect(s, rest, error);
-    if (cmd == "expect-no")
-        return cmd_expect_no(s, rest, error);
-    if (cmd == "expect-reg")
-        return cmd_expect_reg(s, w, error);
-    if (cmd == "sheet")
-        return cmd_sheet(s);
-    if (cmd == "echo") {
-        size_t start = rest.find_first_not_of(" \t");
-        fprintf(s.out, "%s\n", start == std::string::npos ? "" : rest.c_str() + start);
-        return true;
-    }
-    if (cmd == "reg") {
-        std::vector<std::string> args(w.begin() + 1, w.end());
-        return run_reg_command(s.out, args, error) == 0;
-    }
-    error = "unknown command \"" + w[0] + "\" (try --help)";
-    return false;
+    auto it = commands().find(cmd);
+    if (it == commands().end())
+        return error = "unknown command \"" + w[0] + "\" (try --help)", false;
+    Call call{s, w, rest, error};
+    return it->second(call);
 }
 
 } // namespace propsheet

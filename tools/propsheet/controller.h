@@ -6,17 +6,62 @@
 
 #include "platform/events.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace propsheet {
 
-// One event of a process on the desktop: the platform's event, pid and program filled in.
-using SheetEvent = platform::Event;
+// What a controller knows of a top-level window of the program.
+struct WindowFacts {
+    int pid{0};
+    std::string class_name;
+    std::string title;
+    int left{0}, top{0}, right{0}, bottom{0}; // outer rectangle, screen coordinates
+    int client_width{0}, client_height{0};    // 0 x 0 for a window without client area
+    bool visible{false};
+    uint32_t style{0}, ex_style{0};
+    bool focus{false};    // the window or one of its children has the keyboard focus
+    bool complete{false}; // rectangles, styles and focus are known (not only the names)
+};
+
+// The facts that both desktops' window records hold (pid, names, rectangles, visibility).
+template <class Info> WindowFacts window_facts(const Info& w) {
+    WindowFacts f;
+    f.pid = int(w.pid);
+    f.class_name = w.class_name;
+    f.title = w.title;
+    f.left = w.window.left;
+    f.top = w.window.top;
+    f.right = w.window.right;
+    f.bottom = w.window.bottom;
+    f.client_width = std::max(0, int(w.client.right - w.client.left));
+    f.client_height = std::max(0, int(w.client.bottom - w.client.top));
+    f.visible = w.visible;
+    f.complete = true;
+    return f;
+}
+
+// One event of a process on the desktop: the platform's event with its pid and program, and
+// what the sheet adds when it hears it.
+struct SheetEvent : platform::Event {
+    SheetEvent() = default;
+    explicit SheetEvent(platform::Event event) : platform::Event(std::move(event)) {}
+
+    uint64_t time_us{0}; // when the sheet heard it, on the monotonic clock
+    WindowFacts window;  // window: the new window's facts when the controller knows them
+};
 
 enum class WindowAction { Close, Move, Resize, DisplayChange };
+
+struct KeyStroke {
+    unsigned vk{0};
+    bool down{true};
+};
 enum class Shot { Board, Tv, Window };
 
 class Controller {
@@ -26,20 +71,29 @@ public:
     // Joins the desktop as an observer; null with a reason when that is not possible.
     static std::unique_ptr<Controller> create(std::string* error);
 
-    // Starts the program with an exact command-line tail; returns its process id or 0.
+    // Starts a program with an exact command-line tail; returns its process id or 0. The
+    // first program started is the one the commands below act on.
     virtual int start(const std::string& program, const std::string& command_line,
                       std::string* error) = 0;
-    // Ends the started program at once (used when a script fails or the tool is stopped).
+    // Ends every started program that still runs (when a script fails or the tool is stopped).
     virtual void kill_program() = 0;
     [[nodiscard]] virtual int program_pid() const = 0;
 
     // Keyboard input into the program's test window as real input; waits up to `wait_ms`
     // for that window to appear.
     virtual bool key(unsigned vk, bool down, int wait_ms, std::string* error) = 0;
+    // All the strokes into the program's queue in one step, so that all of them are waiting
+    // before the program's next frame.
+    virtual bool keys(const std::vector<KeyStroke>& strokes, int wait_ms, std::string* error) = 0;
     virtual bool window(WindowAction action, int x, int y, int wait_ms, std::string* error) = 0;
     virtual bool screenshot(Shot shot, const std::string& png_path, int wait_ms,
                             std::string* error) = 0;
-    virtual std::optional<uint64_t> frame_count(std::string* error) = 0;
+    // The board's frame count; waits up to `wait_ms` for the program to answer (it may not
+    // have joined the desktop or opened the board yet).
+    virtual std::optional<uint64_t> frame_count(int wait_ms, std::string* error) = 0;
+    // The top-level windows of every started program; waits up to `wait_ms` for the first
+    // program's first window.
+    virtual std::vector<WindowFacts> windows(int wait_ms, std::string* error) = 0;
 
     // The next event heard, if any; never blocks.
     virtual std::optional<SheetEvent> next_event() = 0;

@@ -1,13 +1,16 @@
 // The controller over this platform's desktop bus.
 #include "controller.h"
+#include "session.h"
 
 #include "win32/desktop.h"
 #include "win32/registry.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <deque>
 #include <mutex>
+#include <unistd.h>
 
 namespace propsheet {
 
@@ -22,10 +25,16 @@ class DesktopController final : public Controller {
 public:
     DesktopController() {
         desktop::on_event([this](const platform::Event& e) {
+            // The sheet's own registry writes (factory values, reg set) are its commands,
+            // not news.
+            if (e.kind == platform::EventKind::Registry && e.pid == m_self)
+                return;
+            SheetEvent heard(e);
+            heard.time_us = now_us();
             std::lock_guard lock(m_mutex);
-            m_events.push_back(e);
-            if (e.kind == platform::EventKind::Exit && e.pid == m_pid)
-                m_running = false;
+            m_events.push_back(std::move(heard));
+            if (e.kind == platform::EventKind::Exit)
+                std::erase(m_running, e.pid);
         });
     }
 
@@ -38,15 +47,19 @@ public:
               std::string* error) override {
         int pid = desktop::start_program(program, command_line, {}, error);
         std::lock_guard lock(m_mutex);
-        m_pid = pid;
-        m_running = pid > 0;
+        if (pid > 0) {
+            if (!m_pid)
+                m_pid = pid;
+            m_running.push_back(pid);
+            m_started.push_back(pid);
+        }
         return pid;
     }
 
     void kill_program() override {
         std::lock_guard lock(m_mutex);
-        if (m_running && m_pid > 0)
-            ::kill(m_pid, SIGKILL);
+        for (int pid : m_running)
+            ::kill(pid, SIGKILL);
     }
 
     int program_pid() const override {
@@ -57,6 +70,16 @@ public:
     bool key(unsigned vk, bool down, int wait_ms, std::string* error) override {
         auto w = test_window(wait_ms, error);
         return w && desktop::inject_key(*w, vk, down, error);
+    }
+
+    bool keys(const std::vector<KeyStroke>& strokes, int wait_ms, std::string* error) override {
+        auto w = test_window(wait_ms, error);
+        if (!w)
+            return false;
+        for (const KeyStroke& k : strokes)
+            if (!desktop::inject_key(*w, k.vk, k.down, error))
+                return false;
+        return true;
     }
 
     bool window(WindowAction action, int x, int y, int wait_ms, std::string* error) override {
@@ -80,16 +103,55 @@ public:
         return desktop::picture(w->pid, which, w->hwnd, png_path, error);
     }
 
-    std::optional<uint64_t> frame_count(std::string* error) override {
-        return desktop::frame_count(program_pid(), error);
+    // Asks again while the program runs and the bound allows: before it has joined the
+    // desktop and opened the board it cannot answer yet.
+    std::optional<uint64_t> frame_count(int wait_ms, std::string* error) override {
+        auto until = Clock::now() + std::chrono::milliseconds(wait_ms);
+        for (;;) {
+            std::string why;
+            if (auto frames = desktop::frame_count(program_pid(), &why))
+                return frames;
+            if (!running() || Clock::now() >= until) {
+                if (error)
+                    *error = running() ? why : "the program has ended";
+                return std::nullopt;
+            }
+            desktop::wait(5);
+        }
+    }
+
+    std::vector<WindowFacts> windows(int wait_ms, std::string* error) override {
+        std::vector<WindowFacts> all;
+        auto until = Clock::now() + std::chrono::milliseconds(wait_ms);
+        for (;;) {
+            std::string why;
+            for (int pid : started())
+                for (auto& w : desktop::windows(pid, &why))
+                    all.push_back(window_facts(w));
+            if (!all.empty() || !running() || Clock::now() >= until) {
+                if (all.empty() && error)
+                    *error = running() ? "the program has no window yet" +
+                                             (why.empty() ? std::string() : " (" + why + ")")
+                                       : "the program has ended";
+                return all;
+            }
+            desktop::wait(10);
+        }
     }
 
     std::optional<SheetEvent> next_event() override {
-        std::lock_guard lock(m_mutex);
-        if (m_events.empty())
-            return std::nullopt;
-        SheetEvent e = std::move(m_events.front());
-        m_events.pop_front();
+        std::optional<SheetEvent> e;
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_events.empty())
+                return std::nullopt;
+            e = std::move(m_events.front());
+            m_events.pop_front();
+        }
+        if (e->kind == SheetEvent::Kind::Window && is_started(e->pid))
+            for (auto& w : desktop::windows(e->pid))
+                if (w.class_name == e->name && w.title == e->text)
+                    e->window = window_facts(w);
         return e;
     }
 
@@ -112,26 +174,38 @@ private:
             for (auto& w : desktop::windows(pid, &why))
                 if (w.class_name == kTestWindowClass)
                     return w;
-            bool running;
-            {
-                std::lock_guard lock(m_mutex);
-                running = m_running;
-            }
-            if (!running || Clock::now() >= until) {
+            if (!running() || Clock::now() >= until) {
                 if (error)
-                    *error = !running ? "the program has ended"
-                                      : "the program has no test window" +
-                                            (why.empty() ? std::string() : " (" + why + ")");
+                    *error = !running() ? "the program has ended"
+                                        : "the program has no test window" +
+                                              (why.empty() ? std::string() : " (" + why + ")");
                 return std::nullopt;
             }
             desktop::wait(10);
         }
     }
 
+    bool is_started(int pid) const {
+        std::lock_guard lock(m_mutex);
+        return std::find(m_started.begin(), m_started.end(), pid) != m_started.end();
+    }
+
+    std::vector<int> started() const {
+        std::lock_guard lock(m_mutex);
+        return m_started;
+    }
+
+    bool running() const {
+        std::lock_guard lock(m_mutex);
+        return std::find(m_running.begin(), m_running.end(), m_pid) != m_running.end();
+    }
+
     mutable std::mutex m_mutex;
     std::deque<SheetEvent> m_events;
-    int m_pid{0};
-    bool m_running{false};
+    const int m_self{int(::getpid())};
+    int m_pid{0};               // the first program started
+    std::vector<int> m_started; // every program started
+    std::vector<int> m_running; // started programs that have not ended
 };
 
 } // namespace

@@ -9,6 +9,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -28,6 +29,20 @@ const char* const kMessageNames[] = {
     KVXPS_SHEET_CLOSED,          KVXPS_GLIDE_GAMMA_CHANGED,   KVXPS_GLIDE_GAMMA_ENABLE,
     KVXPS_GLIDE_GAMMA_DEFAULT,   KVXPS_SHEET_GAMMA_CHANGED,   KVXPS_SHEET_GAMMA_ENABLE,
 };
+
+// The facts of a window of another process: its styles from the window itself, the focus
+// from the GUI state of the thread that owns it.
+WindowFacts facts_of(const win::WindowInfo& w) {
+    WindowFacts f = window_facts(w);
+    f.style = uint32_t(GetWindowLongA(w.hwnd, GWL_STYLE));
+    f.ex_style = uint32_t(GetWindowLongA(w.hwnd, GWL_EXSTYLE));
+    GUITHREADINFO gui{};
+    gui.cbSize = sizeof gui;
+    DWORD thread = GetWindowThreadProcessId(w.hwnd, nullptr);
+    if (GetGUIThreadInfo(thread, &gui) && gui.hwndFocus)
+        f.focus = gui.hwndFocus == w.hwnd || IsChild(w.hwnd, gui.hwndFocus);
+    return f;
+}
 
 // The program's file: the path as given, else with ".exe" added.
 std::string program_file(const std::string& path) {
@@ -52,13 +67,19 @@ public:
 
     int start(const std::string& program, const std::string& command_line,
               std::string* error) override {
-        m_pid = m_desktop.start_program(program_file(program), command_line, {}, error);
-        return int(m_pid);
+        DWORD pid = m_desktop.start_program(program_file(program), command_line, {}, error);
+        if (pid) {
+            if (!m_pid)
+                m_pid = pid;
+            m_started.push_back(pid);
+        }
+        return int(pid);
     }
 
     void kill_program() override {
-        if (m_pid && !m_desktop.wait_exit(m_pid, 0))
-            m_desktop.kill(m_pid);
+        for (DWORD pid : m_started)
+            if (!m_desktop.wait_exit(pid, 0))
+                m_desktop.kill(pid);
     }
 
     int program_pid() const override { return int(m_pid); }
@@ -66,6 +87,14 @@ public:
     bool key(unsigned vk, bool down, int wait_ms, std::string* error) override {
         HWND w = test_window(wait_ms, error);
         return w && m_desktop.inject_key(w, vk, down, error);
+    }
+
+    bool keys(const std::vector<KeyStroke>& strokes, int wait_ms, std::string* error) override {
+        HWND w = test_window(wait_ms, error);
+        std::vector<std::pair<UINT, bool>> all;
+        for (const KeyStroke& k : strokes)
+            all.emplace_back(k.vk, k.down);
+        return w && m_desktop.inject_keys(w, all, error);
     }
 
     bool window(WindowAction action, int x, int y, int wait_ms, std::string* error) override {
@@ -88,26 +117,55 @@ public:
         return m_desktop.board_request(shot == Shot::Board ? "screen" : "tv", png_path, error);
     }
 
-    std::optional<uint64_t> frame_count(std::string* error) override {
-        char dir[MAX_PATH] = {}, file[MAX_PATH] = {};
-        GetTempPathA(MAX_PATH, dir);
-        GetTempFileNameA(dir, "wts", 0, file);
-        std::optional<uint64_t> frames;
-        if (m_desktop.board_request("state", file, error)) {
-            std::ifstream in(file);
-            for (std::string line; std::getline(in, line);)
-                if (line.rfind("frames ", 0) == 0)
-                    frames = std::stoull(line.substr(7));
+    // Asks again while the program runs and the bound allows: the board's screen window
+    // exists only once the program has opened the board.
+    std::optional<uint64_t> frame_count(int wait_ms, std::string* error) override {
+        auto until = Clock::now() + std::chrono::milliseconds(wait_ms);
+        for (;;) {
+            std::string why;
+            if (auto frames = board_frames(&why))
+                return frames;
+            bool ended = !m_pid || m_desktop.wait_exit(m_pid, 0).has_value();
+            if (ended || Clock::now() >= until) {
+                if (error)
+                    *error = ended ? "the program has ended" : why;
+                return std::nullopt;
+            }
+            m_desktop.pump(10);
         }
-        DeleteFileA(file);
-        return frames;
+    }
+
+    std::vector<WindowFacts> windows(int wait_ms, std::string* error) override {
+        std::vector<WindowFacts> all;
+        auto until = Clock::now() + std::chrono::milliseconds(wait_ms);
+        for (;;) {
+            for (DWORD pid : m_started)
+                for (const win::WindowInfo& w : m_desktop.windows(pid))
+                    all.push_back(facts_of(w));
+            bool ended = !m_pid || m_desktop.wait_exit(m_pid, 0).has_value();
+            if (!all.empty() || ended || Clock::now() >= until) {
+                if (all.empty() && error)
+                    *error = ended ? "the program has ended" : "the program has no window yet";
+                return all;
+            }
+            m_desktop.pump(10);
+        }
     }
 
     std::optional<SheetEvent> next_event() override {
-        std::vector<SheetEvent> all = m_desktop.events();
+        std::vector<win::Event> all = m_desktop.events();
         if (m_next >= all.size())
             return std::nullopt;
-        return all[m_next++];
+        const win::Event& heard = all[m_next++];
+        SheetEvent e(heard);
+        e.time_us = heard.time_us;
+        bool started =
+            std::find(m_started.begin(), m_started.end(), DWORD(e.pid)) != m_started.end();
+        if (e.kind == SheetEvent::Kind::Window && started)
+            for (const win::WindowInfo& info : m_desktop.windows(DWORD(e.pid)))
+                if (info.class_name == e.name && info.title == e.text)
+                    e.window = facts_of(info);
+        return e;
     }
 
     // Serves this process's messages and watches the desktop until something arrives, wake()
@@ -131,6 +189,21 @@ public:
     void wake() override { SetEvent(m_wake); }
 
 private:
+    std::optional<uint64_t> board_frames(std::string* error) {
+        char dir[MAX_PATH] = {}, file[MAX_PATH] = {};
+        GetTempPathA(MAX_PATH, dir);
+        GetTempFileNameA(dir, "wts", 0, file);
+        std::optional<uint64_t> frames;
+        if (m_desktop.board_request("state", file, error)) {
+            std::ifstream in(file);
+            for (std::string line; std::getline(in, line);)
+                if (line.rfind("frames ", 0) == 0)
+                    frames = std::strtoull(line.c_str() + 7, nullptr, 10);
+        }
+        DeleteFileA(file);
+        return frames;
+    }
+
     // The program's test window, waiting for it to appear.
     HWND test_window(int wait_ms, std::string* error) {
         if (!m_pid) {
@@ -155,8 +228,9 @@ private:
 
     win::Desktop m_desktop;
     HANDLE m_wake{nullptr};
-    DWORD m_pid{0};
-    size_t m_next{0}; // events handed out so far
+    DWORD m_pid{0};               // the first program started
+    std::vector<DWORD> m_started; // every program started
+    size_t m_next{0};             // events handed out so far
 };
 
 // "name"="text" with the REGEDIT4 escapes.

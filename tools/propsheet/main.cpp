@@ -2,6 +2,8 @@
 // of a test, starts the test program with that test's command line, answers and sends the
 // sheet's registered messages, prints every event it hears, and runs commands typed in or read
 // from a script. It ends with the program's exit code.
+#include "locate.h"
+#include "platform/version.h"
 #include "session.h"
 #include "settings.h"
 
@@ -30,6 +32,7 @@ namespace {
 
 constexpr int kExitUsage = 2;
 constexpr int kExitScriptFailed = 3;
+constexpr int kExitScriptEndedFirst = 4; // the script ended and the test did not
 
 const char* kHelp = R"(propsheet - the display property sheet's stand-in for WinTest
 
@@ -47,7 +50,11 @@ program and of the sheet is printed as one line, e.g.
   wintest[4711] broadcast "KVXPS Test TV Underscan Overscan" wparam=1 lparam=0
 Commands come from <script>, else from standard input. propsheet ends with the program's exit
 code (128 + n when signal n ended it), 2 for a usage error, 3 when a script command failed
-(the program is then stopped).
+(the program is then stopped), 4 when a script ended while the test still ran (see below).
+
+At the end of a script (not at a terminal) the sheet waits up to --timeout for the program
+to end; if it does not, the sheet closes ("KVXPS Property Sheet Closed") as the real one does,
+waits once more, stops the program if it is still there, and exits with 4.
 
 Command lines of the tests:
   tv     0 <bitmap> <data dir> <key> <default key>
@@ -56,7 +63,8 @@ Command lines of the tests:
 
 Options:
   --program <file>        the program (default: wintest beside propsheet)
-  --data <dir>            the bundled data (default: $WINTEST_DATA, else data/ of the tree)
+  --data <dir>            the bundled data (default: $WINTEST_DATA, else the data beside
+                          the installed or built propsheet, else in the XDG data folders)
   --bitmap <file>         the test window's bitmap (default: <data>/kvxlogo.bmp)
   --texture <file>        the glide test's texture (default: <data>/sample256.3df)
   --key <key>             settings key (default: SOFTWARE\Kavix\Board)
@@ -64,9 +72,17 @@ Options:
   --command-line <tail>   pass exactly this command-line tail instead
   --no-prepare            leave the registry as it is
   --no-answer             do not answer the gamma enable request
-  --timeout <ms>          bound of expect and of waiting for the test window (5000)
-  --json                  print events as JSON lines
+  --timeout <ms>          bound of expect, of waiting for the program and its windows,
+                          and of waiting for its end after the script (5000)
+  --json                  every line one JSON object (events, started, frames, sheet,
+                          echo, screenshot, windows, reg), each with "time_us", a
+                          monotonic time stamp in microseconds
+  --all-events            print the events of every process on the desktop (each line names
+                          its process); by default only this run's programs and sheet
+  --fresh                 run in a new temporary prefix (WINTEST_PREFIX), removed at the end
+  --keep                  with --fresh: keep the prefix and name it on standard error
   -h, --help              this text
+  --version               print the version and end
 
 Factory values written where missing:
   default key (tv): SST_TV_ENABLE_KVX 1, OUTPUT 0, SCAN 0, FORMAT 0, XSHIFT 0, YSHIFT 0,
@@ -85,17 +101,27 @@ Commands:
   enable on|off                           switch gamma correction on or off
   answer on|off                           answer the enable request or not
   close                                   the sheet closes: "KVXPS Property Sheet Closed"
+  send "<name>" <wparam> <lparam>         broadcast any registered message with 32-bit
+                                          parameters (decimal or 0x hex, lParam signed);
+                                          returns when the broadcast has returned
   window-close                            close the test window as its close button does
   window-move <x> <y> | window-resize <w> <h> | display-change <w> <h>
   screenshot board|tv|window <file.png>   picture of the board's screen, its TV view or the
                                           test window's client area
   frames                                  print the board's frame count
+  wait-frames <n> [<n>ms|<n>s]            wait until the board has shown n more frames
+  windows                                 every top-level window of the programs: class,
+                                          title, rect, client size, visibility, styles, focus
+  start <test> [<word> ...]               start another program in this run (its events
+                                          show its pid; the words replace the test's own)
   wait <ms>                               keep listening for a while
-  expect <pattern> [<n>ms|<n>s]           wait for the next matching event of the program or
+  expect [@<p>] <pattern> [<n>ms|<n>s]    wait for the next matching event of the programs or
                                           sheet (default bound 5 s); fail when none comes.
                                           '*' matches any run, '?' one character; a pattern
-                                          without '*' matches the start of the event line
-  expect-no <pattern> [<n>ms|<n>s]        fail if a matching event comes (default 500 ms)
+                                          without '*' matches the start of the event line.
+                                          @1, @2 ...: only the first, second ... program
+                                          started; @<pid>: the program with that pid
+  expect-no [@<p>] <pattern> [<n>ms|<n>s] fail if a matching event comes (default 500 ms)
   expect-reg <key> <value> <text>|-       the value holds exactly this text (- : no value)
   reg ...                                 as on the command line
   sheet                                   print what the sheet knows (gamma, correction)
@@ -104,14 +130,14 @@ Commands:
   # ...                                   a comment
 
 Example:
-  propsheet tv <<'EOF'
+  propsheet --fresh tv <<'EOF'
   keys right right d
   expect broadcast "KVXPS Test TV Underscan Overscan" wparam=1
   key enter
   key esc
   expect exit 0
+  expect-reg SOFTWARE\Kavix\Board SST_TV_XSHIFT_KVX 2
   EOF
-  propsheet reg get 'SOFTWARE\Kavix\Board' SST_TV_XSHIFT_KVX     # prints 2
 )";
 
 struct Options {
@@ -120,9 +146,12 @@ struct Options {
     std::string key{"SOFTWARE\\Kavix\\Board"};
     std::string default_key{"SOFTWARE\\Kavix\\Default"};
     std::optional<std::string> command_line;
-    bool prepare{true}, answer{true}, json{false};
+    bool prepare{true}, answer{true}, json{false}, all_events{false}, fresh{false}, keep{false};
     int timeout_ms{5000};
 };
+
+// The options of this run; `start` builds command lines from them.
+Options s_options;
 
 std::atomic<int> s_child{0};
 
@@ -146,26 +175,6 @@ fs::path executable_dir() {
     fs::path self = fs::read_symlink("/proc/self/exe", ec);
     return ec ? fs::current_path() : self.parent_path();
 #endif
-}
-
-std::string default_data_dir() {
-    if (const char* env = getenv("WINTEST_DATA"); env && *env)
-        return env;
-    fs::path tree = executable_dir() / ".." / ".." / "data";
-    std::error_code ec;
-    if (fs::is_directory(tree, ec))
-        return fs::weakly_canonical(tree, ec).string();
-    return "data";
-}
-
-int parse_mode(const std::string& word) {
-    if (word == "tv" || word == "0")
-        return 0;
-    if (word == "gamma" || word == "1")
-        return 1;
-    if (word == "glide" || word == "2")
-        return 2;
-    return -1;
 }
 
 // Returns -1 to go on, else the exit code.
@@ -207,6 +216,12 @@ int parse_options(int argc, char** argv, Options& o) {
             o.answer = false;
         else if (a == "--json")
             o.json = true;
+        else if (a == "--all-events")
+            o.all_events = true;
+        else if (a == "--fresh")
+            o.fresh = true;
+        else if (a == "--keep")
+            o.keep = true;
         else if (!a.empty() && a[0] == '-' && a != "-")
             return fprintf(stderr, "propsheet: unknown option %s (see --help)\n", a.c_str()),
                    kExitUsage;
@@ -221,7 +236,16 @@ int parse_options(int argc, char** argv, Options& o) {
               stderr);
         return kExitUsage;
     }
-    if ((o.mode = parse_mode(positional[0])) < 0) {
+#ifdef _WIN32
+    if (o.fresh) // the settings are the system registry's, which no prefix holds
+        return fputs("propsheet: --fresh is not available on Windows: the settings live in the "
+                     "system registry, not in the prefix (see docs/wine.md)\n",
+                     stderr),
+               kExitUsage;
+#endif
+    if (o.keep && !o.fresh)
+        return fputs("propsheet: --keep goes with --fresh\n", stderr), kExitUsage;
+    if ((o.mode = test_mode(positional[0])) < 0) {
         fprintf(stderr, "propsheet: unknown test \"%s\" (tv, gamma or glide)\n",
                 positional[0].c_str());
         return kExitUsage;
@@ -231,12 +255,14 @@ int parse_options(int argc, char** argv, Options& o) {
     return -1;
 }
 
-std::string build_command_line(const Options& o) {
-    if (o.command_line)
-        return *o.command_line;
-    std::string data = o.data.empty() ? default_data_dir() : o.data;
+// The command line of a test: `words` after the mode when given, else the test's own words.
+std::string test_command_line(int mode, const std::string& words) {
+    const Options& o = s_options;
+    if (!words.empty())
+        return std::to_string(mode) + " " + words;
+    std::string data = o.data.empty() ? default_data_dir(executable_dir()) : o.data;
     std::string bitmap = o.bitmap.empty() ? data + "/kvxlogo.bmp" : o.bitmap;
-    switch (o.mode) {
+    switch (mode) {
     case 0:
         return "0 " + bitmap + " " + data + " " + o.key + " " + o.default_key;
     case 1:
@@ -318,11 +344,34 @@ private:
     int m_number{0};
 };
 
+// The script has ended and the test has not: wait for its end within the bound, then close
+// the sheet as the real one closes, wait once more, and stop the program if it still runs.
+int finish_after_script(Session& s, const std::string& script) {
+    if (pump_until(s, s.timeout_ms, [&] { return s.exit_code.has_value(); }))
+        return *s.exit_code;
+    send_closed(s.sheet);
+    bool ended = pump_until(s, s.timeout_ms, [&] { return s.exit_code.has_value(); });
+    if (!ended) { // the program's death still shows as its exit event
+        s.controller->kill_program();
+        pump_until(s, s.timeout_ms, [&] { return s.exit_code.has_value(); });
+    }
+    fprintf(stderr,
+            "propsheet: %s ended while the test still ran after %d ms; the sheet closed%s "
+            "(exit code %d)\n",
+            script.c_str(), s.timeout_ms,
+            ended ? " and the test ended" : ", and the test was stopped as it did not end",
+            kExitScriptEndedFirst);
+    return kExitScriptEndedFirst;
+}
+
 int run_test(const Options& o) {
     Session s;
     s.json = o.json;
+    s.all_events = o.all_events;
     s.timeout_ms = o.timeout_ms;
     s.self_pid = int(getpid());
+    s.command_line = test_command_line;
+    s.program_path = o.program.empty() ? (executable_dir() / "wintest").string() : o.program;
     std::string error;
     s.controller = Controller::create(&error);
     if (!s.controller)
@@ -336,15 +385,9 @@ int run_test(const Options& o) {
     Input input(o.script, *s.controller);
     if (!input.ok())
         return fprintf(stderr, "propsheet: cannot read %s\n", o.script.c_str()), kExitUsage;
-    std::string program = o.program.empty() ? (executable_dir() / "wintest").string() : o.program;
-    std::string tail = build_command_line(o);
-    int pid = s.controller->start(program, tail, &error);
-    if (!pid)
+    if (!start_program(s, o.command_line ? *o.command_line : test_command_line(o.mode, ""), error))
         return fprintf(stderr, "propsheet: %s\n", error.c_str()), 1;
-    s_child = pid;
-    if (!o.json)
-        fprintf(s.out, "propsheet[%d] started %s[%d] with \"%s\"\n", s.self_pid,
-                fs::path(program).filename().string().c_str(), pid, tail.c_str());
+    s_child = s.started[0];
 
     for (;;) {
         pump(s);
@@ -360,19 +403,61 @@ int run_test(const Options& o) {
             }
             continue;
         }
-        // Without more commands the sheet stays until the program ends; at a terminal it
-        // also leaves as soon as the program has ended.
+        if (ended && !input.interactive() && !s.exit_code) {
+            int code = finish_after_script(s, input.name());
+            s.controller->kill_program();
+            return code;
+        }
+        // At a terminal the sheet stays until the program ends.
         if (s.exit_code && (ended || input.interactive()))
             break;
         s.controller->wait(50);
     }
+    s.controller->kill_program(); // programs started later that still run
     s_child = 0;
     return *s.exit_code;
 }
 
+// --fresh: a new folder under the temporary folder becomes the prefix of this run and of the
+// programs it starts; removed at the end unless --keep.
+class FreshPrefix {
+public:
+    bool make() {
+        std::error_code ec;
+        fs::path base = fs::temp_directory_path(ec);
+        if (ec)
+            return false;
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            fs::path dir =
+                base / ("propsheet-" + std::to_string(getpid()) + "-" + std::to_string(attempt));
+            if (fs::create_directory(dir, ec)) {
+                m_dir = dir.string();
+                break;
+            }
+        }
+#ifdef _WIN32
+        return false; // refused with the options
+#else
+        return !m_dir.empty() && setenv("WINTEST_PREFIX", m_dir.c_str(), 1) == 0;
+#endif
+    }
+    void finish(bool keep) {
+        std::error_code ec;
+        if (keep)
+            fprintf(stderr, "propsheet: kept the prefix %s\n", m_dir.c_str());
+        else if (!m_dir.empty())
+            fs::remove_all(m_dir, ec);
+    }
+
+private:
+    std::string m_dir;
+};
+
 } // namespace
 
 int main(int argc, char** argv) {
+    if (platform::print_version_if_asked(argc, argv, "propsheet"))
+        return 0;
     if (argc >= 2 && strcmp(argv[1], "reg") == 0) {
         std::vector<std::string> args(argv + 2, argv + argc);
         std::string error;
@@ -391,5 +476,12 @@ int main(int argc, char** argv) {
     signal(SIGHUP, on_signal);
     signal(SIGPIPE, on_signal); // the reader of our output went away
 #endif
-    return run_test(o);
+    s_options = o;
+    FreshPrefix fresh;
+    if (o.fresh && !fresh.make())
+        return fputs("propsheet: cannot make a temporary prefix\n", stderr), 1;
+    rc = run_test(o);
+    if (o.fresh)
+        fresh.finish(o.keep);
+    return rc;
 }

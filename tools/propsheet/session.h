@@ -25,8 +25,34 @@ struct Session {
     size_t cursor{0};             // expect looks at the log from here on
     std::optional<int> exit_code; // the program's, once it has ended
     int self_pid{0};
-    bool pressing{false}; // inside a key press whose first key-down has gone in
+    bool pressing{false};     // inside a key press whose first key-down has gone in
+    bool all_events{false};   // print the events of every process on the desktop
+    std::vector<int> started; // the programs this run started, the first one's exit ends it
+    // The command line of a test (0, 1, 2) for `start`; empty words: the test's defaults.
+    std::string (*command_line)(int mode, const std::string& words){nullptr};
+    std::string program_path; // the program that `start` starts
 };
+
+// Whether an event belongs to this run: the sheet's own or one of its programs'.
+bool own_event(const Session& s, const SheetEvent& e);
+// Whether the run prints the event and expect looks at it: its own, or any with --all-events.
+bool shown(const Session& s, const SheetEvent& e);
+
+// Monotonic microseconds (the clock of the events' time stamps).
+uint64_t now_us();
+// Writes one line to s.out and flushes it at once.
+void print_line(Session& s, const std::string& line);
+// A line of the sheet's own: the plain text, or in --json mode one JSON object of `kind` with
+// `fields` (",\"name\":value..." already encoded) and the sheet's pid and time stamp.
+void report(Session& s, const std::string& plain, const char* kind, const std::string& fields);
+std::string json_string(const std::string& s);
+std::string quote_text(const std::string& s); // as the plain event lines quote texts
+// A window's facts as " rect=... focus=1" and as JSON fields; empty when not known.
+std::string window_facts_text(const WindowFacts& f);
+std::string window_facts_json(const WindowFacts& f);
+
+// tv|0, gamma|1, glide|2; -1 for anything else.
+int test_mode(const std::string& word);
 
 // Runs the window messages of the sheet and takes in the events heard (printing each).
 void pump(Session& s);
@@ -52,6 +78,9 @@ std::string describe_json(const SheetEvent& e);
 
 // Glob match ('*' any run, '?' one character); a pattern without '*' matches a prefix.
 bool pattern_matches(const std::string& pattern, const std::string& line);
+
+// Starts a program of the run (`start`); prints the started line. Its pid, 0 on failure.
+int start_program(Session& s, const std::string& tail, std::string& error);
 
 // Runs one command line; false with a message when it fails (a failed expect among them).
 bool run_command(Session& s, const std::string& line, std::string& error);

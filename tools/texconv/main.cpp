@@ -6,6 +6,8 @@
 //       writes each level as <out-prefix>_<width>x<height>.png (RGBA).
 //   texconv info <in.3df>
 //       prints the header.
+//   texconv --version
+#include "platform/version.h"
 #include "texlib.h"
 #include "texture_file.h"
 #include "platform/file.h"
@@ -19,7 +21,8 @@ namespace {
 int usage() {
     std::fprintf(stderr, "usage: texconv to3df <in.png> <out.3df> [--format NAME] [--mipmaps]\n"
                          "       texconv topng <in.3df> <out-prefix>\n"
-                         "       texconv info <in.3df>\n");
+                         "       texconv info <in.3df>\n"
+                         "       texconv --version\n");
     return 2;
 }
 
@@ -102,6 +105,8 @@ int info(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (platform::print_version_if_asked(argc, argv, "texconv"))
+        return 0;
     if (argc < 2)
         return usage();
     if (std::strcmp(argv[1], "to3df") == 0)

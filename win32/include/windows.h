@@ -727,10 +727,10 @@ LONG WINAPI RegCloseKey(HKEY key);
 
 /* ---- C runtime ---------------------------------------------------------------------------- */
 
-/* Files that the program opens with the C runtime go through the platform's path mapping
- * (backslashes, drive letters, case-insensitive names), as every other file it opens. */
-FILE* wintest_fopen(const char* path, const char* mode);
-#define fopen wintest_fopen
+/* Files that the program opens with the C runtime's fopen go through the platform's path
+ * mapping (backslashes, drive letters, case-insensitive names), as every other file it opens:
+ * the program is linked with fopen wrapped (win32/src/crt.cpp), so no header and no include
+ * order can lose the mapping. */
 
 /* ---- process entry ----------------------------------------------------------------------- */
 

@@ -11,6 +11,8 @@
 #include <string>
 
 #include "platform/image.h"
+#include "bus/seams.h"
+#include "platform/result.h"
 
 namespace win32 {
 
@@ -35,20 +37,25 @@ public:
 
     // The board's monitor and TV picture. The board asks before it builds a picture (the
     // gamma lookup costs time), then hands each picture over on the GUI thread at the retrace
-    // that shows it; board_closed() follows grGlideShutdown.
+    // that shows it (the TV set's as the pictures of its fields, at their rate);
+    // board_closed() follows grGlideShutdown.
     [[nodiscard]] virtual bool wants_board_frames() const { return false; }
     [[nodiscard]] virtual bool wants_tv_frames() const { return false; }
     virtual void board_frame(const platform::Image&) {}
-    virtual void tv_frame(const platform::Image&) {}
+    virtual void tv_frame(bus::BoardDisplay::TvFields, double /*field_rate*/) {}
     virtual void board_closed() {}
 };
 
 // The backend in use, chosen on first use from WINTEST_DISPLAY (headless or sdl).
 DisplayBackend& display();
 
+// The program was started from a shell, not by a controller: when it gets no windows without
+// having asked to be headless, the display says once on stderr how to see and drive the run.
+void started_by_hand();
+
 #ifdef WINTEST_HAVE_SDL2
-// Real windows through SDL2; null when no display can be opened.
-std::unique_ptr<DisplayBackend> make_sdl_display();
+// Real windows through SDL2, or why the display cannot be opened.
+platform::Result<std::unique_ptr<DisplayBackend>> make_sdl_display();
 #endif
 
 // The button that a message box of this type answers with when nobody is there to click.

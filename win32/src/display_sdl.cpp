@@ -19,6 +19,7 @@
 #include <SDL.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <deque>
@@ -30,10 +31,12 @@ namespace win32 {
 
 namespace {
 
-// Where the board's monitor and its TV view open when they fit beside the 1024 x 768
-// desktop of the windows; elsewhere the window manager places them.
+// The board's monitor and its TV view open beside the 1024 x 768 desktop of the program's
+// windows when the screen has room there. A window below another keeps this much space
+// above it for its caption; side by side windows keep a smaller one.
 constexpr int k_board_window_x = 1024;
-constexpr int k_tv_window_gap = 40;
+constexpr int k_caption_room = 40;
+constexpr int k_side_gap = 16;
 
 constexpr int k_beep_rate = 22050;
 constexpr int k_beep_hz = 880;
@@ -117,6 +120,50 @@ bool confirm(std::deque<SDL_Point>& pending, int a, int b) {
     return true;
 }
 
+// The area two rectangles share, 0 when they do not meet.
+long long overlap(const SDL_Rect& a, const SDL_Rect& b) {
+    SDL_Rect shared;
+    return SDL_IntersectRect(&a, &b, &shared) ? (long long)shared.w * shared.h : 0;
+}
+
+// Where a board window of this size opens on the screen's usable area, `taken` holding the
+// windows already there (frames included). The places tried, in this order: beside the
+// program's 1024 x 768 desktop, at the right edge of the screen, right of each window, at
+// the left edge; at each, the top, below each window and the bottom. The first place
+// inside the screen that meets no window wins; when every place meets some, the one that
+// covers least of them. A screen smaller than the window gets it at its top-left corner.
+SDL_Point place_board_window(const SDL_Rect& usable, int width, int height,
+                             const std::vector<SDL_Rect>& taken) {
+    std::vector<int> xs{k_board_window_x, usable.x + usable.w - width};
+    std::vector<int> ys{usable.y};
+    for (const SDL_Rect& t : taken) {
+        xs.push_back(t.x + t.w + k_side_gap);
+        ys.push_back(t.y + t.h + k_caption_room);
+    }
+    xs.push_back(usable.x);
+    ys.push_back(usable.y + usable.h - height);
+    SDL_Point best{usable.x, usable.y};
+    long long best_cover = -1;
+    for (int x : xs) {
+        for (int y : ys) {
+            if (x < usable.x || y < usable.y || x + width > usable.x + usable.w ||
+                y + height > usable.y + usable.h)
+                continue;
+            SDL_Rect frame{x, y - k_caption_room, width, height + k_caption_room};
+            long long cover = 0;
+            for (const SDL_Rect& t : taken)
+                cover += overlap(frame, t);
+            if (best_cover < 0 || cover < best_cover) {
+                best = {x, y};
+                best_cover = cover;
+            }
+            if (cover == 0)
+                return best;
+        }
+    }
+    return best;
+}
+
 // A picture of the board shown in a window of its own (the monitor, the TV view), through a
 // renderer: on a real desktop the graphics card scales the full-screen monitor.
 struct BoardView {
@@ -175,11 +222,18 @@ public:
     bool wants_board_frames() const override { return true; }
     bool wants_tv_frames() const override { return m_tv_wanted; }
     void board_frame(const platform::Image& image) override { show_view(m_board, image, 0); }
-    void tv_frame(const platform::Image& image) override {
-        if (m_tv_wanted)
-            show_view(m_tv, image, 1);
+    void tv_frame(bus::BoardDisplay::TvFields fields, double field_rate) override {
+        if (!m_tv_wanted || field_rate <= 0)
+            return;
+        if (!m_tv_fields)
+            m_tv_epoch = std::chrono::steady_clock::now();
+        m_tv_fields = std::move(fields);
+        m_tv_field_rate = field_rate;
+        m_tv_shown = -1;
+        show_tv_field();
     }
     void board_closed() override {
+        m_tv_fields = nullptr;
         close_view(m_board);
         close_view(m_tv);
     }
@@ -199,6 +253,7 @@ private:
     void user_sized(HWND hwnd, int width, int height);
     HWND program_window(Uint32 window_id) const;
     void show_view(BoardView& view, const platform::Image& image, int slot);
+    void show_tv_field();
     void close_view(BoardView& view) {
         if (view.texture)
             SDL_DestroyTexture(view.texture);
@@ -211,6 +266,7 @@ private:
         view.window = nullptr;
     }
     bool open_view(BoardView& view, const platform::Image& image, int slot);
+    std::vector<SDL_Rect> windows_on_screen() const;
     bool open_audio();
 
     std::map<HWND, ShownWindow> m_windows;
@@ -220,8 +276,12 @@ private:
     SDL_Cursor* m_wait{nullptr};
     bool m_fullscreen{false};
     bool m_tv_wanted{false};
-    bool m_polling{false}; // inside poll(): events are being handled
-    int m_modal{0};        // message boxes up: their loops read the events
+    bus::BoardDisplay::TvFields m_tv_fields;          // the TV set's fields of the shown frame
+    double m_tv_field_rate{0};                        // fields a second
+    std::chrono::steady_clock::time_point m_tv_epoch; // field 0 of the TV view
+    int64_t m_tv_shown{-1};                           // the field in the window (-1: none)
+    bool m_polling{false};                            // inside poll(): events are being handled
+    int m_modal{0}; // message boxes up: their loops read the events
     SDL_AudioDeviceID m_audio{0};
     bool m_audio_failed{false};
 };
@@ -346,6 +406,7 @@ void SdlDisplay::poll() {
     SDL_Event e;
     while (SDL_PollEvent(&e))
         handle(e);
+    show_tv_field();
     m_polling = false;
 }
 
@@ -405,15 +466,34 @@ void SdlDisplay::handle_key(const SDL_KeyboardEvent& e) {
 
 // ---- the board's monitor and TV view -------------------------------------------------------
 
+// The program's windows and the board's windows that are on the screen, frames included.
+std::vector<SDL_Rect> SdlDisplay::windows_on_screen() const {
+    std::vector<SDL_Window*> windows;
+    for (const auto& [hwnd, shown] : m_windows)
+        windows.push_back(shown.window);
+    windows.push_back(m_board.window);
+    windows.push_back(m_tv.window);
+    std::vector<SDL_Rect> taken;
+    for (SDL_Window* window : windows) {
+        if (!window || (SDL_GetWindowFlags(window) & SDL_WINDOW_HIDDEN))
+            continue;
+        SDL_Rect r{};
+        int top = 0, left = 0, bottom = 0, right = 0;
+        SDL_GetWindowPosition(window, &r.x, &r.y);
+        SDL_GetWindowSize(window, &r.w, &r.h);
+        SDL_GetWindowBordersSize(window, &top, &left, &bottom, &right); // 0s without a manager
+        taken.push_back({r.x - left, r.y - top, r.w + left + right, r.h + top + bottom});
+    }
+    return taken;
+}
+
 bool SdlDisplay::open_view(BoardView& view, const platform::Image& image, int slot) {
     int x = int(SDL_WINDOWPOS_UNDEFINED), y = int(SDL_WINDOWPOS_UNDEFINED);
     SDL_Rect usable{};
-    int want_y = slot * (image.height + k_tv_window_gap);
-    if (SDL_GetDisplayUsableBounds(0, &usable) == 0 &&
-        usable.x + usable.w >= k_board_window_x + image.width &&
-        usable.y + usable.h >= want_y + image.height) {
-        x = k_board_window_x;
-        y = want_y;
+    if (SDL_GetDisplayUsableBounds(0, &usable) == 0) {
+        SDL_Point at = place_board_window(usable, image.width, image.height, windows_on_screen());
+        x = at.x;
+        y = at.y;
     }
     // Hidden until the renderer is made: making it may recreate the window.
     Uint32 flags = SDL_WINDOW_HIDDEN;
@@ -436,6 +516,19 @@ bool SdlDisplay::open_view(BoardView& view, const platform::Image& image, int sl
     view.height = image.height;
     SDL_ShowWindow(view.window);
     return true;
+}
+
+// The TV view's field of this moment, when it is not already up: the fields alternate at the
+// set's field rate from the first TV picture after the board opened.
+void SdlDisplay::show_tv_field() {
+    if (!m_tv_fields)
+        return;
+    std::chrono::duration<double> since = std::chrono::steady_clock::now() - m_tv_epoch;
+    auto field = int64_t(since.count() * m_tv_field_rate);
+    if (field == m_tv_shown)
+        return;
+    m_tv_shown = field;
+    show_view(m_tv, m_tv_fields(field), 1);
 }
 
 void SdlDisplay::show_view(BoardView& view, const platform::Image& image, int slot) {
@@ -598,7 +691,7 @@ void SdlDisplay::beep(UINT) {
 
 } // namespace
 
-std::unique_ptr<DisplayBackend> make_sdl_display() {
+platform::Result<std::unique_ptr<DisplayBackend>> make_sdl_display() {
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1"); // Ctrl+C and kill end the program as usual
     SDL_SetHint("SDL_QUIT_ON_LAST_WINDOW_CLOSE", "0");
     SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
@@ -609,11 +702,17 @@ std::unique_ptr<DisplayBackend> make_sdl_display() {
     // window seen a moment ago is gone.
     SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "0"); // whole pixels when scaled
-    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
-        fprintf(stderr, "wintest: cannot open the display: %s\n", SDL_GetError());
-        return nullptr;
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0)
+        return platform::fail(std::string("cannot open the display: ") + SDL_GetError());
+    // Without a display SDL falls back to drivers that show nothing; only one asked for by
+    // name (SDL_VIDEODRIVER) is taken.
+    std::string driver = SDL_GetCurrentVideoDriver();
+    if ((driver == "offscreen" || driver == "dummy") &&
+        platform::env_string("SDL_VIDEODRIVER") != driver) {
+        SDL_QuitSubSystem(SDL_INIT_VIDEO);
+        return platform::fail("no display to open, only SDL's " + driver + " driver");
     }
-    return std::make_unique<SdlDisplay>();
+    return std::unique_ptr<DisplayBackend>(std::make_unique<SdlDisplay>());
 }
 
 } // namespace win32

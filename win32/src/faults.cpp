@@ -17,6 +17,7 @@ namespace {
 
 struct FaultState {
     std::optional<size_t> memory_limit;
+    std::optional<size_t> alloc_limit; // one GlobalAlloc/GlobalReAlloc request
     std::optional<int> taller_than;
     int fail_next{0};
     bool fail_all{false};
@@ -57,6 +58,9 @@ FaultState from_environment() {
     long long limit = platform::env_number("WINTEST_GLOBAL_MEMORY_LIMIT", -1);
     if (limit >= 0)
         state.memory_limit = size_t(limit);
+    long long request = platform::env_number("WINTEST_GLOBAL_ALLOC_LIMIT", -1);
+    if (request >= 0)
+        state.alloc_limit = size_t(request);
     parse_bitmap_switch(platform::env_string("WINTEST_FAIL_BITMAP"), state);
     return state;
 }
@@ -85,6 +89,16 @@ void set_global_memory_limit(std::optional<size_t> bytes) {
 std::optional<size_t> global_memory_limit() {
     std::lock_guard lock(fault_mutex());
     return state().memory_limit;
+}
+
+void set_global_alloc_limit(std::optional<size_t> bytes) {
+    std::lock_guard lock(fault_mutex());
+    state().alloc_limit = bytes;
+}
+
+std::optional<size_t> global_alloc_limit() {
+    std::lock_guard lock(fault_mutex());
+    return state().alloc_limit;
 }
 
 void fail_bitmaps_taller_than(std::optional<int> rows) {

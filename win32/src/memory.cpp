@@ -185,6 +185,16 @@ size_t Heap::size_of(HANDLE handle) {
 
 } // namespace
 
+// The single-request switch (WINTEST_GLOBAL_ALLOC_LIMIT): a larger request fails as out of
+// memory before the heap is asked.
+bool request_allowed(SIZE_T bytes) {
+    auto limit = faults::global_alloc_limit();
+    if (!limit || bytes <= *limit)
+        return true;
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return false;
+}
+
 namespace faults {
 size_t global_memory_in_use() {
     return Heap::the().in_use();
@@ -198,12 +208,16 @@ using win32::Heap;
 extern "C" {
 
 HGLOBAL WINAPI GlobalAlloc(UINT flags, SIZE_T bytes) {
+    if (!win32::request_allowed(bytes))
+        return nullptr;
     return Heap::the().allocate(flags, bytes);
 }
 
 /* Keeps the contents up to the smaller size; GMEM_ZEROINIT zeroes what grows. A moveable block
  * keeps its handle; a fixed one gets a new handle when GMEM_MOVEABLE lets it move. */
 HGLOBAL WINAPI GlobalReAlloc(HGLOBAL mem, SIZE_T bytes, UINT flags) {
+    if (!win32::request_allowed(bytes))
+        return nullptr;
     return Heap::the().reallocate(mem, bytes, flags);
 }
 

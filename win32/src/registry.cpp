@@ -11,6 +11,7 @@
 #include "registry_store.h"
 #include "win32/registry.h"
 
+#include "platform/events.h"
 #include "platform/prefix.h"
 
 #include <cstring>
@@ -245,13 +246,21 @@ LONG WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD typ
     if (!(entry->access & KEY_SET_VALUE))
         return ERROR_ACCESS_DENIED;
     std::vector<uint8_t> bytes(data, data + (data ? dataSize : 0));
-    return code_of(store().update([&](Tree& tree) {
+    LONG code = code_of(store().update([&](Tree& tree) {
         Key* k = tree.find(entry->path);
         if (!k)
             return FileStore::Change{ERROR_KEY_DELETED, false};
         k->set_value(name, type, std::move(bytes));
         return FileStore::Change{ERROR_SUCCESS, true};
     }));
+    if (code == ERROR_SUCCESS) { // observers may read the store from now on
+        platform::Event changed;
+        changed.kind = platform::EventKind::Registry;
+        changed.name = "HKEY_LOCAL_MACHINE\\" + entry->path;
+        changed.text = name;
+        platform::emit(changed);
+    }
+    return code;
 }
 
 /***********************************************************************

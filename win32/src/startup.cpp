@@ -1,5 +1,7 @@
 #include "win32/startup.h"
 
+#include "display.h"
+
 #include <cstdlib>
 #include <string>
 
@@ -13,6 +15,7 @@ int run_winmain(int argc, char** argv, WinMainProc win_main) {
         tail.erase(0, tail.find_first_not_of(" \t"));
         unsetenv("WINTEST_COMMAND_LINE"); // not inherited by programs this one starts
     } else {
+        started_by_hand();
         for (int i = 1; i < argc; ++i) {
             if (i > 1)
                 tail += ' ';

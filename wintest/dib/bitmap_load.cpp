@@ -1,8 +1,9 @@
 /*
  * Bitmap loading and window fitting: the module-level bitmap state, loading a DIB file into a
  * palette and a screen-compatible device bitmap, and sizing the test window to the picture.
- * When memory for the whole image is short, an uncompressed image is still accepted and is
- * painted from its file in bands (bitmap_paint.cpp). Nothing here tells the user anything.
+ * When memory for the whole image is short, an image of uncompressed rows (BI_RGB or
+ * BI_BITFIELDS) is still accepted and is painted from its file in bands (bitmap_paint.cpp).
+ * Nothing here tells the user anything.
  */
 #include "dib.h"
 #include "shell.h"
@@ -176,7 +177,8 @@ void FitWindowToBitmap(HWND window) {
  *
  * Overwrites the first biClrUsed 16-bit words of the header block's colour table with 0, 1,
  * 2, ... so that entry i names palette entry i (DIB_PAL_COLORS), never more words than the
- * table has entries.
+ * table has entries. Not for bit-field images: their first three entries are the channel
+ * masks that every later use of the header block (a banded paint) decodes the rows with.
  */
 static void UsePaletteIndices(void) {
     BITMAPINFOHEADER* info;
@@ -201,10 +203,11 @@ static void UsePaletteIndices(void) {
  *
  * Loads a DIB file for the test window: its headers and palette, the whole image as a device
  * bitmap, then fits the window to it. Returns 1 on success, also when memory for the whole
- * image is short and the image is uncompressed (it is then painted from the file in bands).
- * Returns 0, holding nothing, when the name does not fit the state's 128 bytes, the file
- * cannot be opened or its header is refused, the image has no palette, a compressed image
- * cannot be held in memory, or the device bitmap cannot be made. Silent on every failure.
+ * image is short and the rows are uncompressed (BI_RGB or BI_BITFIELDS: it is then painted
+ * from the file in bands). Returns 0, holding nothing, when the name does not fit the state's
+ * 128 bytes, the file cannot be opened or its header is refused, the image has no palette, a
+ * run-length image cannot be held in memory, or the device bitmap cannot be made. Silent on
+ * every failure.
  */
 int LoadBitmapFile(const char* fileName, HWND window) {
     BITMAPINFOHEADER info;
@@ -233,12 +236,13 @@ int LoadBitmapFile(const char* fileName, HWND window) {
         FreeBitmap();
         return 0;
     }
-    if (info.biBitCount != 24)
+    if (info.biBitCount != 24 && info.biCompression != BI_BITFIELDS)
         UsePaletteIndices();
     BitmapState.BitmapValid = TRUE;
 
     BitmapState.BitmapImageBlock = ReadDibFile(BitmapState.BitmapFileName);
-    if (info.biCompression != BI_RGB && BitmapState.BitmapImageBlock == NULL) {
+    if (info.biCompression != BI_RGB && info.biCompression != BI_BITFIELDS &&
+        BitmapState.BitmapImageBlock == NULL) {
         FreeBitmap();
         return 0;
     }

@@ -7,6 +7,8 @@
  */
 #include "dib.h"
 
+#include <string.h>
+
 /* Bands shrink by this many rows a try, and are given up below the smallest size. */
 #define BAND_STEP 20
 #define BAND_SMALLEST 50
@@ -84,8 +86,10 @@ static int FindBandSize(HDC dc, WORD width, int rows, DWORD stride, struct BandS
  *           DrawBand
  *
  * Reads `n` rows of the file into the band buffer and draws them with their top at logical
- * row `top`. The header block's height is the band's (negative for top-down rows) meanwhile
- * and the image's again afterwards. Returns 0 when SetDIBits or BitBlt failed.
+ * row `top`. Bytes the file no longer holds read as zero, as they do in the image block of
+ * the in-memory route, so both routes show the same picture of a short file (never rows of
+ * the band before). The header block's height is the band's (negative for top-down rows)
+ * meanwhile and the image's again afterwards. Returns 0 when SetDIBits or BitBlt failed.
  */
 static int DrawBand(HDC dc, HFILE file, BITMAPINFOHEADER* header, struct BandSet* bands,
                     BYTE* buffer, DWORD stride, int n, int top) {
@@ -93,6 +97,7 @@ static int DrawBand(HDC dc, HFILE file, BITMAPINFOHEADER* header, struct BandSet
     HGDIOBJ old;
     BOOL drawn;
 
+    memset(buffer, 0, stride * (DWORD)n);
     ReadInChunks(file, buffer, stride * (DWORD)n);
     header->biHeight = imageHeight < 0 ? -n : n;
     if (SetDIBits(bands->memory, bands->bitmap, 0, (UINT)n, buffer, (BITMAPINFO*)header,

@@ -27,7 +27,7 @@ HGLOBAL ReadDibHeader(HFILE file);
 HGLOBAL ReadDibFile(const char* fileName);
 BOOL GetDibInfo(HGLOBAL dib, BITMAPINFOHEADER* header);
 WORD DibColorCount(const void* header);
-WORD DibColorTableSize(const void* header);
+DWORD DibColorTableSize(const void* header);
 unsigned long long DibStride(const BITMAPINFOHEADER* info);
 DWORD ReadInChunks(HFILE file, void* destination, DWORD count);
 HPALETTE CreateDibPalette(HGLOBAL dib);

@@ -62,15 +62,16 @@ WORD DibColorCount(const void* header) {
  *           DibColorTableSize
  *
  * Returns the colour table's size in bytes: 3 bytes an entry behind a 12-byte header, 4
- * behind a 40-byte one.
+ * behind a 40-byte one. 32 bits: a table of up to 65535 entries takes up to 262140 bytes, which
+ * a 16-bit size would wrap, placing the rows inside the table.
  */
-WORD DibColorTableSize(const void* header) {
+DWORD DibColorTableSize(const void* header) {
     const BITMAPINFOHEADER* info = (const BITMAPINFOHEADER*)header;
-    WORD count = DibColorCount(header);
+    DWORD count = DibColorCount(header);
 
     if (info->biSize == sizeof(BITMAPCOREHEADER))
-        return (WORD)(count * sizeof(RGBTRIPLE));
-    return (WORD)(count * sizeof(RGBQUAD));
+        return count * (DWORD)sizeof(RGBTRIPLE);
+    return count * (DWORD)sizeof(RGBQUAD);
 }
 
 /* Bytes of one row: the bits rounded up to whole 32-bit words (64-bit, so it cannot wrap). */
@@ -172,19 +173,20 @@ static int DibHeaderIsSound(const BITMAPINFOHEADER* info) {
 }
 
 /***********************************************************************
- *           BytesLeftFrom
+ *           FileLength
  *
- * Returns the bytes of the file from `position` to its end (0 when it ends before), leaving
- * the file position as it was.
+ * Returns the length of the file (0 when it cannot be told), leaving the file position as it
+ * was. Positions worked out from a file's fields are held against it in 64 bits, so that no
+ * offset or size the file states can wrap a sum.
  */
-static DWORD BytesLeftFrom(HFILE file, LONG position) {
+static unsigned long long FileLength(HFILE file) {
     LONG here = _llseek(file, 0, FILE_CURRENT);
     LONG end = _llseek(file, 0, FILE_END);
 
     _llseek(file, here, FILE_BEGIN);
-    if (here == HFILE_ERROR || end == HFILE_ERROR || end <= position)
+    if (here == HFILE_ERROR || end == HFILE_ERROR || end < 0)
         return 0;
-    return (DWORD)(end - position);
+    return (unsigned long long)end;
 }
 
 /***********************************************************************
@@ -192,21 +194,18 @@ static DWORD BytesLeftFrom(HFILE file, LONG position) {
  *
  * Fills in biSizeImage. Uncompressed rows always take stride x rows bytes, whatever the file
  * states, so the block holds exactly the rows that GDI reads. A run-length stream keeps its
- * stated size (stride x rows when 0) cut to the bytes the file holds from its first pixel;
- * returns 0 when no byte of the stream is left.
+ * stated size (stride x rows when 0) cut to the `left` bytes the file holds from its first
+ * pixel; returns 0 when no byte of the stream is left.
  */
-static int SetDibImageSize(BITMAPINFOHEADER* info, HFILE file, LONG bitsStart) {
-    DWORD left;
-
+static int SetDibImageSize(BITMAPINFOHEADER* info, unsigned long long left) {
     if (info->biCompression == BI_RGB || info->biCompression == BI_BITFIELDS) {
         info->biSizeImage = (DWORD)(DibStride(info) * DibRows(info));
         return 1;
     }
     if (info->biSizeImage == 0)
         info->biSizeImage = (DWORD)(DibStride(info) * DibRows(info));
-    left = BytesLeftFrom(file, bitsStart);
     if (info->biSizeImage > left)
-        info->biSizeImage = left;
+        info->biSizeImage = (DWORD)left;
     return info->biSizeImage != 0;
 }
 
@@ -235,16 +234,18 @@ static void WidenCoreTable(BYTE* table, WORD count) {
  *
  * Reads the file header (when the file has one), the info header and the colour table of the
  * DIB starting at the file's current position into a new header DibBlock, and leaves the file
- * at the first pixel row. Returns NULL for the invalid handle, a short info header, a header
- * size other than 12 or 40, a header that DibHeaderIsSound refuses, or no memory. Short reads
- * of the file header and the table go unnoticed (unread table bytes stay 0). The file is not
- * closed.
+ * at the first pixel row (at its end when the rows would start past it). Returns NULL for the
+ * invalid handle, a short info header, a header size other than 12 or 40, a header that
+ * DibHeaderIsSound refuses, a run-length stream with no byte in the file, or no memory. Short
+ * reads of the file header and the table go unnoticed (unread table bytes stay 0). The file is
+ * not closed.
  */
 HGLOBAL ReadDibHeader(HFILE file) {
     BITMAPFILEHEADER fileHeader;
     BITMAPINFOHEADER header;
-    LONG start, bitsOffset, bitsStart;
-    DWORD headerSize;
+    LONG start;
+    DWORD bitsOffset, headerSize;
+    unsigned long long length, bitsStart;
     WORD count, entrySize;
     HGLOBAL block;
     BYTE* table;
@@ -256,7 +257,7 @@ HGLOBAL ReadDibHeader(HFILE file) {
     memset(&fileHeader, 0, sizeof(fileHeader));
     _lread(file, &fileHeader.bfType, 2);
     _lread(file, (BYTE*)&fileHeader + 2, 12);
-    bitsOffset = (LONG)fileHeader.bfOffBits;
+    bitsOffset = fileHeader.bfOffBits;
     if (fileHeader.bfType != 0x4D42) {
         bitsOffset = 0;
         _llseek(file, start, FILE_BEGIN);
@@ -281,11 +282,15 @@ HGLOBAL ReadDibHeader(HFILE file) {
     if (header.biClrUsed == 0)
         header.biClrUsed = DibColorCount(&header);
 
+    length = FileLength(file);
     if (bitsOffset != 0)
-        bitsStart = start + bitsOffset;
+        bitsStart = (unsigned long long)(DWORD)start + bitsOffset;
     else
-        bitsStart = _llseek(file, 0, FILE_CURRENT) + (LONG)count * entrySize;
-    if (!SetDibImageSize(&header, file, bitsStart))
+        bitsStart = (unsigned long long)(DWORD)_llseek(file, 0, FILE_CURRENT) +
+                    (unsigned long long)count * entrySize;
+    if (bitsStart > length)
+        bitsStart = length; /* no row is in the file */
+    if (!SetDibImageSize(&header, length - bitsStart))
         return NULL;
 
     block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT,
@@ -306,7 +311,7 @@ HGLOBAL ReadDibHeader(HFILE file) {
             WidenCoreTable(table, count);
     }
     if (bitsOffset != 0)
-        _llseek(file, start + bitsOffset, FILE_BEGIN);
+        _llseek(file, (LONG)bitsStart, FILE_BEGIN);
 
     GlobalUnlock(block);
     return block;

@@ -93,7 +93,7 @@ static void OpenGammaBoard(void) {
  * cannot be read, 1 for any other text, the empty text included.
  */
 static void ReadGammaEnable(void) {
-    char text[BOARD_SETTING_TEXT_SIZE];
+    char text[BOARD_SETTING_AREA_SIZE];
     if (!ReadBoardSetting(HKEY_LOCAL_MACHINE, CurrentKeyPath, "=CurrGammaEnable", text))
         GammaState.gammaEnabled = 0;
     else

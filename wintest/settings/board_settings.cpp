@@ -17,13 +17,15 @@ char DefaultKeyPath[256];
 /***********************************************************************
  *           ReadBoardSetting
  *
- * Reads a value as text into an area of BOARD_SETTING_AREA_SIZE bytes. The query offers
+ * Reads a value as text into an area of BOARD_SETTING_AREA_SIZE bytes (the parameter's type
+ * holds every caller to that size: the terminator may land on its last byte). The query offers
  * BOARD_SETTING_TEXT_SIZE bytes and ignores the type: the bytes are the text, which ends at
  * the first zero byte or at the end of the data. A key that does not exist is created.
  * Returns 1 when the value was read; 0 with an empty text when the key cannot be opened, the
  * value is missing or it holds more than 200 bytes.
  */
-BOOL ReadBoardSetting(HKEY root, const char* keyPath, const char* valueName, char* text) {
+BOOL ReadBoardSetting(HKEY root, const char* keyPath, const char* valueName,
+                      char (&text)[BOARD_SETTING_AREA_SIZE]) {
     HKEY key;
     DWORD disposition;
     DWORD type;

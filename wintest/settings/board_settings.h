@@ -18,8 +18,9 @@ extern char DefaultKeyPath[256];
  * for the terminating zero, which a value of exactly 200 bytes without one still gets. */
 #define BOARD_SETTING_AREA_SIZE (BOARD_SETTING_TEXT_SIZE + 1)
 
-/* text: an area of BOARD_SETTING_AREA_SIZE bytes. */
-BOOL ReadBoardSetting(HKEY root, const char* keyPath, const char* valueName, char* text);
+/* text: an area of exactly BOARD_SETTING_AREA_SIZE bytes; a smaller one does not compile. */
+BOOL ReadBoardSetting(HKEY root, const char* keyPath, const char* valueName,
+                      char (&text)[BOARD_SETTING_AREA_SIZE]);
 BOOL WriteBoardSetting(HKEY root, const char* keyPath, const char* valueName, const char* text);
 
 #endif

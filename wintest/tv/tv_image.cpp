@@ -154,6 +154,21 @@ static int TvImageSize(const TvImageHeader* header, int* width, int* height) {
 }
 
 /***********************************************************************
+ *           BytesLeft
+ *
+ * Returns the bytes of the file from its position to its end (0 when they cannot be told),
+ * leaving the position as it was.
+ */
+static size_t BytesLeft(FILE* file) {
+    long here = ftell(file);
+    if (here < 0 || fseek(file, 0, SEEK_END) != 0)
+        return 0;
+    long end = ftell(file);
+    fseek(file, here, SEEK_SET);
+    return end > here ? (size_t)(end - here) : 0;
+}
+
+/***********************************************************************
  *           ReadTvTestImage
  *
  * Reads the largest level of an I8 texture file into a new array of 32-bit grey pixels, row
@@ -161,7 +176,8 @@ static int TvImageSize(const TvImageHeader* header, int* width, int* height) {
  * NULL when the file cannot be opened, its header is cut short, too long or incomplete, the
  * format is not I8, the size is unusable or memory runs out; width and height are then left
  * alone. A file shorter than the image still gives an image: the missing pixels are black.
- * Silent on every path.
+ * Only the texels the file holds are read, into an area of their size, so a short file that
+ * claims a large image costs no more than the picture itself. Silent on every path.
  */
 DWORD* ReadTvTestImage(const char* path, int* width, int* height) {
     char text[TV_IMAGE_HEADER_SIZE];
@@ -178,24 +194,23 @@ DWORD* ReadTvTestImage(const char* path, int* width, int* height) {
     }
 
     size_t count = (size_t)w * (size_t)h;
-    BYTE* raw = (BYTE*)calloc(count, 1);
-    if (raw == NULL) {
-        fclose(file);
-        return NULL;
-    }
-    BYTE* pixels = (BYTE*)malloc(count * 4);
-    if (pixels == NULL) {
+    size_t held = BytesLeft(file);
+    if (held > count)
+        held = count;
+    BYTE* raw = (BYTE*)malloc(held != 0 ? held : 1);
+    BYTE* pixels = (BYTE*)calloc(count, 4); /* missing texels stay 0: black pixels */
+    if (raw == NULL || pixels == NULL) {
         free(raw);
+        free(pixels);
         fclose(file);
         return NULL;
     }
 
-    fread(raw, 1, count, file); /* a short read leaves zeros: black pixels */
-    for (size_t i = 0; i < count; i++) {
+    held = fread(raw, 1, held, file);
+    for (size_t i = 0; i < held; i++) {
         pixels[i * 4 + 0] = raw[i];
         pixels[i * 4 + 1] = raw[i];
         pixels[i * 4 + 2] = raw[i];
-        pixels[i * 4 + 3] = 0;
     }
 
     free(raw);

@@ -87,7 +87,11 @@ public:
     virtual bool wants_screen() = 0;
     virtual bool wants_tv() = 0;
     virtual void show_screen(const platform::Image& screen) = 0;
-    virtual void show_tv(const platform::Image& tv) = 0;
+    // The TV set's picture during field n (0, 1, 2, ... in the order a set scans them): a
+    // window shows the fields one after the other, `field_rate` a second, asking for each as
+    // it comes.
+    using TvFields = std::function<platform::Image(int64_t field)>;
+    virtual void show_tv(TvFields fields, double field_rate) = 0;
     virtual void closed() = 0; // the board was shut down: its pictures go away
 
 protected:

@@ -20,6 +20,7 @@ enum class EventKind {
     Gamma,     // gamma[0..2]: the three values given to the board's gamma extension
     Tv,        // tv[0..9]: the record given to the board's TV extension
     Exit,      // code: the process ended with this exit code (see below)
+    Registry,  // the process changed the settings store: name = key path, text = value
 };
 
 struct Event {

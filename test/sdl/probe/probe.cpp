@@ -12,6 +12,8 @@
 // and obeys commands on stdin, run on the GUI thread at its next message retrieval:
 //   snap DIR                      writes DIR/window.png (the test window's client area) and,
 //                                 once the board shows a picture, DIR/screen.png, DIR/tv.png
+//                                 and DIR/tv-field-N.png, what the TV window shows during
+//                                 field N, for each field of the subcarrier's sequence
 //   key VK down|up|press          keyboard input into the focus window (headless runs)
 //   size W H                      resizes the test window's client area as a user would
 //   rect                          prints "rect <client x> <client y> <client w> <client h>"
@@ -79,6 +81,11 @@ void snap(const std::string& dir) {
     if (board::frame_count() > 0) {
         ok = platform::write_png(dir + "/screen.png", board::screen_image()).ok() && ok;
         ok = platform::write_png(dir + "/tv.png", board::tv_image()).ok() && ok;
+        board::TvRecord tv = board::tv_record();
+        for (int n = 0; n < board::tv_standard(tv).colour_fields; ++n)
+            ok = platform::write_png(dir + "/tv-field-" + std::to_string(n) + ".png",
+                                     board::render_tv_window(board::screen_image(), tv, n)).ok() &&
+                 ok;
     }
     say(ok ? "snapped " + dir : "snap failed");
 }

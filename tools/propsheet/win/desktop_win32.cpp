@@ -1,6 +1,8 @@
 #include "desktop_win32.h"
 #include "sheet_messages.h"
 
+#include <chrono>
+
 #include "platform/image.h"
 #include "screen_protocol.h"
 
@@ -296,6 +298,9 @@ DWORD Desktop::start_program(const std::string& path, const std::string& tail,
 
 void Desktop::record(Event event) {
     event.program = DWORD(event.pid) == GetCurrentProcessId() ? "propsheet" : "wintest";
+    event.time_us = uint64_t(std::chrono::duration_cast<std::chrono::microseconds>(
+                                 std::chrono::steady_clock::now().time_since_epoch())
+                                 .count());
     std::lock_guard guard(m_mutex);
     m_events.push_back(std::move(event));
 }
@@ -414,32 +419,46 @@ std::optional<WindowInfo> Desktop::wait_window(DWORD pid, const std::string& cla
 // F10. Otherwise the key messages are posted to the window, with the lParam that real input
 // would carry.
 bool Desktop::inject_key(HWND window, UINT vk, bool down, std::string* error) {
-    if (!IsWindow(window)) {
-        if (error)
-            *error = "no such window";
-        return false;
-    }
+    return inject_keys(window, {{vk, down}}, error);
+}
+
+// A key message as the system posts it: repeat count 1, the scan code, and for a key-up the
+// previous state and the transition bits.
+static bool post_key(HWND window, UINT vk, bool down) {
     UINT scan = MapVirtualKeyA(vk, MAPVK_VK_TO_VSC);
-    SetForegroundWindow(window);
-    if (GetForegroundWindow() == window) {
-        INPUT input{};
-        input.type = INPUT_KEYBOARD;
-        input.ki.wVk = WORD(vk);
-        input.ki.wScan = WORD(scan);
-        input.ki.dwFlags = down ? 0 : KEYEVENTF_KEYUP;
-        if (SendInput(1, &input, sizeof(INPUT)) == 1)
-            return true;
-    }
     bool sys = vk == VK_MENU || vk == VK_F10;
     UINT message = down ? (sys ? WM_SYSKEYDOWN : WM_KEYDOWN) : (sys ? WM_SYSKEYUP : WM_KEYUP);
     LPARAM lparam = 1 | LPARAM(scan & 0xFF) << 16;
     if (!down)
         lparam |= LPARAM(3) << 30; // previous state down, transition up
-    if (!PostMessageA(window, message, vk, lparam)) {
+    return PostMessageA(window, message, vk, lparam) != 0;
+}
+
+bool Desktop::inject_keys(HWND window, const std::vector<std::pair<UINT, bool>>& strokes,
+                          std::string* error) {
+    if (!IsWindow(window)) {
         if (error)
-            *error = "PostMessage failed (error " + std::to_string(GetLastError()) + ")";
+            *error = "no such window";
         return false;
     }
+    SetForegroundWindow(window);
+    if (GetForegroundWindow() == window) {
+        std::vector<INPUT> inputs(strokes.size());
+        for (size_t i = 0; i < strokes.size(); ++i) {
+            inputs[i].type = INPUT_KEYBOARD;
+            inputs[i].ki.wVk = WORD(strokes[i].first);
+            inputs[i].ki.wScan = WORD(MapVirtualKeyA(strokes[i].first, MAPVK_VK_TO_VSC));
+            inputs[i].ki.dwFlags = strokes[i].second ? 0 : KEYEVENTF_KEYUP;
+        }
+        if (SendInput(UINT(inputs.size()), inputs.data(), sizeof(INPUT)) == inputs.size())
+            return true;
+    }
+    for (const auto& [vk, down] : strokes)
+        if (!post_key(window, vk, down)) {
+            if (error)
+                *error = "PostMessage failed (error " + std::to_string(GetLastError()) + ")";
+            return false;
+        }
     return true;
 }
 

@@ -24,9 +24,11 @@
 
 namespace propsheet::win {
 
-// The platform's events: the desktop fills in pid and program (the started program's
-// events are the program's, this process's own broadcasts the sheet's).
-using platform::Event;
+// The platform's events as the desktop heard them: pid and program filled in (the started
+// program's events are the program's, this process's own broadcasts the sheet's), and when.
+struct Event : platform::Event {
+    uint64_t time_us{0}; // when it was recorded, on the monotonic clock (steady_clock)
+};
 using platform::EventKind;
 
 struct WindowInfo {
@@ -73,6 +75,10 @@ public:
 
     // Keyboard input into a window; see desktop_win32.cpp for how it is delivered.
     bool inject_key(HWND window, UINT vk, bool down, std::string* error);
+    // Several key strokes (code, down) in one SendInput call, so that they reach the program's
+    // queue together; posted one after the other when the window cannot take the foreground.
+    bool inject_keys(HWND window, const std::vector<std::pair<UINT, bool>>& strokes,
+                     std::string* error);
     bool window_command(HWND window, WindowCommand command, int x, int y, std::string* error);
 
     // The client area of a window, as PrintWindow draws it, as a PNG file.

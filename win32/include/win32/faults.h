@@ -2,6 +2,8 @@
 // real. Tests set them through this API; a run of the program through the environment:
 //
 //   WINTEST_GLOBAL_MEMORY_LIMIT=BYTES  global and local memory live at once may not exceed BYTES
+//   WINTEST_GLOBAL_ALLOC_LIMIT=BYTES   one GlobalAlloc or GlobalReAlloc request of more than
+//                                      BYTES fails
 //   WINTEST_FAIL_BITMAP=taller:N       bitmap creation fails for bitmaps of more than N rows
 //   WINTEST_FAIL_BITMAP=next:N         the next N bitmap creations fail
 //   WINTEST_FAIL_BITMAP=all            every bitmap creation fails
@@ -18,6 +20,11 @@ namespace win32::faults {
 // Windows); nullopt removes it. Allocations past it fail with ERROR_NOT_ENOUGH_MEMORY.
 void set_global_memory_limit(std::optional<size_t> bytes);
 [[nodiscard]] std::optional<size_t> global_memory_limit();
+
+// Limit on the size of one GlobalAlloc or GlobalReAlloc request; nullopt removes it. A larger
+// request fails with ERROR_NOT_ENOUGH_MEMORY, whatever is held.
+void set_global_alloc_limit(std::optional<size_t> bytes);
+[[nodiscard]] std::optional<size_t> global_alloc_limit();
 
 // Bytes of global and local memory held now.
 [[nodiscard]] size_t global_memory_in_use();

@@ -1,0 +1,185 @@
+#include "deferred_frame.h"
+
+#include "platform/prefix.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace board {
+
+namespace {
+
+// The buffer row of a vertex y, one row wider on each side than the rasteriser could touch;
+// held to [0, height - 1] (NaN gives the whole screen through `fallback`).
+int row_of(const Target& target, double y, int slack, int fallback) {
+    double row = target.lower_left ? target.height - y : y;
+    row = std::floor(row) + slack;
+    if (!(row == row))
+        return fallback;
+    return int(std::clamp(row, 0.0, double(target.height - 1)));
+}
+
+// A distance in pixels for the work estimate, held to [0, 65536] (NaN gives 0).
+int64_t pixels_across(float distance) {
+    return distance > 0.0f ? int64_t(std::min(distance, 65536.0f)) : 0;
+}
+
+} // namespace
+
+int board_threads_from_env() {
+    const long long cores = std::max(1u, std::thread::hardware_concurrency());
+    const long long n = platform::env_number("WINTEST_BOARD_THREADS", cores);
+    return int(std::clamp<long long>(n, 1, DeferredFrame::k_max_threads));
+}
+
+void DeferredFrame::set_threads(int threads) {
+    flush();
+    stop();
+    m_threads = std::clamp(threads, 1, k_max_threads);
+}
+
+void DeferredFrame::record(Command command, int first_row, int last_row, int64_t pixels) {
+    m_pixels += pixels;
+    const auto index = uint32_t(m_commands.size());
+    m_commands.push_back(command);
+    const int bands = (command.target.height + k_band_rows - 1) / k_band_rows;
+    if (int(m_bins.size()) < bands)
+        m_bins.resize(size_t(bands));
+    for (int band = first_row / k_band_rows; band <= last_row / k_band_rows; ++band)
+        m_bins[size_t(band)].push_back(index);
+}
+
+void DeferredFrame::clear(const Target& target, uint32_t argb) {
+    Command command{Kind::Clear, target, argb, {}, nullptr, {}};
+    record(command, 0, target.height - 1, 0);
+}
+
+void DeferredFrame::triangle(const Target& target, const RenderState& state, const Texture* texture,
+                             const GrVertex& a, const GrVertex& b, const GrVertex& c) {
+    Command command{Kind::Triangle, target, 0, state, texture, {a, b, c}};
+    const int bottom = target.height - 1;
+    int first = bottom, last = 0;
+    float left = float(target.width), right = 0.0f;
+    for (const GrVertex* v : {&a, &b, &c}) {
+        first = std::min(first, row_of(target, v->y, -1, 0));
+        last = std::max(last, row_of(target, v->y, 1, bottom));
+        left = std::min(left, v->x);
+        right = std::max(right, v->x);
+    }
+    record(command, first, last, (pixels_across(right - left) + 1) * (last - first + 1));
+}
+
+void DeferredFrame::line(const Target& target, const RenderState& state, const Texture* texture,
+                         const GrVertex& a, const GrVertex& b) {
+    Command command{Kind::Line, target, 0, state, texture, {a, b, {}}};
+    const int bottom = target.height - 1;
+    const int first = std::min(row_of(target, a.y, -1, 0), row_of(target, b.y, -1, 0));
+    const int last = std::max(row_of(target, a.y, 1, bottom), row_of(target, b.y, 1, bottom));
+    record(command, first, last, (last - first + 1) + pixels_across(std::fabs(a.x - b.x)));
+}
+
+// One command, held to the rows of `target`.
+void DeferredFrame::draw(const Command& c, const Target& target) {
+    switch (c.kind) {
+    case Kind::Clear: {
+        const int first = std::max(0, target.first_row);
+        const int end = std::min(target.height, target.end_row);
+        std::fill(target.pixels + size_t(first) * size_t(target.width),
+                  target.pixels + size_t(end) * size_t(target.width), c.argb);
+        break;
+    }
+    case Kind::Triangle:
+        draw_triangle(target, c.state, c.texture, c.v[0], c.v[1], c.v[2]);
+        break;
+    case Kind::Line:
+        draw_line(target, c.state, c.texture, c.v[0], c.v[1]);
+        break;
+    }
+}
+
+// Every command of one band, in the order recorded, held to the band's rows.
+void DeferredFrame::draw_band(int band) {
+    for (uint32_t index : m_bins[size_t(band)]) {
+        const Command& c = m_commands[index];
+        Target target = c.target;
+        target.first_row = band * k_band_rows;
+        target.end_row = std::min(target.first_row + k_band_rows, target.height);
+        draw(c, target);
+    }
+}
+
+void DeferredFrame::flush() {
+    if (m_commands.empty())
+        return;
+    const int bands = int(m_bins.size());
+    if (m_pixels < k_parallel_pixels) { // in order, as if drawn at once
+        for (const Command& c : m_commands)
+            draw(c, c.target);
+        forget();
+        return;
+    }
+    if (int(m_workers.size()) < m_threads - 1)
+        start_workers();
+    {
+        std::lock_guard lock(m_mutex);
+        m_next_band = 0;
+        m_busy = int(m_workers.size());
+        ++m_generation;
+    }
+    m_wake.notify_all();
+    for (int band; (band = m_next_band.fetch_add(1)) < bands;)
+        draw_band(band);
+    {
+        std::unique_lock lock(m_mutex);
+        m_done.wait(lock, [this] { return m_busy == 0; });
+    }
+    forget();
+}
+
+void DeferredFrame::forget() {
+    m_commands.clear();
+    for (auto& bin : m_bins)
+        bin.clear();
+    m_pixels = 0;
+}
+
+void DeferredFrame::work(uint64_t seen) {
+    for (;;) {
+        {
+            std::unique_lock lock(m_mutex);
+            m_wake.wait(lock, [&] { return m_quit || m_generation != seen; });
+            if (m_quit)
+                return;
+            seen = m_generation;
+        }
+        const int bands = int(m_bins.size());
+        for (int band; (band = m_next_band.fetch_add(1)) < bands;)
+            draw_band(band);
+        std::lock_guard lock(m_mutex);
+        if (--m_busy == 0)
+            m_done.notify_one();
+    }
+}
+
+void DeferredFrame::start_workers() {
+    std::lock_guard lock(m_mutex);
+    m_quit = false;
+    while (int(m_workers.size()) < m_threads - 1) {
+        // A worker born now waits for the next generation, not the one already done.
+        m_workers.emplace_back([this, seen = m_generation] { work(seen); });
+    }
+}
+
+void DeferredFrame::stop() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_quit = true;
+    }
+    m_wake.notify_all();
+    for (auto& worker : m_workers)
+        worker.join();
+    m_workers.clear();
+}
+
+} // namespace board

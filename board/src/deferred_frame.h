@@ -1,0 +1,93 @@
+// The board's tile-binned back end: draw calls into the back buffer are recorded instead of
+// drawn, binned to bands of screen rows (tiles the width of the screen), and drawn when the
+// frame is needed (the buffer swap, a write into the frame, a change of texture memory) by a
+// pool of worker threads, one band at a time. Every command is drawn in its band in the order
+// it was recorded, and the rasteriser computes each row from the primitive alone, so the
+// pixels are the same, bit for bit, as drawing each call at once.
+//
+// Threads: only the drawing thread records and flushes; the workers run only inside flush()
+// and otherwise wait, holding no lock. stop() joins them (grGlideShutdown); a process that
+// exits or forks while the board is open leaves them waiting, which is harmless.
+#pragma once
+
+#include "rasterizer.h"
+#include "render_state.h"
+#include "texture_memory.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace board {
+
+class DeferredFrame {
+public:
+    static constexpr int k_band_rows = 32; // rows of one tile
+    static constexpr int k_max_threads = 64;
+    // Below this many pixels of triangles and lines (their bounding boxes), a flush is drawn
+    // on the drawing thread alone: waking the workers would cost more than they save.
+    static constexpr int64_t k_parallel_pixels = 32768;
+
+    DeferredFrame() = default;
+    DeferredFrame(const DeferredFrame&) = delete;
+    DeferredFrame& operator=(const DeferredFrame&) = delete;
+    ~DeferredFrame() { stop(); }
+
+    // The threads that draw (the drawing thread counts as one); 1 draws every call at once.
+    void set_threads(int threads);
+    [[nodiscard]] int threads() const { return m_threads; }
+    [[nodiscard]] bool deferring() const { return m_threads > 1; }
+    [[nodiscard]] bool empty() const { return m_commands.empty(); }
+
+    void clear(const Target& target, uint32_t argb);
+    void triangle(const Target& target, const RenderState& state, const Texture* texture,
+                  const GrVertex& a, const GrVertex& b, const GrVertex& c);
+    void line(const Target& target, const RenderState& state, const Texture* texture,
+              const GrVertex& a, const GrVertex& b);
+
+    // Draws everything recorded and returns when it is in the buffer.
+    void flush();
+    // Joins the workers (they start again at the next flush that needs them).
+    void stop();
+
+private:
+    enum class Kind : uint8_t { Clear, Triangle, Line };
+    struct Command {
+        Kind kind;
+        Target target;
+        uint32_t argb;
+        RenderState state;
+        const Texture* texture;
+        GrVertex v[3];
+    };
+
+    void record(Command command, int first_row, int last_row, int64_t pixels);
+    static void draw(const Command& command, const Target& target);
+    void draw_band(int band);
+    void forget(); // what was recorded, once drawn
+    void work(uint64_t seen);
+    void start_workers();
+
+    int m_threads{1};
+    std::vector<Command> m_commands;
+    std::vector<std::vector<uint32_t>> m_bins; // per band, the commands that touch it
+    int64_t m_pixels{0};                       // of triangles and lines, roughly
+
+    // The pool: a generation counter starts a flush, workers take bands from m_next_band.
+    std::vector<std::thread> m_workers;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::condition_variable m_done;
+    uint64_t m_generation{0};
+    int m_busy{0}; // workers still in the current flush
+    bool m_quit{false};
+    std::atomic<int> m_next_band{0};
+};
+
+// WINTEST_BOARD_THREADS, or the number of cores; at least 1, at most k_max_threads.
+[[nodiscard]] int board_threads_from_env();
+
+} // namespace board
