@@ -12,6 +12,8 @@ if [ -n "$files" ]; then
     clang-format --dry-run --Werror $files
 fi
 
+bash scripts/check-sizes.sh
+
 echo "== build (default)"
 cmake --preset default >/dev/null
 echo "== layers"

@@ -76,7 +76,7 @@ int timeout_ms() {
     return Bus::the().timeout_ms();
 }
 
-void on_event(std::function<void(const ProcessEvent&)> handler) {
+void on_event(std::function<void(const platform::Event&)> handler) {
     Bus::the().set_event_handler(std::move(handler));
 }
 

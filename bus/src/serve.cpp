@@ -184,7 +184,7 @@ platform::Status Bus::on_picture(PacketReader& r, PacketWriter& out, const Reque
     auto file = open_picture_file(path, who);
     if (!file)
         return platform::fail("cannot write " + file.message());
-    bool written = platform::write_png("/proc/self/fd/" + std::to_string(*file), image);
+    bool written = platform::write_png("/proc/self/fd/" + std::to_string(*file), image).ok();
     close(*file);
     if (!written)
         return platform::fail("cannot write " + path);

@@ -2,6 +2,7 @@
 #include "rasterizer.h"
 #include "texture_file.h"
 #include "pixel_pipeline.h"
+#include "vertex.h"
 
 #include <gtest/gtest.h>
 
@@ -36,18 +37,6 @@ struct Canvas {
         return s;
     }
 };
-
-GrVertex vertex(float x, float y, float r = 255, float g = 255, float b = 255, float a = 255) {
-    GrVertex v{};
-    v.x = x;
-    v.y = y;
-    v.r = r;
-    v.g = g;
-    v.b = b;
-    v.a = a;
-    v.oow = 1.0f;
-    return v;
-}
 
 GrVertex textured(float x, float y, float s, float t, float oow = 1.0f) {
     GrVertex v = vertex(x, y);

@@ -18,18 +18,18 @@ TEST_F(DesktopBus, BroadcastCrossesByNameAndTheAnswerArrivesInsideIt) {
     auto broadcasts = events_of(p.pid);
     bool saw_pong = false;
     for (auto& e : broadcasts)
-        saw_pong |= e.event.kind == platform::EventKind::Broadcast && e.event.name == "Test Pong" &&
-                    e.event.wparam == 42;
+        saw_pong |=
+            e.kind == platform::EventKind::Broadcast && e.name == "Test Pong" && e.wparam == 42;
     EXPECT_TRUE(pump_until([&] { return !events_of(p.pid).empty(); }));
     pump_until([&] {
         for (auto& e : events_of(p.pid))
-            if (e.event.kind == platform::EventKind::Broadcast && e.event.name == "Test Pong")
+            if (e.kind == platform::EventKind::Broadcast && e.name == "Test Pong")
                 return true;
         return false;
     });
     for (auto& e : events_of(p.pid))
-        saw_pong |= e.event.kind == platform::EventKind::Broadcast && e.event.name == "Test Pong" &&
-                    e.event.wparam == 42;
+        saw_pong |=
+            e.kind == platform::EventKind::Broadcast && e.name == "Test Pong" && e.wparam == 42;
     EXPECT_TRUE(saw_pong) << "the peer's broadcast reaches observers tagged with its pid";
 }
 
@@ -62,7 +62,7 @@ TEST_F(DesktopBus, DeadPeerIsDroppedAndItsEndpointRemoved) {
     kill(p.pid, SIGKILL);
     ASSERT_TRUE(pump_until([&] { return exit_of(p.pid).has_value(); }));
     EXPECT_EQ(exit_of(p.pid)->signal, SIGKILL);
-    EXPECT_EQ(exit_of(p.pid)->event.code, 128 + SIGKILL);
+    EXPECT_EQ(exit_of(p.pid)->code, 128 + SIGKILL);
     EXPECT_LT(timed_ping(1), kWellBelowTheBound);
     EXPECT_FALSE(std::filesystem::exists(endpoint_of(p.pid)));
 }
@@ -152,9 +152,9 @@ TEST_F(DesktopBus, FirstWindowIsReportedAndFoundByClassAndTitle) {
     EXPECT_GT(p.client.top, p.window.top) << "the caption lies above the client area";
     auto all = events_of(p.pid);
     ASSERT_FALSE(all.empty());
-    EXPECT_EQ(all[0].event.kind, platform::EventKind::WindowCreated);
-    EXPECT_EQ(all[0].event.name, "PeerClass");
-    EXPECT_EQ(all[0].event.text, "Finder Title");
+    EXPECT_EQ(all[0].kind, platform::EventKind::Window);
+    EXPECT_EQ(all[0].name, "PeerClass");
+    EXPECT_EQ(all[0].text, "Finder Title");
     EXPECT_EQ(all[0].program, "bus_peer");
 }
 
@@ -235,14 +235,14 @@ TEST_F(DesktopBus, ClosingTheWindowEndsThePeerAndItsExitComesLast) {
     ASSERT_TRUE(desktop::window_command(p, desktop::WindowCommand::Close));
     ASSERT_TRUE(pump_until([&] { return exit_of(p.pid).has_value(); }));
     auto all = events_of(p.pid);
-    EXPECT_EQ(all.back().event.kind, platform::EventKind::Exit);
-    EXPECT_EQ(all.back().event.code, 7);
+    EXPECT_EQ(all.back().kind, platform::EventKind::Exit);
+    EXPECT_EQ(all.back().code, 7);
     EXPECT_EQ(all.back().signal, 0);
     EXPECT_EQ(all.back().program, "bus_peer");
     bool box = false;
     for (auto& e : all)
-        box |= e.event.kind == platform::EventKind::MessageBox &&
-               e.event.caption == "Peer Caption" && e.event.text == "Two  spaces\nand a line";
+        box |= e.kind == platform::EventKind::Box && e.caption == "Peer Caption" &&
+               e.text == "Two  spaces\nand a line";
     EXPECT_TRUE(box) << "the message box is reported with caption and text exactly";
     std::string error;
     EXPECT_TRUE(desktop::windows(p.pid, &error).empty());

@@ -65,7 +65,7 @@ EOF
     check "windows" "WinGlideClass|Kavix TV Adjustment WinTestBoardScreen|Board screen" \
         "$(joined window)"
     check "trace texts" 'left\n up\n ddd\n ttt\n ttt\n ttt\n return\n esc\n' \
-        "$(joined debugstring)"
+        "$(joined debug)"
     check "broadcasts" \
         "KVXPS Test TV Underscan Overscan|1|0 KVXPS Test TV Application Closed|1|0" \
         "$(joined broadcast)"

@@ -21,54 +21,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr const char* kTestWindowClass = "WinGlideClass";
 
-SheetEvent to_sheet_event(const desktop::ProcessEvent& pe) {
-    SheetEvent s;
-    const platform::Event& e = pe.event;
-    switch (e.kind) {
-    case platform::EventKind::Broadcast:
-        s.kind = SheetEvent::Kind::Broadcast;
-        break;
-    case platform::EventKind::MessageBox:
-        s.kind = SheetEvent::Kind::Box;
-        break;
-    case platform::EventKind::Beep:
-        s.kind = SheetEvent::Kind::Beep;
-        break;
-    case platform::EventKind::DebugString:
-        s.kind = SheetEvent::Kind::Debug;
-        break;
-    case platform::EventKind::WindowCreated:
-        s.kind = SheetEvent::Kind::Window;
-        break;
-    case platform::EventKind::BoardGamma:
-        s.kind = SheetEvent::Kind::Gamma;
-        break;
-    case platform::EventKind::BoardTv:
-        s.kind = SheetEvent::Kind::Tv;
-        break;
-    case platform::EventKind::Exit:
-        s.kind = SheetEvent::Kind::Exit;
-        break;
-    case platform::EventKind::Registry:
-        s.kind = SheetEvent::Kind::Registry;
-        break;
-    }
-    s.pid = pe.pid;
-    s.program = pe.program;
-    s.name = e.name;
-    s.text = e.text;
-    s.caption = e.caption;
-    s.wparam = e.wparam;
-    s.lparam = e.lparam;
-    s.code = e.code;
-    s.signal = pe.signal;
-    for (int i = 0; i < 3; ++i)
-        s.gamma[i] = e.gamma[i];
-    for (int i = 0; i < 10; ++i)
-        s.tv[i] = e.tv[i];
-    return s;
-}
-
 WindowFacts facts_of(const desktop::WindowInfo& w) {
     WindowFacts f = window_facts(w);
     f.style = w.style;
@@ -80,16 +32,16 @@ WindowFacts facts_of(const desktop::WindowInfo& w) {
 class DesktopController final : public Controller {
 public:
     DesktopController() {
-        desktop::on_event([this](const desktop::ProcessEvent& e) {
+        desktop::on_event([this](const platform::Event& e) {
             // The sheet's own registry writes (factory values, reg set) are its commands,
             // not news.
-            if (e.event.kind == platform::EventKind::Registry && e.pid == m_self)
+            if (e.kind == platform::EventKind::Registry && e.pid == m_self)
                 return;
-            SheetEvent heard = to_sheet_event(e);
+            SheetEvent heard(e);
             heard.time_us = now_us();
             std::lock_guard lock(m_mutex);
             m_events.push_back(std::move(heard));
-            if (e.event.kind == platform::EventKind::Exit)
+            if (e.kind == platform::EventKind::Exit)
                 std::erase(m_running, e.pid);
         });
     }

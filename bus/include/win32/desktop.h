@@ -42,16 +42,6 @@ struct WindowInfo {
     bool focus{false}; // the window has the keyboard focus
 };
 
-// An event of some process on the desktop. Exit events of started programs are made by the
-// controller when it reaps them: code is the exit code (as the low 8 bits give it, so -1
-// reads 255), or 128 + signal with `signal` set when a signal killed the process.
-struct ProcessEvent {
-    int pid{0};
-    std::string program; // the process's short name, e.g. "wintest"
-    platform::Event event;
-    int signal{0};
-};
-
 enum class WindowCommand : uint8_t {
     Close = 1,         // posts WM_CLOSE, as the close button does
     Move = 2,          // moves the window's top-left corner to (x, y)
@@ -84,8 +74,10 @@ bool join(bool observer);
 // The bound within which another process must answer (WINTEST_BUS_TIMEOUT_MS, default 2000).
 [[nodiscard]] int timeout_ms();
 
-// Receives every event of the processes on the desktop, this one's own included.
-void on_event(std::function<void(const ProcessEvent&)> handler);
+// Receives every event of the processes on the desktop, this one's own included, each with
+// its process's pid and short name. Exit events of started programs are made by the
+// controller when it reaps them.
+void on_event(std::function<void(const platform::Event&)> handler);
 
 // Sleeps up to `ms` milliseconds, waking early when anything arrives for this process or
 // another thread calls wake().
