@@ -21,7 +21,7 @@ HWND g_window = nullptr;
 // Pixels of the largest picture loaded whole (a device bitmap and a copy of it a paint), and
 // of the largest painted in bands: the code is the same for any size, and a picture of
 // 1 G pixels would only cost time.
-constexpr unsigned long long k_most_whole_pixels = 1u << 16;
+constexpr unsigned long long k_most_whole_pixels = 1u << 14;
 constexpr unsigned long long k_most_banded_pixels = 1u << 22;
 // Band bitmaps taller than this fail at once, so that a band search never makes a bitmap of
 // thousands of rows only to free it.

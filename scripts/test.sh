@@ -22,6 +22,8 @@ cmake --build --preset default -j"$(nproc)"
 echo "== test (default)"
 ctest --preset default
 bash scripts/fuzz.sh --seconds 30
+echo "== documented examples"
+bash scripts/doctest.sh
 
 echo "== windows builds under wine"
 bash scripts/wine-check.sh

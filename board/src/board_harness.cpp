@@ -36,7 +36,7 @@ namespace {
 class BoardForBus final : public bus::BoardSource {
 public:
     platform::Image screen_picture() override { return screen_image(); }
-    platform::Image tv_picture() override { return tv_image(); }
+    platform::Image tv_picture(int64_t field) override { return tv_image(field); }
     uint64_t frame_count() override { return board::frame_count(); }
 };
 

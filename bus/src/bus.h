@@ -151,6 +151,7 @@ private:
                const std::function<void(PacketWriter&)>& fill = {});
     platform::Status on_list_windows(PacketReader& r, PacketWriter& out);
     platform::Status on_inject_key(PacketReader& r, PacketWriter& out);
+    platform::Status on_inject_keys(PacketReader& r, PacketWriter& out);
     platform::Status on_window_command(PacketReader& r, PacketWriter& out);
     platform::Status on_picture(PacketReader& r, PacketWriter& out, const Requester& who);
     platform::Status on_frame_count(PacketReader& r, PacketWriter& out);

@@ -90,7 +90,7 @@ void Bus::on_request(const Endpoint& from, const Requester& sender, uint32_t seq
                      PacketReader r) {
     uint16_t kind = r.u16();
     if (!r.ok() || kind < uint16_t(RequestKind::ListWindows) ||
-        kind > uint16_t(RequestKind::Stats)) {
+        kind > uint16_t(RequestKind::InjectKeys)) {
         ++m_malformed;
         return;
     }

@@ -124,6 +124,18 @@ protected:
         return out;
     }
 
+    // The debug strings a peer reported after its command line, once there are `count`.
+    std::vector<std::string> inputs_heard(int pid, size_t count) {
+        std::vector<std::string> got;
+        pump_until([&] {
+            got = debug_strings_of(pid);
+            if (!got.empty())
+                got.erase(got.begin());
+            return got.size() >= count;
+        });
+        return got;
+    }
+
     std::vector<std::string> debug_strings_of(int pid) {
         std::vector<std::string> out;
         for (auto& e : events_of(pid))

@@ -181,13 +181,32 @@ TEST_F(DesktopBus, KeysArriveAsRealInputWithRepeatAndShift) {
                                          "syskeydown 79 repeat 0 shift 0",
                                          "syskeyup 79",
                                          "keydown e5 repeat 0 shift 0"};
-    std::vector<std::string> got;
-    pump_until([&] {
-        got = debug_strings_of(p.pid);
-        got.erase(got.begin());
-        return got.size() >= expected.size();
-    });
-    EXPECT_EQ(got, expected);
+    EXPECT_EQ(inputs_heard(p.pid, expected.size()), expected);
+}
+
+// The same strokes as one request: the same messages in the same order, the key state as it
+// was at each; a batch past the limit is refused before it leaves.
+TEST_F(DesktopBus, KeyBatchArrivesInOrderAsRealInput) {
+    auto p = peer("echo batch");
+    std::vector<std::pair<UINT, bool>> strokes = {
+        {VK_SHIFT, true},  {'A', true},    {'A', true},    {'A', false},
+        {VK_SHIFT, false}, {VK_F10, true}, {VK_F10, false}};
+    ASSERT_TRUE(desktop::inject_keys(p, strokes));
+    std::vector<std::string> expected = {"keydown 10 repeat 0 shift 1",
+                                         "keydown 41 repeat 0 shift 1",
+                                         "keydown 41 repeat 1 shift 1",
+                                         "keyup 41",
+                                         "keyup 10",
+                                         "syskeydown 79 repeat 0 shift 0",
+                                         "syskeyup 79"};
+    EXPECT_EQ(inputs_heard(p.pid, expected.size()), expected);
+    std::string error;
+    EXPECT_FALSE(
+        desktop::inject_keys(p, std::vector<std::pair<UINT, bool>>(4097, {'A', true}), &error));
+    EXPECT_NE(error.find("more than 4096"), std::string::npos) << error;
+    auto listed = desktop::windows(p.pid);
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_TRUE(listed[0].style & WS_VISIBLE) << std::hex << listed[0].style;
 }
 
 TEST_F(DesktopBus, WindowCommandsMoveResizeAndChangeTheDisplay) {

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 namespace {
@@ -67,6 +68,16 @@ TEST(PathMapping, TheProgramsFopenMapsWhateverHeadersCameBefore) {
     // A host path, as the platform's own writers use, is opened as written.
     std::string host = put("plain.txt", "host\n");
     EXPECT_EQ(first_line(fopen(host.c_str(), "rb")), "host\n");
+}
+
+// The program itself is linked as these tests are: its symbol table holds the wrapper that
+// every fopen of its objects was bound to.
+TEST(PathMapping, TheProgramIsLinkedWithTheMappedFopen) {
+    std::ifstream in(std::string(WINTEST_BIN_DIR) + "/wintest", std::ios::binary);
+    std::string program((std::istreambuf_iterator<char>(in)), {});
+    ASSERT_FALSE(program.empty()) << WINTEST_BIN_DIR "/wintest";
+    EXPECT_NE(program.find("__wrap_fopen"), std::string::npos)
+        << "the program's fopen calls would skip the path mapping";
 }
 
 TEST(PathMapping, TheTvImageReaderOpensThroughTheMapping) {

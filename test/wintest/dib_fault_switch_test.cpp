@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,8 @@ protected:
         win32::testing::reset();
         FreeBitmap();
         BitmapState = BitmapStateRecord{};
+        unsetenv("WINTEST_GLOBAL_MEMORY_LIMIT"); // one switch at a time
+        unsetenv("WINTEST_FAIL_BITMAP");
         setenv(name, value, 1);
         win32::faults::reset();
         ASSERT_TRUE(CreateTestWindow("Kavix Glide Test", nullptr, "kvxlogo.bmp"));
@@ -120,6 +123,38 @@ TEST_F(FaultSwitch, FailBitmapCountsRowsAndCreations) {
         EXPECT_EQ(BitmapState.BitmapValid, c.logo);
         EXPECT_EQ(c.logo ? shows_logo() : all_black(), true);
     }
+}
+
+// The README's row of a switch, or "" when it has none.
+std::string readme_row(const std::string& name) {
+    std::ifstream in(std::string(WINTEST_SOURCE_DIR) + "/README.md");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind("| `" + name + "`", 0) == 0)
+            return line;
+    return "";
+}
+
+// The numbers the README's rows give as examples do what the rows say of them.
+TEST_F(FaultSwitch, TheReadmesExamplesDoWhatTheirRowsSay) {
+    ASSERT_TRUE(m_logo.read());
+    std::smatch m;
+    std::string memory = readme_row("WINTEST_GLOBAL_MEMORY_LIMIT");
+    ASSERT_TRUE(std::regex_search(memory, m, std::regex("`(\\d+)` makes the test window paint")))
+        << memory;
+    open_with("WINTEST_GLOBAL_MEMORY_LIMIT", m[1].str().c_str());
+    EXPECT_EQ(BitmapState.BitmapDeviceBitmap, nullptr) << m[1];
+    EXPECT_TRUE(shows_logo()) << "painted in bands with " << m[1];
+
+    std::string bitmap = readme_row("WINTEST_FAIL_BITMAP");
+    ASSERT_TRUE(std::regex_search(
+        bitmap, m, std::regex("`(taller:\\d+)` shows it and `(taller:\\d+)` does not")))
+        << bitmap;
+    std::string shows = m[1], hides = m[2];
+    open_with("WINTEST_FAIL_BITMAP", shows.c_str());
+    EXPECT_TRUE(shows_logo()) << shows;
+    open_with("WINTEST_FAIL_BITMAP", hides.c_str());
+    EXPECT_TRUE(all_black()) << hides;
 }
 
 } // namespace

@@ -62,7 +62,8 @@ struct KeyStroke {
     unsigned vk{0};
     bool down{true};
 };
-enum class Shot { Board, Tv, Window };
+// The board's screen, its TV view (both fields, or field 0 or 1 alone), or the test window.
+enum class Shot { Board, Tv, Window, TvField0, TvField1 };
 
 class Controller {
 public:

@@ -21,6 +21,14 @@ using Clock = std::chrono::steady_clock;
 
 constexpr const char* kTestWindowClass = "WinGlideClass";
 
+WindowFacts facts_of(const desktop::WindowInfo& w) {
+    WindowFacts f = window_facts(w);
+    f.style = w.style;
+    f.ex_style = w.ex_style;
+    f.focus = w.focus;
+    return f;
+}
+
 class DesktopController final : public Controller {
 public:
     DesktopController() {
@@ -76,10 +84,10 @@ public:
         auto w = test_window(wait_ms, error);
         if (!w)
             return false;
+        std::vector<std::pair<UINT, bool>> all;
         for (const KeyStroke& k : strokes)
-            if (!desktop::inject_key(*w, k.vk, k.down, error))
-                return false;
-        return true;
+            all.emplace_back(k.vk, k.down);
+        return desktop::inject_keys(*w, all, error);
     }
 
     bool window(WindowAction action, int x, int y, int wait_ms, std::string* error) override {
@@ -97,9 +105,11 @@ public:
         auto w = test_window(wait_ms, error);
         if (!w)
             return false;
-        desktop::Picture which = shot == Shot::Board ? desktop::Picture::Screen
-                                 : shot == Shot::Tv  ? desktop::Picture::Tv
-                                                     : desktop::Picture::Window;
+        desktop::Picture which = shot == Shot::Board      ? desktop::Picture::Screen
+                                 : shot == Shot::Tv       ? desktop::Picture::Tv
+                                 : shot == Shot::TvField0 ? desktop::Picture::TvField0
+                                 : shot == Shot::TvField1 ? desktop::Picture::TvField1
+                                                          : desktop::Picture::Window;
         return desktop::picture(w->pid, which, w->hwnd, png_path, error);
     }
 
@@ -127,7 +137,7 @@ public:
             std::string why;
             for (int pid : started())
                 for (auto& w : desktop::windows(pid, &why))
-                    all.push_back(window_facts(w));
+                    all.push_back(facts_of(w));
             if (!all.empty() || !running() || Clock::now() >= until) {
                 if (all.empty() && error)
                     *error = running() ? "the program has no window yet" +
@@ -151,7 +161,7 @@ public:
         if (e->kind == SheetEvent::Kind::Window && is_started(e->pid))
             for (auto& w : desktop::windows(e->pid))
                 if (w.class_name == e->name && w.title == e->text)
-                    e->window = window_facts(w);
+                    e->window = facts_of(w);
         return e;
     }
 

@@ -114,7 +114,11 @@ public:
             return false;
         if (shot == Shot::Window)
             return m_desktop.window_picture(w, png_path, error);
-        return m_desktop.board_request(shot == Shot::Board ? "screen" : "tv", png_path, error);
+        const char* what = shot == Shot::Board      ? "screen"
+                           : shot == Shot::TvField0 ? "tv0"
+                           : shot == Shot::TvField1 ? "tv1"
+                                                    : "tv";
+        return m_desktop.board_request(what, png_path, error);
     }
 
     // Asks again while the program runs and the bound allows: the board's screen window
@@ -165,6 +169,10 @@ public:
             for (const win::WindowInfo& info : m_desktop.windows(DWORD(e.pid)))
                 if (info.class_name == e.name && info.title == e.text)
                     e.window = facts_of(info);
+        // A box, once reported, is answered with its default button, as the headless display
+        // answers it on Linux; else the program would wait for a user who is not there.
+        if (e.kind == SheetEvent::Kind::Box && started)
+            m_desktop.answer_message_boxes(DWORD(e.pid));
         return e;
     }
 

@@ -37,6 +37,9 @@ struct WindowInfo {
     bool visible{false};
     RECT window{}; // screen coordinates
     RECT client{}; // screen coordinates
+    DWORD style{0};
+    DWORD ex_style{0};
+    bool focus{false}; // the window has the keyboard focus
 };
 
 enum class WindowCommand : uint8_t {
@@ -47,9 +50,11 @@ enum class WindowCommand : uint8_t {
 };
 
 enum class Picture : uint8_t {
-    Window = 1, // the client area of a window as last painted
-    Screen = 2, // the board's screen: the front buffer through the gamma tables
-    Tv = 3,     // the board's TV view
+    Window = 1,   // the client area of a window as last painted
+    Screen = 2,   // the board's screen: the front buffer through the gamma tables
+    Tv = 3,       // the board's TV view: both fields of a frame
+    TvField0 = 4, // field 0 of the TV view alone (its lines; the others black)
+    TvField1 = 5, // field 1 alone
 };
 
 struct Stats {
@@ -88,6 +93,11 @@ void wake();
 // Keyboard input into a window as real input (see win32::harness::inject_key): a key-down of a
 // key already down is an auto-repeat.
 bool inject_key(const WindowInfo& window, UINT vk, bool down, std::string* error = nullptr);
+
+// Several strokes (virtual-key code, down) into a window in one request: all are in the
+// window's queue before the process retrieves any of them. At most 4096.
+bool inject_keys(const WindowInfo& window, const std::vector<std::pair<UINT, bool>>& strokes,
+                 std::string* error = nullptr);
 
 bool window_command(const WindowInfo& window, WindowCommand command, int x = 0, int y = 0,
                     std::string* error = nullptr);
