@@ -246,6 +246,9 @@ void print_events(Run& run) {
         case EventKind::Exit:
             std::printf(" %d", e.code);
             break;
+        case EventKind::Registry:
+            std::printf(" %s|%s", e.name.c_str(), one_line(e.text).c_str());
+            break;
         case EventKind::Gamma:
             std::printf(" %.2f %.2f %.2f", double(e.gamma[0]), double(e.gamma[1]),
                         double(e.gamma[2]));

@@ -84,7 +84,8 @@ void snap(const std::string& dir) {
         board::TvRecord tv = board::tv_record();
         for (int n = 0; n < board::tv_standard(tv).colour_fields; ++n)
             ok = platform::write_png(dir + "/tv-field-" + std::to_string(n) + ".png",
-                                     board::render_tv_window(board::screen_image(), tv, n)).ok() &&
+                                     board::render_tv_window(board::screen_image(), tv, n))
+                     .ok() &&
                  ok;
     }
     say(ok ? "snapped " + dir : "snap failed");
