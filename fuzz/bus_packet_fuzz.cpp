@@ -2,6 +2,7 @@
 // user, taken through the receiver's own path (bus::receive_datagram) into a real window of
 // the Win32 subset, whose queue then runs what it asked for. The process is not on the
 // desktop, so nothing is answered and no other process is reached.
+#include "fuzz_prefix.h"
 #include <windows.h>
 
 #include "bus/bus.h"
@@ -22,13 +23,7 @@ LRESULT CALLBACK FuzzProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 
 // A prefix of its own, no display, off the desktop; the names the seeds use registered.
 void set_up() {
-    char dir[] = "/tmp/bus_packet_fuzz_XXXXXX";
-    if (!mkdtemp(dir))
-        abort();
-    g_prefix = dir;
-    setenv("WINTEST_PREFIX", dir, 1);
-    setenv("WINTEST_DISPLAY", "headless", 1);
-    setenv("WINTEST_BUS", "0", 1);
+    g_prefix = make_fuzz_prefix();
     RegisterWindowMessageA("Test Ping");
     RegisterWindowMessageA("Test Pong");
     RegisterWindowMessageA("Test Die");

@@ -3,6 +3,7 @@
 // painted in bands from the file. The window is made once and kept maximised, so that a load
 // never resizes it to the picture; memory is held to a few hundred KB a banded load, so every
 // input runs in a few milliseconds.
+#include "fuzz_prefix.h"
 #include "dib/dib.h"
 #include "shell.h"
 
@@ -75,15 +76,8 @@ void paint() {
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    // In memory where the machine has it: a file written per input costs a disk flush on ext4.
-    char shm[] = "/dev/shm/wintest-fuzz-XXXXXX", tmp[] = "/tmp/wintest-fuzz-XXXXXX";
-    char* dir = mkdtemp(shm) ? shm : mkdtemp(tmp);
-    if (!dir)
-        std::abort();
-    setenv("WINTEST_PREFIX", dir, 1);
-    setenv("WINTEST_DISPLAY", "headless", 1);
-    setenv("WINTEST_BUS", "0", 1);
-    g_path = std::string(dir) + "/in.bmp";
+    std::string dir = make_fuzz_prefix();
+    g_path = dir + "/in.bmp";
     if (!CreateTestWindow("Kavix Glide Test", nullptr, "missing.bmp"))
         std::abort();
     g_window = TestWindow;

@@ -2,6 +2,7 @@
 // (gu3dfGetInfo), its levels (gu3dfLoad into an area of the size it asked for), the download
 // into texture memory and a small textured triangle drawn with it. The board is opened once;
 // texture memory is emptied after each input.
+#include "fuzz_prefix.h"
 #include "board.h"
 #include "glide.h"
 
@@ -37,16 +38,9 @@ void draw_with(GrMipMapId_t id, const Gu3dfInfo& info) {
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    // In memory where the machine has it: a file written per input costs a disk flush on ext4.
-    char shm[] = "/dev/shm/wintest-fuzz-XXXXXX", tmp[] = "/tmp/wintest-fuzz-XXXXXX";
-    char* dir = mkdtemp(shm) ? shm : mkdtemp(tmp);
-    if (!dir)
-        std::abort();
-    setenv("WINTEST_PREFIX", dir, 1);
-    setenv("WINTEST_DISPLAY", "headless", 1);
-    setenv("WINTEST_BUS", "0", 1);
+    std::string dir = make_fuzz_prefix();
     setenv("WINTEST_VSYNC", "0", 1);
-    std::string folder = std::string(dir) + "/drive_c/Textures";
+    std::string folder = dir + "/drive_c/Textures";
     if (std::system(("mkdir -p '" + folder + "'").c_str()) != 0)
         std::abort();
     g_path = folder + "/Input.3df";

@@ -1,6 +1,7 @@
 // The TV test image reader over any bytes: the four header lines, the size from the lod range
 // and aspect ratio, and the intensity texels of the largest level. A picture is at most
 // 4096 x 4096; the reader must never read or write past its areas and must say nothing.
+#include "fuzz_prefix.h"
 #include "tv/tv.h"
 
 #include <cstdint>
@@ -15,13 +16,8 @@ std::string g_path;
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    // In memory where the machine has it: a file written per input costs a disk flush on ext4.
-    char shm[] = "/dev/shm/wintest-fuzz-XXXXXX", tmp[] = "/tmp/wintest-fuzz-XXXXXX";
-    char* dir = mkdtemp(shm) ? shm : mkdtemp(tmp);
-    if (!dir)
-        std::abort();
-    setenv("WINTEST_PREFIX", dir, 1);
-    g_path = std::string(dir) + "/testtv.3df";
+    std::string dir = make_fuzz_prefix();
+    g_path = dir + "/testtv.3df";
     return 0;
 }
 
