@@ -163,8 +163,8 @@ BENCHMARK(BM_KeyInjectionToGetKey);
 void BM_GlideTestToFirstFrame(benchmark::State& state) {
     static std::mutex s_mutex;
     static std::set<int> s_ended;
-    desktop::on_event([](const desktop::ProcessEvent& e) {
-        if (e.event.kind == platform::EventKind::Exit) {
+    desktop::on_event([](const platform::Event& e) {
+        if (e.kind == platform::EventKind::Exit) {
             std::lock_guard lock(s_mutex);
             s_ended.insert(e.pid);
         }
