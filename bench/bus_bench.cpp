@@ -1,5 +1,6 @@
-// The desktop bus's costs: a broadcast's round trip to one and to four other processes, and a
-// key's way from injection to the program's GetKey.
+// The desktop bus's costs: a broadcast's round trip to one and to four other processes, a
+// key's way from injection to the program's GetKey, and the time from starting the Glide
+// test to its first presented frame.
 //
 // The peers are this binary started again with --peer: each has one window and, when a key
 // arrives, broadcasts "Bench Key Seen" back.
@@ -7,6 +8,7 @@
 
 #include <windows.h>
 
+#include "platform/events.h"
 #include "shell.h"
 #include "win32/desktop.h"
 #include "win32/harness.h"
@@ -16,6 +18,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
+#include <set>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
@@ -152,6 +156,59 @@ void BM_KeyInjectionToGetKey(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_KeyInjectionToGetKey);
+
+// From starting `wintest 2 <logo> <texture>` (the Glide test) to the board's first presented
+// frame, as a controller sees it: the program starts, joins the desktop with its first window,
+// opens the board and swaps; the controller asks its frame count until it is one or more.
+void BM_GlideTestToFirstFrame(benchmark::State& state) {
+    static std::mutex s_mutex;
+    static std::set<int> s_ended;
+    desktop::on_event([](const desktop::ProcessEvent& e) {
+        if (e.event.kind == platform::EventKind::Exit) {
+            std::lock_guard lock(s_mutex);
+            s_ended.insert(e.pid);
+        }
+    });
+    std::string program =
+        std::filesystem::read_symlink("/proc/self/exe").parent_path().string() + "/wintest";
+    std::string line =
+        "2 " WINTEST_SOURCE_DIR "/data/kvxlogo.bmp " WINTEST_SOURCE_DIR "/data/sample256.3df";
+    for (auto _ : state) {
+        std::string error;
+        int pid = desktop::start_program(program, line, {}, &error);
+        if (pid == 0) {
+            state.SkipWithError(error.c_str());
+            break;
+        }
+        for (;;) {
+            auto frames = desktop::frame_count(pid);
+            if (frames && *frames > 0)
+                break;
+            {
+                std::lock_guard lock(s_mutex);
+                if (s_ended.count(pid)) {
+                    state.SkipWithError("the Glide test ended before its first frame");
+                    return;
+                }
+            }
+            if (!frames)
+                desktop::wait(1); // not on the desktop yet: leave it the processor
+        }
+        state.PauseTiming();
+        kill(pid, SIGKILL); // the next run needs the board
+        for (;;) {
+            {
+                std::lock_guard lock(s_mutex);
+                if (s_ended.count(pid))
+                    break;
+            }
+            desktop::wait(10);
+        }
+        state.ResumeTiming();
+    }
+    desktop::on_event(nullptr);
+}
+BENCHMARK(BM_GlideTestToFirstFrame)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 } // namespace
 

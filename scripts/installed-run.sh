@@ -39,7 +39,7 @@ run() {
     out=$(env -u WINTEST_DATA PATH=/usr/bin:/bin WINTEST_PREFIX="$work/prefix" \
         WINTEST_DISPLAY=headless WINTEST_VSYNC=0 "${runner[@]}" "$sheet" "$test" \
         "../$test.txt" 2>&1 | tr -d '\r')
-    local rc=${PIPESTATUS[0]}
+    local rc=$? # the sheet's, with pipefail
     echo "$out" | sed "s/^/    /"
     local started
     started=$(echo "$out" | grep -m1 ' started ')

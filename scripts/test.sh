@@ -12,6 +12,8 @@ if [ -n "$files" ]; then
     clang-format --dry-run --Werror $files
 fi
 
+bash scripts/check-sizes.sh
+
 echo "== build (default)"
 cmake --preset default >/dev/null
 echo "== layers"
@@ -20,6 +22,8 @@ cmake --build --preset default -j"$(nproc)"
 echo "== test (default)"
 ctest --preset default
 bash scripts/fuzz.sh --seconds 30
+echo "== documented examples"
+bash scripts/doctest.sh
 
 echo "== windows builds under wine"
 bash scripts/wine-check.sh

@@ -39,7 +39,6 @@ public:
     [[nodiscard]] bool control(FxU32 code) const;
     void shutdown();
     [[nodiscard]] bool is_open() const { return m_open.load(); }
-    [[nodiscard]] bool was_opened() const { return m_was_opened.load(); }
 
     // ---- frame buffer ----
     void clear(GrColor_t color, GrAlpha_t alpha, FxU16 depth);

@@ -229,7 +229,7 @@ FxBool FX_CALL guTexDownloadMipMap(GrMipMapId_t id, const void* src, const GuNcc
 /* Gamma of each channel from now on; 0.0 keeps a channel's curve. Reported to observers. */
 FxBool FX_CALL grGammaCorrectionKVX(FxFloat red, FxFloat green, FxFloat blue) {
     platform::Event event;
-    event.kind = platform::EventKind::BoardGamma;
+    event.kind = platform::EventKind::Gamma;
     event.gamma[0] = red;
     event.gamma[1] = green;
     event.gamma[2] = blue;
@@ -245,7 +245,7 @@ FxBool FX_CALL grSetTVOperationKVX(const FxI32* settings) {
     board::TvRecord record;
     std::memcpy(record.data(), settings, sizeof(record));
     platform::Event event;
-    event.kind = platform::EventKind::BoardTv;
+    event.kind = platform::EventKind::Tv;
     std::memcpy(event.tv, record.data(), sizeof event.tv);
     platform::emit(event);
     Board::the().set_tv(record);

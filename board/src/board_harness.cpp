@@ -1,5 +1,7 @@
 #include "board_harness.h"
 
+#include <cstdio>
+
 #include "board.h"
 #include "platform/prefix.h"
 #ifndef _WIN32
@@ -34,7 +36,7 @@ namespace {
 class BoardForBus final : public bus::BoardSource {
 public:
     platform::Image screen_picture() override { return screen_image(); }
-    platform::Image tv_picture() override { return tv_image(); }
+    platform::Image tv_picture(int64_t field) override { return tv_image(field); }
     uint64_t frame_count() override { return board::frame_count(); }
 };
 
@@ -44,13 +46,24 @@ BoardForBus g_board_for_bus;
 } // namespace
 #endif
 
+namespace {
+
+// Writes one picture when a path is given; a failure is told on stderr, as the process's
+// caller asked for the file through the environment and would look for it.
+bool save_png(const std::string& path, const platform::Image& image) {
+    if (path.empty())
+        return true;
+    auto written = platform::write_png(path, image);
+    if (!written)
+        std::fprintf(stderr, "board: %s\n", written.message().c_str());
+    return written.ok();
+}
+
+} // namespace
+
 bool save_pngs(const std::string& screen_path, const std::string& tv_path) {
-    bool ok = true;
-    if (!screen_path.empty())
-        ok = platform::write_png(screen_path, screen_image()) && ok;
-    if (!tv_path.empty())
-        ok = platform::write_png(tv_path, tv_image()) && ok;
-    return ok;
+    bool ok = save_png(screen_path, screen_image());
+    return save_png(tv_path, tv_image()) && ok;
 }
 
 bool save_pngs_from_env() {

@@ -5,6 +5,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#ifdef _WIN32
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace board {
 
@@ -18,6 +23,14 @@ int row_of(const Target& target, double y, int slack, int fallback) {
     if (!(row == row))
         return fallback;
     return int(std::clamp(row, 0.0, double(target.height - 1)));
+}
+
+long process_id() {
+#ifdef _WIN32
+    return long(_getpid());
+#else
+    return long(getpid());
+#endif
 }
 
 // A distance in pixels for the work estimate, held to [0, 65536] (NaN gives 0).
@@ -119,6 +132,7 @@ void DeferredFrame::flush() {
         forget();
         return;
     }
+    forget_workers_of_another_process();
     if (int(m_workers.size()) < m_threads - 1)
         start_workers();
     {
@@ -162,9 +176,19 @@ void DeferredFrame::work(uint64_t seen) {
     }
 }
 
+// After fork() the child has the parent's thread handles but not the threads: they can be
+// neither joined nor detached, so the handles are left unreleased.
+void DeferredFrame::forget_workers_of_another_process() {
+    if (m_workers.empty() || m_workers_pid == process_id())
+        return;
+    new std::vector<std::thread>(std::move(m_workers)); // never destroyed
+    m_workers.clear();
+}
+
 void DeferredFrame::start_workers() {
     std::lock_guard lock(m_mutex);
     m_quit = false;
+    m_workers_pid = process_id();
     while (int(m_workers.size()) < m_threads - 1) {
         // A worker born now waits for the next generation, not the one already done.
         m_workers.emplace_back([this, seen = m_generation] { work(seen); });
@@ -172,6 +196,7 @@ void DeferredFrame::start_workers() {
 }
 
 void DeferredFrame::stop() {
+    forget_workers_of_another_process();
     {
         std::lock_guard lock(m_mutex);
         m_quit = true;

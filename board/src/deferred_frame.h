@@ -7,7 +7,8 @@
 //
 // Threads: only the drawing thread records and flushes; the workers run only inside flush()
 // and otherwise wait, holding no lock. stop() joins them (grGlideShutdown); a process that
-// exits or forks while the board is open leaves them waiting, which is harmless.
+// exits or forks while the board is open leaves them waiting, which is harmless. A child of
+// fork() that draws without exec starts workers of its own (its parent's are not in it).
 #pragma once
 
 #include "rasterizer.h"
@@ -70,6 +71,7 @@ private:
     void forget(); // what was recorded, once drawn
     void work(uint64_t seen);
     void start_workers();
+    void forget_workers_of_another_process();
 
     int m_threads{1};
     std::vector<Command> m_commands;
@@ -78,6 +80,7 @@ private:
 
     // The pool: a generation counter starts a flush, workers take bands from m_next_band.
     std::vector<std::thread> m_workers;
+    long m_workers_pid{0}; // the process that started them
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::condition_variable m_done;

@@ -51,6 +51,11 @@ inline long round_half_away(double v) {
     return long(d >= 0.5 ? r + 1.0 : d <= -0.5 ? r - 1.0 : r);
 }
 
+// A colour channel's level at fraction f of a line.
+inline uint32_t level_at(float ca, float cb, double f) {
+    return clamp255(int(round_half_away(ca + (cb - ca) * f)));
+}
+
 } // namespace
 
 void draw_line(const Target& target, const RenderState& state, const Texture* texture,
@@ -73,14 +78,21 @@ void draw_line(const Target& target, const RenderState& state, const Texture* te
     int sx = x0 < x1 ? 1 : -1, sy = y0 < y1 ? 1 : -1;
     int steps = std::max(dx, dy);
     float ca[4] = {a.a, a.r, a.g, a.b}, cb[4] = {b.a, b.r, b.g, b.b};
+    // A channel equal at both ends keeps its level (its step is 0, or NaN all along).
+    uint32_t c[4];
+    unsigned varies = 0;
+    for (int i = 0; i < 4; ++i) {
+        c[i] = level_at(ca[i], cb[i], 0.0);
+        varies |= ca[i] == cb[i] ? 0u : 1u << i;
+    }
     int err = dx - dy;
     int x = x0, y = y0;
     for (int k = 0; k <= steps; ++k) {
         if (inside(target, x, y)) {
             double f = steps ? double(k) / steps : 0.0;
-            uint32_t c[4];
             for (int i = 0; i < 4; ++i)
-                c[i] = clamp255(int(round_half_away(ca[i] + (cb[i] - ca[i]) * f)));
+                if (varies >> i & 1)
+                    c[i] = level_at(ca[i], cb[i], f);
             const uint32_t iterated = pack(c[0], c[1], c[2], c[3]);
             uint32_t& dst = target.pixels[size_t(y) * size_t(target.width) + size_t(x)];
             if (mode == PointMode::Replace || (mode == PointMode::OpaqueOver && c[0] == 255)) {

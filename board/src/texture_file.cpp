@@ -274,14 +274,11 @@ std::vector<uint8_t> serialize_3df(const Texture3df& texture) {
     return out;
 }
 
-bool decode_texels(GrTextureFormat_t format, const void* src, size_t count, const GuTexTable* table,
-                   uint32_t* out) {
-    const auto* b = static_cast<const uint8_t*>(src);
-    auto u16 = [src](size_t i) {
-        uint16_t v;
-        std::memcpy(&v, static_cast<const uint8_t*>(src) + i * 2, 2);
-        return uint32_t(v);
-    };
+namespace {
+
+// Texels of one byte each; nullopt for a format of two bytes.
+std::optional<bool> decode_8bit_texels(GrTextureFormat_t format, const uint8_t* b, size_t count,
+                                       const GuTexTable* table, uint32_t* out) {
     switch (format) {
     case GR_TEXFMT_RGB_332:
         for (size_t i = 0; i < count; ++i)
@@ -313,6 +310,20 @@ bool decode_texels(GrTextureFormat_t format, const void* src, size_t count, cons
         for (size_t i = 0; i < count; ++i)
             out[i] = decode_ncc(table->nccTable, b[i], 0xFF);
         return true;
+    default:
+        return std::nullopt;
+    }
+}
+
+// Texels of two bytes each, in the host's order; false for any other format.
+bool decode_16bit_texels(GrTextureFormat_t format, const void* src, size_t count,
+                         const GuTexTable* table, uint32_t* out) {
+    auto u16 = [src](size_t i) {
+        uint16_t v;
+        std::memcpy(&v, static_cast<const uint8_t*>(src) + i * 2, 2);
+        return uint32_t(v);
+    };
+    switch (format) {
     case GR_TEXFMT_ARGB_8332:
         for (size_t i = 0; i < count; ++i)
             out[i] = (u16(i) >> 8) << 24 | (decode_332(u16(i) & 0xFF) & 0xFFFFFFu);
@@ -360,6 +371,15 @@ bool decode_texels(GrTextureFormat_t format, const void* src, size_t count, cons
     default:
         return false;
     }
+}
+
+} // namespace
+
+bool decode_texels(GrTextureFormat_t format, const void* src, size_t count, const GuTexTable* table,
+                   uint32_t* out) {
+    if (auto done = decode_8bit_texels(format, static_cast<const uint8_t*>(src), count, table, out))
+        return *done;
+    return decode_16bit_texels(format, src, count, table, out);
 }
 
 namespace {

@@ -73,7 +73,9 @@ inline void clip_span(const Edge& e, int64_t py, int64_t& lo, int64_t& hi) {
 GrLOD_t triangle_lod(const Texture& texture, double rho, bool& magnify) {
     double lod = std::log2(std::max(rho, k_min_rho)) + texture.lod_bias;
     magnify = lod <= double(texture.large_lod);
-    if (texture.mipmap_mode == GR_MIPMAP_DISABLE)
+    // A NaN level (NaN texture coordinates or bias) is the largest level, minified: a NaN
+    // would not convert to a level code.
+    if (texture.mipmap_mode == GR_MIPMAP_DISABLE || std::isnan(lod))
         return texture.large_lod;
     return GrLOD_t(
         std::clamp(std::floor(lod), double(texture.large_lod), double(texture.small_lod)));

@@ -101,7 +101,7 @@ public:
     platform::Result<Pending> request(int pid, RequestKind kind,
                                       const std::function<void(PacketWriter&)>& fill);
     std::vector<Endpoint> peers();
-    void set_event_handler(std::function<void(const win32::desktop::ProcessEvent&)> handler);
+    void set_event_handler(std::function<void(const platform::Event&)> handler);
     void wait(int ms);
     void wake() { note_activity(); }
     platform::Result<int> start_program(const std::string& path, const std::string& command_line,
@@ -151,6 +151,7 @@ private:
                const std::function<void(PacketWriter&)>& fill = {});
     platform::Status on_list_windows(PacketReader& r, PacketWriter& out);
     platform::Status on_inject_key(PacketReader& r, PacketWriter& out);
+    platform::Status on_inject_keys(PacketReader& r, PacketWriter& out);
     platform::Status on_window_command(PacketReader& r, PacketWriter& out);
     platform::Status on_picture(PacketReader& r, PacketWriter& out, const Requester& who);
     platform::Status on_frame_count(PacketReader& r, PacketWriter& out);
@@ -158,7 +159,7 @@ private:
 
     // events.cpp
     void forward_event(const platform::Event& event);
-    void deliver_event(const win32::desktop::ProcessEvent& event);
+    void deliver_event(const platform::Event& event);
 
     // process.cpp
     void reap(int pid);
@@ -183,7 +184,7 @@ private:
     std::map<uint32_t, Pending> m_pending;
     std::set<std::string> m_hung; // peers that let a broadcast's bound run out
     std::mutex m_handler_mutex;   // held while the event handler runs
-    std::function<void(const win32::desktop::ProcessEvent&)> m_event_handler;
+    std::function<void(const platform::Event&)> m_event_handler;
     struct timespec m_peers_stamp {};
     std::vector<Endpoint> m_peers_cache;
     // Work for the GUI thread of a process without a window system (a controller with no

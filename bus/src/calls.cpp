@@ -178,7 +178,7 @@ platform::Result<Pending> Bus::request(int pid, RequestKind kind,
 }
 
 // Waits for a handler call in progress, so that the old handler is never called afterwards.
-void Bus::set_event_handler(std::function<void(const win32::desktop::ProcessEvent&)> handler) {
+void Bus::set_event_handler(std::function<void(const platform::Event&)> handler) {
     std::lock_guard lock(m_handler_mutex);
     m_event_handler = std::move(handler);
 }

@@ -23,6 +23,10 @@ void window_created(const std::string& class_name, const std::string& title) {
         Bus::the().replay_window_created(class_name, title); // before the bus listened
 }
 
+void receive_datagram(std::span<const uint8_t> datagram, uid_t uid, gid_t gid) {
+    Bus::the().on_datagram(datagram, {uid, gid});
+}
+
 } // namespace bus
 
 namespace win32::desktop {
@@ -72,7 +76,7 @@ int timeout_ms() {
     return Bus::the().timeout_ms();
 }
 
-void on_event(std::function<void(const ProcessEvent&)> handler) {
+void on_event(std::function<void(const platform::Event&)> handler) {
     Bus::the().set_event_handler(std::move(handler));
 }
 
@@ -115,6 +119,9 @@ std::vector<WindowInfo> windows(int pid, std::string* error) {
             w.visible = r.u8() != 0;
             w.window = read_rect(r);
             w.client = read_rect(r);
+            w.style = r.u32();
+            w.ex_style = r.u32();
+            w.focus = r.u8() != 0;
             if (r.ok())
                 out.push_back(std::move(w));
         }
@@ -125,6 +132,21 @@ std::vector<WindowInfo> windows(int pid, std::string* error) {
 bool inject_key(const WindowInfo& window, UINT vk, bool down, std::string* error) {
     auto fill = [&](PacketWriter& w) { w.u64(window.hwnd).u32(vk).u8(down ? 1 : 0); };
     return ask(window.pid, RequestKind::InjectKey, fill, error).has_value();
+}
+
+bool inject_keys(const WindowInfo& window, const std::vector<std::pair<UINT, bool>>& strokes,
+                 std::string* error) {
+    if (strokes.size() > bus::kMaxKeyStrokes) {
+        if (error)
+            *error = "more than " + std::to_string(bus::kMaxKeyStrokes) + " key strokes at once";
+        return false;
+    }
+    auto fill = [&](PacketWriter& w) {
+        w.u64(window.hwnd).u32(uint32_t(strokes.size()));
+        for (auto [vk, down] : strokes)
+            w.u32(vk).u8(down ? 1 : 0);
+    };
+    return ask(window.pid, RequestKind::InjectKeys, fill, error).has_value();
 }
 
 bool window_command(const WindowInfo& window, WindowCommand command, int x, int y,

@@ -8,23 +8,19 @@ namespace bus {
 
 namespace {
 
-using win32::desktop::ProcessEvent;
-
-void write_event(PacketWriter& w, const ProcessEvent& pe) {
-    const platform::Event& e = pe.event;
+void write_event(PacketWriter& w, const platform::Event& e) {
     w.u8(uint8_t(e.kind)).text(e.name).text(e.text).text(e.caption);
     w.u64(e.wparam).i64(e.lparam).i32(e.code);
     for (float g : e.gamma)
         w.f32(g);
     for (int32_t t : e.tv)
         w.i32(t);
-    w.i32(pe.signal).text(pe.program);
+    w.i32(e.signal).text(e.program);
 }
 
-std::optional<ProcessEvent> read_event(PacketReader& r, int pid) {
-    ProcessEvent pe;
-    pe.pid = pid;
-    platform::Event& e = pe.event;
+std::optional<platform::Event> read_event(PacketReader& r, int pid) {
+    platform::Event e;
+    e.pid = pid;
     uint8_t kind = r.u8();
     e.name = r.text();
     e.text = r.text();
@@ -36,12 +32,12 @@ std::optional<ProcessEvent> read_event(PacketReader& r, int pid) {
         g = r.f32();
     for (int32_t& t : e.tv)
         t = r.i32();
-    pe.signal = r.i32();
-    pe.program = r.text();
+    e.signal = r.i32();
+    e.program = r.text();
     if (!r.at_end() || kind > uint8_t(platform::EventKind::Registry))
         return std::nullopt;
     e.kind = platform::EventKind(kind);
-    return pe;
+    return e;
 }
 
 } // namespace
@@ -55,7 +51,7 @@ void Bus::on_event_packet(int pid, PacketReader r) {
     deliver_event(*event);
 }
 
-void Bus::deliver_event(const ProcessEvent& event) {
+void Bus::deliver_event(const platform::Event& event) {
     {
         std::lock_guard lock(m_handler_mutex);
         if (m_event_handler)
@@ -67,7 +63,9 @@ void Bus::deliver_event(const ProcessEvent& event) {
 void Bus::forward_event(const platform::Event& event) {
     if (m_closing)
         return;
-    ProcessEvent pe{m_self.pid, m_program, event, 0};
+    platform::Event pe = event;
+    pe.pid = m_self.pid;
+    pe.program = m_program;
     std::vector<Endpoint> observers;
     for (auto& e : peers())
         if (e.observer)
@@ -85,7 +83,7 @@ void Bus::forward_event(const platform::Event& event) {
 // The first window's creation happened before the process joined: it is told again.
 void Bus::replay_window_created(const std::string& class_name, const std::string& title) {
     platform::Event e;
-    e.kind = platform::EventKind::WindowCreated;
+    e.kind = platform::EventKind::Window;
     e.name = class_name;
     e.text = title;
     forward_event(e);

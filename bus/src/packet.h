@@ -35,7 +35,10 @@ enum class RequestKind : uint16_t {
     Picture = 4,
     FrameCount = 5,
     Stats = 6,
+    InjectKeys = 7, // several key strokes into one window in one step
 };
+
+constexpr uint32_t kMaxKeyStrokes = 4096; // the most strokes one InjectKeys request carries
 
 // The fixed header in front of every payload.
 struct PacketHeader {

@@ -90,7 +90,7 @@ void Bus::on_request(const Endpoint& from, const Requester& sender, uint32_t seq
                      PacketReader r) {
     uint16_t kind = r.u16();
     if (!r.ok() || kind < uint16_t(RequestKind::ListWindows) ||
-        kind > uint16_t(RequestKind::Stats)) {
+        kind > uint16_t(RequestKind::InjectKeys)) {
         ++m_malformed;
         return;
     }
@@ -123,7 +123,7 @@ void Bus::on_done(const Endpoint& from, uint32_t sequence, PacketReader r) {
 }
 
 void Bus::on_reaped(PacketReader r) {
-    win32::desktop::ProcessEvent pe;
+    platform::Event pe;
     pe.pid = r.i32();
     int status = r.i32();
     pe.program = r.text();
@@ -131,12 +131,12 @@ void Bus::on_reaped(PacketReader r) {
         ++m_malformed;
         return;
     }
-    pe.event.kind = platform::EventKind::Exit;
+    pe.kind = platform::EventKind::Exit;
     if (WIFSIGNALED(status)) {
         pe.signal = WTERMSIG(status);
-        pe.event.code = 128 + pe.signal;
+        pe.code = 128 + pe.signal;
     } else {
-        pe.event.code = WEXITSTATUS(status);
+        pe.code = WEXITSTATUS(status);
     }
     deliver_event(pe);
 }

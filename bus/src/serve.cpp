@@ -84,6 +84,9 @@ void Bus::handle_request(const Endpoint& from, const Requester& sender, uint32_t
     case RequestKind::Stats:
         done = on_stats(r, answer);
         break;
+    case RequestKind::InjectKeys:
+        done = on_inject_keys(r, answer);
+        break;
     }
     if (!done && done.message() == kMalformed)
         ++m_malformed;
@@ -103,6 +106,7 @@ platform::Status Bus::on_list_windows(PacketReader& r, PacketWriter& out) {
         out.text(f.title).u8(f.visible ? 1 : 0);
         for (const RECT& rc : {f.window, f.client})
             out.i32(rc.left).i32(rc.top).i32(rc.right).i32(rc.bottom);
+        out.u32(f.style).u32(f.ex_style).u8(f.focus ? 1 : 0);
     }
     return {};
 }
@@ -116,6 +120,27 @@ platform::Status Bus::on_inject_key(PacketReader& r, PacketWriter&) {
     WindowSystem* ws = window_system();
     if (!ws || !ws->inject_key(hwnd, vk, down))
         return platform::fail("no such window");
+    return {};
+}
+
+// Every stroke goes into the queue before the program runs again, so all of them wait for
+// its next retrieval together.
+platform::Status Bus::on_inject_keys(PacketReader& r, PacketWriter&) {
+    HWND hwnd = handle_of(r.u64());
+    uint32_t count = r.u32();
+    std::vector<std::pair<UINT, bool>> strokes;
+    for (uint32_t i = 0; i < count && i < kMaxKeyStrokes && r.ok(); ++i) {
+        UINT vk = r.u32();
+        strokes.emplace_back(vk, r.u8() != 0);
+    }
+    if (!r.at_end() || count > kMaxKeyStrokes || strokes.size() != count)
+        return platform::fail(kMalformed);
+    WindowSystem* ws = window_system();
+    if (!ws || !ws->is_window(hwnd))
+        return platform::fail("no such window");
+    for (auto [vk, down] : strokes)
+        if (!ws->inject_key(hwnd, vk, down))
+            return platform::fail("no such window");
     return {};
 }
 
@@ -143,9 +168,13 @@ platform::Status Bus::on_picture(PacketReader& r, PacketWriter& out, const Reque
     if (which == Picture::Window) {
         if (WindowSystem* ws = window_system())
             image = ws->window_picture(hwnd);
-    } else if (which == Picture::Screen || which == Picture::Tv) {
+    } else if (which == Picture::Screen) {
         if (BoardSource* b = board())
-            image = which == Picture::Tv ? b->tv_picture() : b->screen_picture();
+            image = b->screen_picture();
+    } else if (which == Picture::Tv || which == Picture::TvField0 || which == Picture::TvField1) {
+        int64_t field = which == Picture::Tv ? -1 : which == Picture::TvField0 ? 0 : 1;
+        if (BoardSource* b = board())
+            image = b->tv_picture(field);
     } else {
         return platform::fail(kMalformed);
     }
@@ -155,7 +184,7 @@ platform::Status Bus::on_picture(PacketReader& r, PacketWriter& out, const Reque
     auto file = open_picture_file(path, who);
     if (!file)
         return platform::fail("cannot write " + file.message());
-    bool written = platform::write_png("/proc/self/fd/" + std::to_string(*file), image);
+    bool written = platform::write_png("/proc/self/fd/" + std::to_string(*file), image).ok();
     close(*file);
     if (!written)
         return platform::fail("cannot write " + path);

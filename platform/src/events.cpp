@@ -25,17 +25,17 @@ const char* event_kind_name(EventKind kind) {
     switch (kind) {
     case EventKind::Broadcast:
         return "broadcast";
-    case EventKind::MessageBox:
+    case EventKind::Box:
         return "messagebox";
     case EventKind::Beep:
         return "beep";
-    case EventKind::DebugString:
+    case EventKind::Debug:
         return "debug";
-    case EventKind::WindowCreated:
+    case EventKind::Window:
         return "window";
-    case EventKind::BoardGamma:
+    case EventKind::Gamma:
         return "gamma";
-    case EventKind::BoardTv:
+    case EventKind::Tv:
         return "tv";
     case EventKind::Exit:
         return "exit";

@@ -1,12 +1,13 @@
 #include "platform/file.h"
 
+#include "file_ptr.h"
+
 #include <cstdio>
-#include <memory>
 
 namespace platform {
 
 Result<std::vector<uint8_t>> read_file(const std::string& path, size_t limit) {
-    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
+    FilePtr file(std::fopen(path.c_str(), "rb"));
     if (!file)
         return fail("cannot read " + path);
     std::vector<uint8_t> bytes;

@@ -1,45 +1,32 @@
 #include "platform/image.h"
 
+#include "file_ptr.h"
+
 #include <png.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 namespace platform {
 
-namespace {
-
-struct FileCloser {
-    void operator()(FILE* f) const {
-        if (f)
-            fclose(f);
-    }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
-
-} // namespace
-
-bool write_png(const std::string& path, const Image& image) {
-    if (image.empty()) {
-        fprintf(stderr, "write_png: %s: empty image\n", path.c_str());
-        return false;
-    }
+Status write_png(const std::string& path, const Image& image) {
+    if (image.empty())
+        return fail(path + ": empty image");
     FilePtr file(fopen(path.c_str(), "wb"));
-    if (!file) {
-        perror(path.c_str());
-        return false;
-    }
+    if (!file)
+        return fail(path + ": " + std::strerror(errno));
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
     if (!info) {
         png_destroy_write_struct(&png, nullptr);
-        return false;
+        return fail(path + ": no memory for the PNG writer");
     }
     std::vector<png_byte> row(size_t(image.width) * 3);
     if (setjmp(png_jmpbuf(png))) {
         png_destroy_write_struct(&png, &info);
-        fprintf(stderr, "write_png: %s: libpng failed\n", path.c_str());
-        return false;
+        return fail(path + ": cannot write the PNG picture");
     }
     png_init_io(png, file.get());
     png_set_IHDR(png, info, image.width, image.height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
@@ -56,7 +43,9 @@ bool write_png(const std::string& path, const Image& image) {
     }
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
-    return true;
+    if (fclose(file.release()) != 0)
+        return fail(path + ": cannot write");
+    return {};
 }
 
 Image read_png(const std::string& path) {
@@ -64,6 +53,12 @@ Image read_png(const std::string& path) {
     img.version = PNG_IMAGE_VERSION;
     if (!png_image_begin_read_from_file(&img, path.c_str()))
         return {};
+    // The header's size is the file's word: refuse what no screen or window has before
+    // allocating the pixels.
+    if (img.width > 16384 || img.height > 16384) {
+        png_image_free(&img);
+        return {};
+    }
     img.format = PNG_FORMAT_BGRA;
     std::vector<uint32_t> buf(size_t(img.width) * img.height);
     if (!png_image_finish_read(&img, nullptr, buf.data(), 0, nullptr)) {

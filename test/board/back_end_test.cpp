@@ -148,6 +148,20 @@ TEST(BoardThreads, WorkersSurviveShutdownReopeningAndFork) {
             ASSERT_EQ(waitpid(pid, &status, 0), pid);
             EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 7);
         }
+        if (round == 2) {
+            // A child that draws without exec has threads of its own, not its parent's.
+            pid_t pid = fork();
+            if (pid == 0) {
+                board_scenes::glide_frame(board_scenes::load_sample_texture());
+                grBufferSwap(0);
+                const bool drawn = board::screen_image().at(320, 240) != 0xFFFFFFu;
+                grGlideShutdown();
+                _exit(drawn ? 9 : 1);
+            }
+            int status = 0;
+            ASSERT_EQ(waitpid(pid, &status, 0), pid);
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 9) << status;
+        }
         grGlideShutdown();
     }
     unsetenv("WINTEST_BOARD_THREADS");

@@ -9,6 +9,7 @@
 #include "texlib.h"
 #include "texture_file.h"
 #include "platform/file.h"
+#include "vertex.h"
 
 #include <gtest/gtest.h>
 
@@ -38,18 +39,6 @@ struct OpenBoard {
 };
 
 using test_support::ScopedEnv;
-
-GrVertex vertex(float x, float y, float r, float g, float b, float a = 255) {
-    GrVertex v{};
-    v.x = x;
-    v.y = y;
-    v.r = r;
-    v.g = g;
-    v.b = b;
-    v.a = a;
-    v.oow = 1.0f;
-    return v;
-}
 
 // Shows the back buffer.
 void show() {
@@ -380,7 +369,7 @@ TEST(BoardGamma, ScanOutUsesTheTablesAndZeroKeepsAChannel) {
     EXPECT_EQ(board::screen_image().at(3, 3) >> 16, curve(0x40, 25.5));
     EXPECT_EQ(board::gamma()[1], 1.7f);
     ASSERT_EQ(log.all().size(), 3u);
-    EXPECT_EQ(log.all()[1].kind, platform::EventKind::BoardGamma);
+    EXPECT_EQ(log.all()[1].kind, platform::EventKind::Gamma);
     EXPECT_EQ(log.all()[1].gamma[1], 1.7f);
     EXPECT_EQ(log.all()[1].gamma[0], 0.0f);
     grGammaCorrectionKVX(1.0f, 1.0f, 1.0f);
@@ -419,7 +408,7 @@ TEST(BoardTv, RecordDrivesTheTvView) {
     EXPECT_EQ(board::tv_record(), tv);
     EXPECT_FALSE(grSetTVOperationKVX(nullptr));
     ASSERT_EQ(log.all().size(), 5u);
-    EXPECT_EQ(log.all().back().kind, platform::EventKind::BoardTv);
+    EXPECT_EQ(log.all().back().kind, platform::EventKind::Tv);
     EXPECT_EQ(log.all().back().tv[board::k_tv_brightness], 51);
     EXPECT_EQ(log.all().back().tv[board::k_tv_enable], 0);
     ASSERT_TRUE(grSetTVOperationKVX(board::k_tv_defaults.data()));

@@ -2,6 +2,7 @@
 #include "rasterizer.h"
 #include "texture_file.h"
 #include "pixel_pipeline.h"
+#include "vertex.h"
 
 #include <gtest/gtest.h>
 
@@ -36,18 +37,6 @@ struct Canvas {
         return s;
     }
 };
-
-GrVertex vertex(float x, float y, float r = 255, float g = 255, float b = 255, float a = 255) {
-    GrVertex v{};
-    v.x = x;
-    v.y = y;
-    v.r = r;
-    v.g = g;
-    v.b = b;
-    v.a = a;
-    v.oow = 1.0f;
-    return v;
-}
 
 GrVertex textured(float x, float y, float s, float t, float oow = 1.0f) {
     GrVertex v = vertex(x, y);
@@ -377,6 +366,17 @@ TEST(Rasterizer, MipmapLevelFollowsTheTexelStep) {
         quad(c.target, texture_state(), memory.find(handle), textured(0, 0, 0, 0),
              textured(16, 0, 256, 0), textured(16, 16, 256, 256), textured(0, 16, 0, 256));
         EXPECT_EQ(c.at(7, 7) & 0xFF, expected);
+    } // A NaN step (coordinates or bias from the program) takes the largest level.
+    const float nan = std::nanf("");
+    r.mipmap_mode = GR_MIPMAP_NEAREST;
+    r.lod_bias = nan;
+    GrMipMapId_t biased = memory.allocate(r);
+    ASSERT_TRUE(memory.download(biased, texels.data(), nullptr));
+    for (auto [handle, s_far] : {std::pair{id, nan}, std::pair{biased, 256.0f}}) {
+        Canvas c(16, 16);
+        quad(c.target, texture_state(), memory.find(handle), textured(0, 0, 0, 0),
+             textured(16, 0, s_far, 0), textured(16, 16, 256, 256), textured(0, 16, 0, 256));
+        EXPECT_EQ(c.at(15, 0) & 0xFF, 10u) << handle; // in the first triangle
     }
 }
 
@@ -448,4 +448,22 @@ TEST(Rasterizer, FastSpansMatchThePixelPipeline) {
                 ASSERT_EQ(with_fast.pixels, with_pipeline.pixels)
                     << "clamp " << clamp << ", filter " << filter << ", round " << round;
             }
+}
+
+TEST(Rasterizer, LineColoursRoundHalfAwayFromZeroLikeTheLibrary) {
+    // 511 pixels from level 0 to 255 meet every half level; alpha runs beyond both ends of the
+    // range and blue stays put.
+    Canvas c(511, 1);
+    RenderState st = flat_state();
+    draw_line(c.target, st, nullptr, vertex(0, 0, 0, 255, 10, -3.5f),
+              vertex(510, 0, 255, 0, 10, 300.5f));
+    auto level = [](float a, float b, int k) {
+        long v = std::lround(a + (b - a) * (double(k) / 510));
+        return uint32_t(v < 0 ? 0 : v > 255 ? 255 : v);
+    };
+    for (int k = 0; k <= 510; ++k) {
+        const uint32_t want =
+            level(-3.5f, 300.5f, k) << 24 | level(0, 255, k) << 16 | level(255, 0, k) << 8 | 10u;
+        ASSERT_EQ(c.at(k, 0), want) << "pixel " << k;
+    }
 }

@@ -5,6 +5,7 @@
 #include "test_support.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -215,4 +216,30 @@ TEST(TextureFile, ToolRefusesPicturesThatAreNoTexture) {
     std::string topng = std::string(WINTEST_BIN_DIR "/texconv") + " topng " + tex + " " +
                         test_support::prefix_path("x") + " 2>/dev/null";
     EXPECT_NE(std::system(topng.c_str()), 0);
+}
+
+// A PNG header may claim any size: the reader refuses one no texture needs before it
+// allocates the pixels, and texconv says so in its own words instead of failing to allocate.
+TEST(TextureFile, ToolRefusesAPictureHeaderLargerThanAnyTexture) {
+    std::string png = test_support::prefix_path("huge.png"),
+                tex = test_support::prefix_path("huge.3df");
+    ASSERT_TRUE(texlib::write_png(png, texlib::Picture(1, 1)));
+    std::string bytes = test_support::read_text(png);
+    ASSERT_GT(bytes.size(), 33u);
+    ASSERT_EQ(bytes.substr(12, 4), "IHDR");
+    for (int at : {16, 20}) // width and height, big-endian: 1,000,000 each
+        for (int i = 0; i < 4; ++i)
+            bytes[size_t(at + i)] = char((1000000u >> (24 - 8 * i)) & 0xFF);
+    uLong crc = crc32(0, reinterpret_cast<const Bytef*>(bytes.data() + 12), 17);
+    for (int i = 0; i < 4; ++i)
+        bytes[size_t(29 + i)] = char((crc >> (24 - 8 * i)) & 0xFF);
+    ASSERT_TRUE(write_bytes(png, std::vector<uint8_t>(bytes.begin(), bytes.end())));
+
+    auto picture = texlib::read_png(png);
+    ASSERT_FALSE(picture);
+    EXPECT_NE(picture.message().find("1000000 x 1000000"), std::string::npos) << picture.message();
+
+    auto run = test_support::run_program(WINTEST_BIN_DIR "/texconv", {"to3df", png, tex});
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_EQ(run.err.rfind("texconv: ", 0), 0u) << run.err;
 }

@@ -130,6 +130,13 @@ TEST(TvInterlace, FlickerFilterEvensOutTheLightOfTheTwoFieldsOfAOneLineStripe) {
                         b = board::render_tv_window(stripe, tv, 7);
         EXPECT_GT(double(std::max(light(a), light(b))) / double(std::min(light(a), light(b))), 1.2)
             << "the window's pictures of consecutive fields must flicker";
+        platform::Image frame = board::render_tv(stripe, tv),
+                        window = board::render_tv_window(stripe, tv, 1);
+        // Field 1 as just scanned, field 0 at half its light, around the stripe.
+        for (int y = frame.height / 2 - 4; y < frame.height / 2 + 6; ++y)
+            ASSERT_EQ(window.at(300, y),
+                      y & 1 ? frame.at(300, y) : (frame.at(300, y) >> 1) & 0x7F7F7Fu)
+                << y;
     }
 }
 

@@ -60,7 +60,7 @@ protected:
         m_ping = RegisterWindowMessageA("Test Ping");
         m_pong = RegisterWindowMessageA("Test Pong");
         ASSERT_TRUE(desktop::join(true));
-        desktop::on_event([this](const desktop::ProcessEvent& e) {
+        desktop::on_event([this](const platform::Event& e) {
             std::lock_guard lock(m_mutex);
             m_events.push_back(e);
         });
@@ -115,26 +115,38 @@ protected:
         return found.empty() ? desktop::WindowInfo{} : found[0];
     }
 
-    std::vector<desktop::ProcessEvent> events_of(int pid) {
+    std::vector<platform::Event> events_of(int pid) {
         std::lock_guard lock(m_mutex);
-        std::vector<desktop::ProcessEvent> out;
+        std::vector<platform::Event> out;
         for (auto& e : m_events)
             if (e.pid == pid)
                 out.push_back(e);
         return out;
     }
 
+    // The debug strings a peer reported after its command line, once there are `count`.
+    std::vector<std::string> inputs_heard(int pid, size_t count) {
+        std::vector<std::string> got;
+        pump_until([&] {
+            got = debug_strings_of(pid);
+            if (!got.empty())
+                got.erase(got.begin());
+            return got.size() >= count;
+        });
+        return got;
+    }
+
     std::vector<std::string> debug_strings_of(int pid) {
         std::vector<std::string> out;
         for (auto& e : events_of(pid))
-            if (e.event.kind == platform::EventKind::DebugString)
-                out.push_back(e.event.text);
+            if (e.kind == platform::EventKind::Debug)
+                out.push_back(e.text);
         return out;
     }
 
-    std::optional<desktop::ProcessEvent> exit_of(int pid) {
+    std::optional<platform::Event> exit_of(int pid) {
         for (auto& e : events_of(pid))
-            if (e.event.kind == platform::EventKind::Exit)
+            if (e.kind == platform::EventKind::Exit)
                 return e;
         return std::nullopt;
     }
@@ -160,7 +172,7 @@ protected:
     HWND m_host{nullptr};
     std::vector<int> m_started;
     std::mutex m_mutex;
-    std::vector<desktop::ProcessEvent> m_events;
+    std::vector<platform::Event> m_events;
 };
 
 // Sends raw datagrams to a peer's endpoint, as a stray or hostile program might.

@@ -18,18 +18,18 @@ TEST_F(DesktopBus, BroadcastCrossesByNameAndTheAnswerArrivesInsideIt) {
     auto broadcasts = events_of(p.pid);
     bool saw_pong = false;
     for (auto& e : broadcasts)
-        saw_pong |= e.event.kind == platform::EventKind::Broadcast && e.event.name == "Test Pong" &&
-                    e.event.wparam == 42;
+        saw_pong |=
+            e.kind == platform::EventKind::Broadcast && e.name == "Test Pong" && e.wparam == 42;
     EXPECT_TRUE(pump_until([&] { return !events_of(p.pid).empty(); }));
     pump_until([&] {
         for (auto& e : events_of(p.pid))
-            if (e.event.kind == platform::EventKind::Broadcast && e.event.name == "Test Pong")
+            if (e.kind == platform::EventKind::Broadcast && e.name == "Test Pong")
                 return true;
         return false;
     });
     for (auto& e : events_of(p.pid))
-        saw_pong |= e.event.kind == platform::EventKind::Broadcast && e.event.name == "Test Pong" &&
-                    e.event.wparam == 42;
+        saw_pong |=
+            e.kind == platform::EventKind::Broadcast && e.name == "Test Pong" && e.wparam == 42;
     EXPECT_TRUE(saw_pong) << "the peer's broadcast reaches observers tagged with its pid";
 }
 
@@ -62,7 +62,7 @@ TEST_F(DesktopBus, DeadPeerIsDroppedAndItsEndpointRemoved) {
     kill(p.pid, SIGKILL);
     ASSERT_TRUE(pump_until([&] { return exit_of(p.pid).has_value(); }));
     EXPECT_EQ(exit_of(p.pid)->signal, SIGKILL);
-    EXPECT_EQ(exit_of(p.pid)->event.code, 128 + SIGKILL);
+    EXPECT_EQ(exit_of(p.pid)->code, 128 + SIGKILL);
     EXPECT_LT(timed_ping(1), kWellBelowTheBound);
     EXPECT_FALSE(std::filesystem::exists(endpoint_of(p.pid)));
 }
@@ -152,9 +152,9 @@ TEST_F(DesktopBus, FirstWindowIsReportedAndFoundByClassAndTitle) {
     EXPECT_GT(p.client.top, p.window.top) << "the caption lies above the client area";
     auto all = events_of(p.pid);
     ASSERT_FALSE(all.empty());
-    EXPECT_EQ(all[0].event.kind, platform::EventKind::WindowCreated);
-    EXPECT_EQ(all[0].event.name, "PeerClass");
-    EXPECT_EQ(all[0].event.text, "Finder Title");
+    EXPECT_EQ(all[0].kind, platform::EventKind::Window);
+    EXPECT_EQ(all[0].name, "PeerClass");
+    EXPECT_EQ(all[0].text, "Finder Title");
     EXPECT_EQ(all[0].program, "bus_peer");
 }
 
@@ -181,13 +181,32 @@ TEST_F(DesktopBus, KeysArriveAsRealInputWithRepeatAndShift) {
                                          "syskeydown 79 repeat 0 shift 0",
                                          "syskeyup 79",
                                          "keydown e5 repeat 0 shift 0"};
-    std::vector<std::string> got;
-    pump_until([&] {
-        got = debug_strings_of(p.pid);
-        got.erase(got.begin());
-        return got.size() >= expected.size();
-    });
-    EXPECT_EQ(got, expected);
+    EXPECT_EQ(inputs_heard(p.pid, expected.size()), expected);
+}
+
+// The same strokes as one request: the same messages in the same order, the key state as it
+// was at each; a batch past the limit is refused before it leaves.
+TEST_F(DesktopBus, KeyBatchArrivesInOrderAsRealInput) {
+    auto p = peer("echo batch");
+    std::vector<std::pair<UINT, bool>> strokes = {
+        {VK_SHIFT, true},  {'A', true},    {'A', true},    {'A', false},
+        {VK_SHIFT, false}, {VK_F10, true}, {VK_F10, false}};
+    ASSERT_TRUE(desktop::inject_keys(p, strokes));
+    std::vector<std::string> expected = {"keydown 10 repeat 0 shift 1",
+                                         "keydown 41 repeat 0 shift 1",
+                                         "keydown 41 repeat 1 shift 1",
+                                         "keyup 41",
+                                         "keyup 10",
+                                         "syskeydown 79 repeat 0 shift 0",
+                                         "syskeyup 79"};
+    EXPECT_EQ(inputs_heard(p.pid, expected.size()), expected);
+    std::string error;
+    EXPECT_FALSE(
+        desktop::inject_keys(p, std::vector<std::pair<UINT, bool>>(4097, {'A', true}), &error));
+    EXPECT_NE(error.find("more than 4096"), std::string::npos) << error;
+    auto listed = desktop::windows(p.pid);
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_TRUE(listed[0].style & WS_VISIBLE) << std::hex << listed[0].style;
 }
 
 TEST_F(DesktopBus, WindowCommandsMoveResizeAndChangeTheDisplay) {
@@ -216,14 +235,14 @@ TEST_F(DesktopBus, ClosingTheWindowEndsThePeerAndItsExitComesLast) {
     ASSERT_TRUE(desktop::window_command(p, desktop::WindowCommand::Close));
     ASSERT_TRUE(pump_until([&] { return exit_of(p.pid).has_value(); }));
     auto all = events_of(p.pid);
-    EXPECT_EQ(all.back().event.kind, platform::EventKind::Exit);
-    EXPECT_EQ(all.back().event.code, 7);
+    EXPECT_EQ(all.back().kind, platform::EventKind::Exit);
+    EXPECT_EQ(all.back().code, 7);
     EXPECT_EQ(all.back().signal, 0);
     EXPECT_EQ(all.back().program, "bus_peer");
     bool box = false;
     for (auto& e : all)
-        box |= e.event.kind == platform::EventKind::MessageBox &&
-               e.event.caption == "Peer Caption" && e.event.text == "Two  spaces\nand a line";
+        box |= e.kind == platform::EventKind::Box && e.caption == "Peer Caption" &&
+               e.text == "Two  spaces\nand a line";
     EXPECT_TRUE(box) << "the message box is reported with caption and text exactly";
     std::string error;
     EXPECT_TRUE(desktop::windows(p.pid, &error).empty());

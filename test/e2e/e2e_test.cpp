@@ -87,6 +87,7 @@ TEST_F(TvTest, WrongWordCountEndsWithCode1) {
 TEST_F(TvTest, RecordReachesTheBoardAndSpaceRestartsTheOutput) {
     reg_set("SST_TV_ENABLE_KVX", "0");
     std::string tv = platform::prefix_dir() + "/tv.png";
+    std::string field = platform::prefix_dir() + "/field.png";
     RUN_SHEET(s, 0, test_args("tv"), R"(
 key right
 expect tv enable=0 output=0 scan=0 format=0 xshift=1 yshift=0 brightness=66 tuning=7
@@ -94,6 +95,8 @@ key space
 expect tv enable=0 * xshift=1 *
 expect tv enable=1 * xshift=1 *
 screenshot tv )" + tv + R"(
+screenshot tv --field 1 )" + field + R"(
+try screenshot tv --field 2 )" + field + R"(
 frames
 key esc
 expect exit 0
@@ -101,6 +104,15 @@ expect exit 0
     EXPECT_EQ(s.count("tv "), 3) << "no record is sent on Escape";
     platform::Image image = platform::read_png(tv);
     EXPECT_EQ(image.width, 640);
+    EXPECT_NE((s.out + s.err).find("usage: screenshot"), std::string::npos) << "field 2 is refused";
+    platform::Image odd = platform::read_png(field);
+    ASSERT_EQ(odd.height, 480);
+    uint32_t even_light = 0, odd_light = 0;
+    for (int y = 0; y < odd.height; ++y)
+        for (int x = 0; x < odd.width; ++x)
+            (y & 1 ? odd_light : even_light) |= odd.at(x, y);
+    EXPECT_EQ(even_light, 0u) << "field 1 alone leaves the even lines black";
+    EXPECT_NE(odd_light, 0u);
     EXPECT_NE(s.out.find("frames "), std::string::npos);
 }
 

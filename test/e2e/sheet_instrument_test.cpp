@@ -168,6 +168,26 @@ try wait-frames 5 2s
     EXPECT_NE(s.out.find("(went on) the program has ended"), std::string::npos) << diagnostics(s);
 }
 
+// A batch goes in as one request: at the board's real 60 Hz all twenty presses are waiting
+// within a few frames (one at a time, each would wait for the program's next retrieval).
+TEST_F(Instrument, KeysBatchQueuesEveryPressBeforeTheNextFrames) {
+    std::string twenty;
+    for (int i = 0; i < 20; ++i)
+        twenty += " right";
+    Sheet s(test_args("tv"),
+            "expect window WinGlideClass\nframes\nkeys --batch" + twenty +
+                "\nframes\nexpect tv * xshift=20 * 20s\nkey esc\nexpect exit 0\n",
+            {"WINTEST_VSYNC=1"});
+    ASSERT_EQ(s.finish(), 0) << diagnostics(s);
+    std::vector<long long> counts;
+    for (auto& line : lines_of(s.out))
+        if (line.starts_with("frames "))
+            counts.push_back(atoll(line.c_str() + 7));
+    ASSERT_EQ(counts.size(), 2u) << diagnostics(s);
+    EXPECT_LT(counts[1] - counts[0], 10) << "the batch waited for the program's frames";
+    EXPECT_EQ(s.count("debug \"right\\n\""), 20);
+}
+
 // Commands that need the program, as the first lines of a script, wait for it to join.
 TEST_F(Instrument, CommandsRightAfterTheStartWaitForTheProgram) {
     std::string shot = platform::prefix_dir() + "/first.png";
@@ -194,6 +214,8 @@ expect exit 0
     ASSERT_EQ(facts.size(), 2u) << diagnostics(s);
     EXPECT_NE(facts[0].find(" WinGlideClass \"Kavix Glide Test\" rect="), std::string::npos);
     EXPECT_NE(facts[0].find(" visible=1 "), std::string::npos) << facts[0];
+    EXPECT_EQ(facts[0].find(" style=0x00000000 "), std::string::npos) << "styles are known";
+    EXPECT_NE(facts[0].find(" focus=1"), std::string::npos) << "the test window has the focus";
     EXPECT_EQ(facts[0].find(" client=0x0 "), std::string::npos) << facts[0];
     EXPECT_NE(facts[1].find(" client=0x0 "), std::string::npos) << facts[1];
 }

@@ -157,6 +157,11 @@ TEST_F(Commands, WaitFramesCountsFromNowAndFailsWhenTheProgramStopsAnswering) {
     EXPECT_NE(error.find("ended"), std::string::npos) << error;
     EXPECT_FALSE(run("wait-frames -1"));
     EXPECT_FALSE(run("wait-frames 1 soon"));
+    // Bounds past the int range were wrapped to negative ones, which ended the wait at once.
+    EXPECT_FALSE(run("wait-frames 1 2147484s"));
+    EXPECT_FALSE(run("wait-frames 1 2147483648ms"));
+    EXPECT_FALSE(run("wait 4294967296"));
+    EXPECT_NE(error.find("at most"), std::string::npos) << error;
 }
 
 TEST_F(Commands, ExpectNamesAProgramByTheOrderStartedOrByItsPid) {

@@ -17,8 +17,12 @@ int main(int argc, char** argv) {
     // have threads by then (the desktop bus's receiver).
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     testing::InitGoogleTest(&argc, argv);
+    // A fresh prefix even when the user's shell names one: the tests must not touch the
+    // user's emulated machine, nor share a board lock with cases running beside them. A death
+    // test's process works in the prefix of the test that started it.
+    bool death_test = !GTEST_FLAG_GET(internal_run_death_test).empty();
     char dir[] = "/tmp/wintest-test-XXXXXX";
-    bool own_prefix = std::getenv("WINTEST_PREFIX") == nullptr && mkdtemp(dir) != nullptr;
+    bool own_prefix = !death_test && mkdtemp(dir) != nullptr;
     if (own_prefix)
         setenv("WINTEST_PREFIX", dir, 1);
     setenv("WINTEST_DISPLAY", "headless", 0);

@@ -228,7 +228,7 @@ TEST_F(User, MessageBoxIsReportedAndAnsweredWithItsDefault) {
     test_support::EventRecorder recorder;
     EXPECT_EQ(MessageBoxA(nullptr, "text", nullptr, MB_OK), IDOK);
     EXPECT_EQ(MessageBoxA(nullptr, "q", "c", MB_YESNO | MB_DEFBUTTON2), IDNO);
-    auto events = recorder.of(platform::EventKind::MessageBox);
+    auto events = recorder.of(platform::EventKind::Box);
     ASSERT_EQ(events.size(), 2u);
     EXPECT_EQ(events[0].caption, "Error");
     EXPECT_EQ(events[0].text, "text");

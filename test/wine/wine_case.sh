@@ -65,7 +65,7 @@ EOF
     check "windows" "WinGlideClass|Kavix TV Adjustment WinTestBoardScreen|Board screen" \
         "$(joined window)"
     check "trace texts" 'left\n up\n ddd\n ttt\n ttt\n ttt\n return\n esc\n' \
-        "$(joined debugstring)"
+        "$(joined debug)"
     check "broadcasts" \
         "KVXPS Test TV Underscan Overscan|1|0 KVXPS Test TV Application Closed|1|0" \
         "$(joined broadcast)"
@@ -244,9 +244,10 @@ sheet() {
 }
 
 # heard PREFIX: the events of the sheet's last run (program's and sheet's) that start with
-# PREFIX, without the process tag, one a line.
+# PREFIX, without the process tag and without a window event's facts, one a line.
 heard() {
     echo "$OUT" | sed -nE 's/^(wintest|propsheet)\[[0-9]+\] //p' |
+        sed -E 's/^(window .*") rect=-?[0-9].*/\1/' |
         PREFIX="$1" awk 'index($0, ENVIRON["PREFIX"]) == 1'
 }
 
@@ -271,7 +272,7 @@ case_propsheet_tv() {
 case_propsheet_glide() {
     case_dir propsheet_glide
     copy_data
-    sheet glide 'wait 300' 'screenshot board board.png' 'frames' 'close' 'expect exit 0'
+    sheet glide 'wait-frames 2' 'screenshot board board.png' 'frames' 'close' 'expect exit 0'
     check "propsheet exit code" 0 "$RC"
     check "board picture" 1 "$([ -s board.png ] && echo 1)"
     finish
@@ -310,7 +311,7 @@ case_gamma_keys() {
         'keys g g' "expect $CHANGED wparam=3858 lparam=1" \
         'key shift+b' "expect $CHANGED wparam=1183506 lparam=2" \
         'key shift+a' "expect $CHANGED wparam=1249299 lparam=3" \
-        'key enter' 'wait 300' 'key esc' "expect $GAMMA_CLOSED wparam=0 lparam=0" 'expect exit 0'
+        'key enter' 'wait-frames 3' 'key esc' "expect $GAMMA_CLOSED wparam=0 lparam=0" 'expect exit 0'
     check "propsheet exit code" 0 "$RC"
     # The order in which the windows are found varies.
     local title='"Kavix Gamma Correction Adjustment"' screen='"Board screen"'
@@ -350,7 +351,7 @@ case_gamma_enable() {
         'key 1' 'expect broadcast "KVXPS Glide Gamma Correction Default" wparam=0 lparam=0' \
         'key d' "expect $GLIDE_ENABLE wparam=0 lparam=0" \
         'key r' 'gamma 2.0 2.1 2.2' 'expect-no gamma 700ms' \
-        'key enter' 'wait 300' 'key esc' 'expect exit 0'
+        'key enter' 'wait-frames 3' 'key esc' 'expect exit 0'
     check "propsheet exit code" 0 "$RC"
     check "board gamma calls" \
         'gamma 1.60 0.00 0.00|gamma 1.90 1.80 1.70|gamma 1.70 1.70 1.70|gamma 1.70 1.70 1.70' \
@@ -383,7 +384,7 @@ case_gamma_unanswered() {
         'key e' "expect $GLIDE_ENABLE wparam=1" "expect-no $SHEET_ENABLE" \
         'keys r g b a' "expect-no $CHANGED 700ms" \
         'gamma 1.9 1.8 1.7' 'expect-no gamma 500ms' \
-        'key enter' 'wait 300' \
+        'key enter' 'wait-frames 3' \
         'answer on' 'key e' "expect $SHEET_ENABLE wparam=1" \
         'key r' 'expect gamma 1.80 0.00 0.00' "expect $CHANGED wparam=18 lparam=0" \
         'key esc' 'expect exit 0'
@@ -399,8 +400,8 @@ case_gamma_screen() {
     case_dir gamma_screen
     copy_data
     sheet --key 'SOFTWARE\Kavix\WineGammaScreen' gamma \
-        'expect window KVXMyWindow' 'wait 300' 'screenshot board before.png' \
-        'gamma 3.0 3.0 3.0' 'expect gamma 3.00 3.00 3.00' 'wait 300' \
+        'expect window KVXMyWindow' 'wait-frames 2' 'screenshot board before.png' \
+        'gamma 3.0 3.0 3.0' 'expect gamma 3.00 3.00 3.00' 'wait-frames 2' \
         'screenshot board after.png' 'key esc' 'expect exit 0'
     check "propsheet exit code" 0 "$RC"
     check "pictures written" 1 "$([ -s before.png ] && [ -s after.png ] && echo 1)"

@@ -79,6 +79,65 @@ bool find_window(Run& run, int ms) {
     return true;
 }
 
+// start EXE TAIL: the tail is every byte after the program's name and one space.
+void start(Run& run, std::istringstream& in, const std::string& line) {
+    std::string error;
+    std::string exe;
+    in >> exe;
+    size_t tail_at = 6 + exe.size() + 1;
+    std::string tail = line.size() > tail_at ? line.substr(tail_at) : "";
+    run.pid = run.desktop.start_program(exe, tail, run.env, &error);
+    run.window = nullptr;
+    run.started.push_back(run.pid);
+    if (!run.pid)
+        fail(run, error);
+}
+
+// The metrics that window geometry rests on, and what AdjustWindowRect makes of them.
+void print_metrics() {
+    std::printf("metrics caption=%d menu=%d border=%d dlgframe=%d frame=%d padded=%d "
+                "vscroll=%d screen=%dx%d\n",
+                GetSystemMetrics(SM_CYCAPTION), GetSystemMetrics(SM_CYMENU),
+                GetSystemMetrics(SM_CXBORDER), GetSystemMetrics(SM_CXDLGFRAME),
+                GetSystemMetrics(SM_CXFRAME), GetSystemMetrics(SM_CXPADDEDBORDER),
+                GetSystemMetrics(SM_CXVSCROLL), GetSystemMetrics(SM_CXSCREEN),
+                GetSystemMetrics(SM_CYSCREEN));
+    const DWORD styles[] = {WS_THICKFRAME, WS_CAPTION | WS_THICKFRAME, WS_CAPTION, WS_BORDER,
+                            WS_DLGFRAME};
+    for (DWORD style : styles) {
+        RECT r{0, 0, 100, 100};
+        AdjustWindowRect(&r, style, FALSE);
+        std::printf("adjust style=%#lx rect=%s\n", static_cast<unsigned long>(style),
+                    rect_text(r).c_str());
+    }
+}
+
+// fit W H: the window's outer size against the one that fits a W x H client area.
+void print_fit(Run& run, std::istringstream& in) {
+    int width = 0, height = 0;
+    in >> width >> height;
+    RECT expected{0, 0, width, height};
+    AdjustWindowRect(&expected, WS_THICKFRAME, TRUE);
+    RECT actual{};
+    GetWindowRect(run.window, &actual);
+    std::printf("fit expected=%ldx%ld actual=%ldx%ld\n", long(expected.right - expected.left + 1),
+                long(expected.bottom - expected.top + 1), long(actual.right - actual.left),
+                long(actual.bottom - actual.top));
+}
+
+// send NAME WPARAM LPARAM: a broadcast of the registered message NAME.
+void send_broadcast(Run& run, const std::string& line) {
+    // NAME may hold spaces: the last two words are the parameters.
+    std::string rest = line.substr(5);
+    size_t second = rest.rfind(' ');
+    size_t first = rest.rfind(' ', second - 1);
+    std::string name = rest.substr(0, first);
+    WPARAM wparam = WPARAM(std::strtoull(rest.substr(first + 1).c_str(), nullptr, 0));
+    LPARAM lparam = LPARAM(std::strtoll(rest.substr(second + 1).c_str(), nullptr, 0));
+    if (!run.desktop.broadcast(name, wparam, lparam))
+        std::printf("note broadcast %s: some window did not answer\n", name.c_str());
+}
+
 void do_line(Run& run, const std::string& line) {
     std::istringstream in(line);
     std::string word;
@@ -87,15 +146,7 @@ void do_line(Run& run, const std::string& line) {
     if (word == "env") {
         run.env.push_back(line.substr(4));
     } else if (word == "start") {
-        std::string exe;
-        in >> exe;
-        size_t tail_at = 6 + exe.size() + 1;
-        std::string tail = line.size() > tail_at ? line.substr(tail_at) : "";
-        run.pid = run.desktop.start_program(exe, tail, run.env, &error);
-        run.window = nullptr;
-        run.started.push_back(run.pid);
-        if (!run.pid)
-            fail(run, error);
+        start(run, in, line);
     } else if (word == "use") {
         size_t n = 0;
         in >> n;
@@ -106,32 +157,9 @@ void do_line(Run& run, const std::string& line) {
         auto info = run.desktop.wait_window(run.pid, k_test_window_class, 0);
         run.window = info ? info->hwnd : nullptr;
     } else if (word == "metrics") {
-        std::printf("metrics caption=%d menu=%d border=%d dlgframe=%d frame=%d padded=%d "
-                    "vscroll=%d screen=%dx%d\n",
-                    GetSystemMetrics(SM_CYCAPTION), GetSystemMetrics(SM_CYMENU),
-                    GetSystemMetrics(SM_CXBORDER), GetSystemMetrics(SM_CXDLGFRAME),
-                    GetSystemMetrics(SM_CXFRAME), GetSystemMetrics(SM_CXPADDEDBORDER),
-                    GetSystemMetrics(SM_CXVSCROLL), GetSystemMetrics(SM_CXSCREEN),
-                    GetSystemMetrics(SM_CYSCREEN));
-        const DWORD styles[] = {WS_THICKFRAME, WS_CAPTION | WS_THICKFRAME, WS_CAPTION, WS_BORDER,
-                                WS_DLGFRAME};
-        for (DWORD style : styles) {
-            RECT r{0, 0, 100, 100};
-            AdjustWindowRect(&r, style, FALSE);
-            std::printf("adjust style=%#lx rect=%s\n", static_cast<unsigned long>(style),
-                        rect_text(r).c_str());
-        }
+        print_metrics();
     } else if (word == "fit") {
-        int width = 0, height = 0;
-        in >> width >> height;
-        RECT expected{0, 0, width, height};
-        AdjustWindowRect(&expected, WS_THICKFRAME, TRUE);
-        RECT actual{};
-        GetWindowRect(run.window, &actual);
-        std::printf("fit expected=%ldx%ld actual=%ldx%ld\n",
-                    long(expected.right - expected.left + 1),
-                    long(expected.bottom - expected.top + 1), long(actual.right - actual.left),
-                    long(actual.bottom - actual.top));
+        print_fit(run, in);
     } else if (word == "window") {
         int ms = 20000;
         in >> ms;
@@ -168,15 +196,7 @@ void do_line(Run& run, const std::string& line) {
         if (!run.desktop.board_request(what, path, &error))
             fail(run, "board: " + error);
     } else if (word == "send") {
-        // NAME may hold spaces: the last two words are the parameters.
-        std::string rest = line.substr(5);
-        size_t second = rest.rfind(' ');
-        size_t first = rest.rfind(' ', second - 1);
-        std::string name = rest.substr(0, first);
-        WPARAM wparam = WPARAM(std::strtoull(rest.substr(first + 1).c_str(), nullptr, 0));
-        LPARAM lparam = LPARAM(std::strtoll(rest.substr(second + 1).c_str(), nullptr, 0));
-        if (!run.desktop.broadcast(name, wparam, lparam))
-            std::printf("note broadcast %s: some window did not answer\n", name.c_str());
+        send_broadcast(run, line);
     } else if (word == "answer") {
         run.desktop.answer_message_boxes(run.pid);
     } else if (word == "pump") {
@@ -213,23 +233,24 @@ void print_events(Run& run) {
             std::printf(" %s|%llu|%lld", e.name.c_str(), static_cast<unsigned long long>(e.wparam),
                         static_cast<long long>(e.lparam));
             break;
-        case EventKind::WindowCreated:
+        case EventKind::Window:
             std::printf(" %s|%s", e.name.c_str(), e.text.c_str());
             break;
         case EventKind::Box:
             std::printf(" %s|%s", e.caption.c_str(), one_line(e.text).c_str());
             break;
-        case EventKind::DebugString:
+        case EventKind::Debug:
             std::printf(" %s", one_line(e.text).c_str());
             break;
+        case EventKind::Beep:
         case EventKind::Exit:
-            std::printf(" %d|%lu", e.code, static_cast<unsigned long>(e.full_code));
+            std::printf(" %d", e.code);
             break;
-        case EventKind::BoardGamma:
+        case EventKind::Gamma:
             std::printf(" %.2f %.2f %.2f", double(e.gamma[0]), double(e.gamma[1]),
                         double(e.gamma[2]));
             break;
-        case EventKind::BoardTv:
+        case EventKind::Tv:
             for (int32_t field : e.tv)
                 std::printf(" %ld", static_cast<long>(field));
             break;

@@ -1,6 +1,7 @@
 // Every file of the BMP Suite: read or refused as docs/bitmaps.md says, and what loads paints
 // the same pixels as an independent decoder (ImageMagick, when it is installed). Every
 // truncated prefix of a few good files fails cleanly or paints what was read.
+#include "program_reset.h"
 #include "dib/dib.h"
 #include "dib_test_util.h"
 #include "shell.h"
@@ -117,9 +118,7 @@ platform::Image imagemagick(const std::string& bmp, const TempDir& dir) {
 class Corpus : public ::testing::Test {
 protected:
     void SetUp() override {
-        win32::testing::reset();
-        FreeBitmap();
-        BitmapState = BitmapStateRecord{};
+        program_reset::bitmap_window();
         ASSERT_TRUE(CreateTestWindow("Kavix Glide Test", nullptr, "missing.bmp"));
     }
     void TearDown() override {

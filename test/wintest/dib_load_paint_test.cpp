@@ -1,4 +1,5 @@
 // Bitmap loading, window fitting and painting through the real test window.
+#include "program_reset.h"
 #include "dib/dib.h"
 #include "dib_test_util.h"
 #include "shell.h"
@@ -68,9 +69,7 @@ Bmp picture24(int w, int h) {
 class BitmapWindow : public ::testing::Test {
 protected:
     void SetUp() override {
-        win32::testing::reset();
-        FreeBitmap();
-        BitmapState = BitmapStateRecord{};
+        program_reset::bitmap_window();
         win32::faults::reset();
         ASSERT_TRUE(CreateTestWindow("Kavix Glide Test", nullptr, "missing.bmp"));
         m_window = TestWindow;
@@ -478,7 +477,7 @@ TEST(DefaultLogo, ShowsInAWindowFittedToIt) {
     std::vector<BYTE> bmp((std::istreambuf_iterator<char>(in)), {});
     ASSERT_EQ(bmp.size(), 14u + 40 + 1024 + 256 * 128);
     platform::Image shot = win32::harness::window_image(TestWindow);
-    platform::write_png(std::string(WINTEST_BIN_DIR) + "/kvxlogo_window.png", shot);
+    EXPECT_TRUE(platform::write_png(std::string(WINTEST_BIN_DIR) + "/kvxlogo_window.png", shot));
     for (int y = 0; y < std::min(128, int(client.bottom)); ++y)
         for (int x = 0; x < std::min(256, int(client.right)); ++x) {
             BYTE index = bmp[1078 + size_t(127 - y) * 256 + x];

@@ -22,7 +22,7 @@ namespace gamma_test {
 class EventLog : public test_support::EventRecorder {
 public:
     std::vector<platform::Event> broadcasts() const { return of(platform::EventKind::Broadcast); }
-    std::vector<platform::Event> gamma_calls() const { return of(platform::EventKind::BoardGamma); }
+    std::vector<platform::Event> gamma_calls() const { return of(platform::EventKind::Gamma); }
     size_t beeps() const { return count(platform::EventKind::Beep); }
 
     // Broadcasts, board gamma calls and beeps: everything a key can cause.

@@ -1,5 +1,6 @@
 // Start-up, the test window and the keyboard queue.
 #include <gtest/gtest.h>
+#include "program_reset.h"
 #include "sheet_messages.h"
 
 #include "shell.h"
@@ -75,7 +76,7 @@ TEST(StartUp, ModeWithoutTestWordsOpensTheWindowThenEndsWithOne) {
     EXPECT_EXIT(
         {
             int sink = platform::add_event_sink([](const platform::Event& e) {
-                if (e.kind == platform::EventKind::WindowCreated)
+                if (e.kind == platform::EventKind::Window)
                     fprintf(stderr, "window [%s] [%s]\n", e.name.c_str(), e.text.c_str());
             });
             (void)sink;
@@ -95,10 +96,7 @@ TEST(StartUp, ModeIsReadLikeScanfDecimal) {
 class TestWindowFixture : public testing::Test {
 protected:
     void SetUp() override {
-        win32::testing::reset();
-        KeyQueue = {};
-        ShiftDown = 0;
-        ResizeOk = 1;
+        program_reset::shell();
         PropertySheetClosedMessage = RegisterWindowMessageA(KVXPS_SHEET_CLOSED);
         TvApplicationClosedMessage = RegisterWindowMessageA(KVXPS_TV_APPLICATION_CLOSED);
         ASSERT_TRUE(CreateTestWindow("Kavix TV Adjustment", nullptr, "missing.bmp"));
@@ -231,7 +229,7 @@ protected:
         win32::testing::reset();
         ResizeOk = 1;
         m_sink = platform::add_event_sink([this](const platform::Event& e) {
-            if (e.kind == platform::EventKind::MessageBox)
+            if (e.kind == platform::EventKind::Box)
                 m_boxes.push_back(e.caption + "|" + e.text);
         });
     }
@@ -271,7 +269,7 @@ TEST_F(BoardControl, SecondRefusalShowsASecondBoxWhoseLoopRunsThePendingClose) {
         {
             platform::add_event_sink([](const platform::Event& e) {
                 static int boxes = 0;
-                if (e.kind == platform::EventKind::MessageBox)
+                if (e.kind == platform::EventKind::Box)
                     fprintf(stderr, "box %d\n", ++boxes);
             });
             CreateTestWindow("Kavix Glide Test", nullptr, "missing.bmp");
@@ -288,7 +286,7 @@ TEST_F(BoardControl, RefusedMoveClosesTheWindowWithoutABox) {
             platform::add_event_sink([](const platform::Event& e) {
                 if (e.kind == platform::EventKind::Broadcast)
                     fprintf(stderr, "broadcast [%s]\n", e.name.c_str());
-                if (e.kind == platform::EventKind::MessageBox)
+                if (e.kind == platform::EventKind::Box)
                     fprintf(stderr, "box\n");
             });
             CreateTestWindow("Kavix Glide Test", nullptr, "missing.bmp");

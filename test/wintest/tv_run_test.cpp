@@ -2,6 +2,7 @@
 // what the run does is seen as the events of the process (broadcasts, beeps, debug texts and
 // the records the board's TV extension receives) and in the registry.
 #include <windows.h>
+#include "program_reset.h"
 #include "sheet_messages.h"
 
 #include "settings/board_settings.h"
@@ -54,10 +55,7 @@ struct Outcome {
 class TvRun : public ::testing::Test {
 protected:
     void SetUp() override {
-        win32::testing::reset();
-        KeyQueue = {};
-        ShiftDown = 0;
-        ResizeOk = 1;
+        program_reset::shell();
         std::memset(&TvSettings, 0, sizeof TvSettings);
         std::error_code ec;
         std::filesystem::remove(platform::prefix_dir() + "/registry.reg", ec);
@@ -79,7 +77,7 @@ protected:
         Outcome out;
         int sink = platform::add_event_sink([&out](const platform::Event& e) {
             switch (e.kind) {
-            case platform::EventKind::DebugString:
+            case platform::EventKind::Debug:
                 out.debug.push_back(e.text);
                 break;
             case platform::EventKind::Broadcast:
@@ -89,7 +87,7 @@ protected:
                 EXPECT_EQ(e.code, 0);
                 ++out.beeps;
                 break;
-            case platform::EventKind::BoardTv:
+            case platform::EventKind::Tv:
                 out.records.emplace_back(e.tv, e.tv + 10);
                 break;
             default:
@@ -327,7 +325,7 @@ TEST_F(TvRun, BusyBoardShowsTheMessageAndReturns) {
     ASSERT_TRUE(wt_test::start_board_holder(holder));
     std::vector<std::string> boxes;
     int sink = platform::add_event_sink([&](const platform::Event& e) {
-        if (e.kind == platform::EventKind::MessageBox)
+        if (e.kind == platform::EventKind::Box)
             boxes.push_back(e.caption + "|" + e.text);
         EXPECT_NE(e.kind, platform::EventKind::Broadcast) << e.name;
     });

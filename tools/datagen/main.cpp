@@ -35,15 +35,9 @@ const std::vector<DataFile>& data_files() {
     return s_files;
 }
 
-std::vector<uint8_t> bytes_of(const DataFile& file) {
-    std::string error;
-    auto texture =
-        texlib::encode_3df(file.format, texlib::build_levels(file.draw(), file.mipmaps), &error);
-    if (!texture) {
-        std::fprintf(stderr, "datagen: %s: %s\n", file.name, error.c_str());
-        return {};
-    }
-    return board::serialize_3df(*texture);
+// The texture of a file, or the reason it cannot be made, both from the drawing code.
+platform::Result<board::Texture3df> texture_of(const DataFile& file) {
+    return texlib::encode_3df(file.format, texlib::build_levels(file.draw(), file.mipmaps));
 }
 
 } // namespace
@@ -59,26 +53,23 @@ int main(int argc, char** argv) {
     std::string folder = argv[argc - 1];
     int status = 0;
     for (const DataFile& file : data_files()) {
-        std::vector<uint8_t> bytes = bytes_of(file);
         std::string path = folder + "/" + file.name;
-        if (bytes.empty()) {
+        auto texture = texture_of(file);
+        if (!texture) {
+            std::fprintf(stderr, "datagen: %s: %s\n", file.name, texture.message().c_str());
             status = 1;
             continue;
         }
         if (check) {
             auto present = platform::read_file(path);
-            if (!present || *present != bytes) {
+            if (!present || *present != board::serialize_3df(*texture)) {
                 std::fprintf(stderr, "datagen: %s differs from what datagen makes\n", path.c_str());
                 status = 1;
             }
             continue;
         }
-        FILE* out = std::fopen(path.c_str(), "wb");
-        bool ok = out && std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
-        if (out)
-            ok = std::fclose(out) == 0 && ok;
-        if (!ok) {
-            std::perror(path.c_str());
+        if (auto written = texlib::write_3df(path, *texture); !written) {
+            std::fprintf(stderr, "datagen: %s\n", written.message().c_str());
             status = 1;
         }
     }

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
@@ -40,11 +41,15 @@ bool parse_int(const std::string& s, long& out) {
 }
 
 // A trailing "500ms" or "2s" is a time bound.
+// Bounds past INT_MAX milliseconds (24 days) are refused rather than wrapped to a negative
+// bound, which would end the wait at once.
 bool parse_duration(const std::string& s, int& ms) {
     long n;
-    if (s.size() > 2 && s.ends_with("ms") && parse_int(s.substr(0, s.size() - 2), n) && n >= 0)
+    if (s.size() > 2 && s.ends_with("ms") && parse_int(s.substr(0, s.size() - 2), n) && n >= 0 &&
+        n <= INT_MAX)
         return ms = int(n), true;
-    if (s.size() > 1 && s.ends_with("s") && parse_int(s.substr(0, s.size() - 1), n) && n >= 0)
+    if (s.size() > 1 && s.ends_with("s") && parse_int(s.substr(0, s.size() - 1), n) && n >= 0 &&
+        n <= INT_MAX / 1000)
         return ms = int(n * 1000), true;
     return false;
 }
@@ -206,12 +211,24 @@ bool cmd_screenshot(Session& s, const std::vector<std::string>& w, std::string& 
                                                       {"screen", Shot::Board},
                                                       {"tv", Shot::Tv},
                                                       {"window", Shot::Window}};
-    if (w.size() != 3 || !shots.count(lower(w[1])))
-        return error = "usage: screenshot board|tv|window <file.png>", false;
-    if (!s.controller->screenshot(shots.at(lower(w[1])), w[2], s.timeout_ms, &error))
+    const char* usage = "usage: screenshot board|tv|window <file.png> or screenshot tv --field "
+                        "0|1 <file.png>";
+    bool one_field = w.size() == 5 && w[2] == "--field";
+    if ((w.size() != 3 && !one_field) || !shots.count(lower(w[1])))
+        return error = usage, false;
+    Shot shot = shots.at(lower(w[1]));
+    std::string field;
+    if (one_field) {
+        if (shot != Shot::Tv || (w[3] != "0" && w[3] != "1"))
+            return error = usage, false;
+        shot = w[3] == "0" ? Shot::TvField0 : Shot::TvField1;
+        field = " --field " + w[3];
+    }
+    if (!s.controller->screenshot(shot, w.back(), s.timeout_ms, &error))
         return false;
-    report(s, "screenshot " + lower(w[1]) + " " + w[2], "screenshot",
-           ",\"what\":" + json_string(lower(w[1])) + ",\"file\":" + json_string(w[2]));
+    report(s, "screenshot " + lower(w[1]) + field + " " + w.back(), "screenshot",
+           ",\"what\":" + json_string(lower(w[1])) + (one_field ? ",\"field\":" + w[3] : "") +
+               ",\"file\":" + json_string(w.back()));
     return true;
 }
 
@@ -492,8 +509,8 @@ bool cmd_frames(Session& s, std::string& error) {
 
 bool cmd_wait(Session& s, const std::vector<std::string>& w, std::string& error) {
     long n = 0;
-    if (w.size() != 2 || !parse_int(w[1], n) || n < 0)
-        return error = "usage: wait <ms>", false;
+    if (w.size() != 2 || !parse_int(w[1], n) || n < 0 || n > INT_MAX)
+        return error = "usage: wait <ms> (at most 2147483647)", false;
     pump_until(s, int(n), [] { return false; });
     return true;
 }
@@ -586,6 +603,8 @@ int start_program(Session& s, const std::string& tail, std::string& error) {
     if (!pid)
         return 0;
     s.started.push_back(pid);
+    if (s.on_started)
+        s.on_started(pid);
     std::string name = std::filesystem::path(s.program_path).filename().string();
     if (name.ends_with(".exe"))
         name.resize(name.size() - 4);

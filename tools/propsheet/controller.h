@@ -4,11 +4,14 @@
 // Linux build implements it over the desktop bus (controller_desktop.cpp).
 #pragma once
 
+#include "platform/events.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace propsheet {
@@ -43,22 +46,12 @@ template <class Info> WindowFacts window_facts(const Info& w) {
     return f;
 }
 
-// One event of a process on the desktop.
-struct SheetEvent {
-    // Box: a message box (windows.h makes MessageBox a macro).
-    enum class Kind { Window, Broadcast, Box, Beep, Debug, Gamma, Tv, Exit, Registry };
-    Kind kind{Kind::Broadcast};
-    int pid{0};
-    std::string program; // short process name
-    std::string name;    // broadcast: message name; window: class; registry: key path
-    std::string text;    // message box text, debug string, window title, registry value
-    std::string caption; // message box caption
-    uint64_t wparam{0};
-    int64_t lparam{0};
-    int code{0};   // beep type; exit code (128 + signal for a death by signal)
-    int signal{0}; // exit: the signal that ended the process, 0 for a normal exit
-    float gamma[3]{};
-    int32_t tv[10]{};
+// One event of a process on the desktop: the platform's event with its pid and program, and
+// what the sheet adds when it hears it.
+struct SheetEvent : platform::Event {
+    SheetEvent() = default;
+    explicit SheetEvent(platform::Event event) : platform::Event(std::move(event)) {}
+
     uint64_t time_us{0}; // when the sheet heard it, on the monotonic clock
     WindowFacts window;  // window: the new window's facts when the controller knows them
 };
@@ -69,7 +62,8 @@ struct KeyStroke {
     unsigned vk{0};
     bool down{true};
 };
-enum class Shot { Board, Tv, Window };
+// The board's screen, its TV view (both fields, or field 0 or 1 alone), or the test window.
+enum class Shot { Board, Tv, Window, TvField0, TvField1 };
 
 class Controller {
 public:

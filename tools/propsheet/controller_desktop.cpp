@@ -21,67 +21,27 @@ using Clock = std::chrono::steady_clock;
 
 constexpr const char* kTestWindowClass = "WinGlideClass";
 
-SheetEvent to_sheet_event(const desktop::ProcessEvent& pe) {
-    SheetEvent s;
-    const platform::Event& e = pe.event;
-    switch (e.kind) {
-    case platform::EventKind::Broadcast:
-        s.kind = SheetEvent::Kind::Broadcast;
-        break;
-    case platform::EventKind::MessageBox:
-        s.kind = SheetEvent::Kind::Box;
-        break;
-    case platform::EventKind::Beep:
-        s.kind = SheetEvent::Kind::Beep;
-        break;
-    case platform::EventKind::DebugString:
-        s.kind = SheetEvent::Kind::Debug;
-        break;
-    case platform::EventKind::WindowCreated:
-        s.kind = SheetEvent::Kind::Window;
-        break;
-    case platform::EventKind::BoardGamma:
-        s.kind = SheetEvent::Kind::Gamma;
-        break;
-    case platform::EventKind::BoardTv:
-        s.kind = SheetEvent::Kind::Tv;
-        break;
-    case platform::EventKind::Exit:
-        s.kind = SheetEvent::Kind::Exit;
-        break;
-    case platform::EventKind::Registry:
-        s.kind = SheetEvent::Kind::Registry;
-        break;
-    }
-    s.pid = pe.pid;
-    s.program = pe.program;
-    s.name = e.name;
-    s.text = e.text;
-    s.caption = e.caption;
-    s.wparam = e.wparam;
-    s.lparam = e.lparam;
-    s.code = e.code;
-    s.signal = pe.signal;
-    for (int i = 0; i < 3; ++i)
-        s.gamma[i] = e.gamma[i];
-    for (int i = 0; i < 10; ++i)
-        s.tv[i] = e.tv[i];
-    return s;
+WindowFacts facts_of(const desktop::WindowInfo& w) {
+    WindowFacts f = window_facts(w);
+    f.style = w.style;
+    f.ex_style = w.ex_style;
+    f.focus = w.focus;
+    return f;
 }
 
 class DesktopController final : public Controller {
 public:
     DesktopController() {
-        desktop::on_event([this](const desktop::ProcessEvent& e) {
+        desktop::on_event([this](const platform::Event& e) {
             // The sheet's own registry writes (factory values, reg set) are its commands,
             // not news.
-            if (e.event.kind == platform::EventKind::Registry && e.pid == m_self)
+            if (e.kind == platform::EventKind::Registry && e.pid == m_self)
                 return;
-            SheetEvent heard = to_sheet_event(e);
+            SheetEvent heard(e);
             heard.time_us = now_us();
             std::lock_guard lock(m_mutex);
             m_events.push_back(std::move(heard));
-            if (e.event.kind == platform::EventKind::Exit)
+            if (e.kind == platform::EventKind::Exit)
                 std::erase(m_running, e.pid);
         });
     }
@@ -124,10 +84,10 @@ public:
         auto w = test_window(wait_ms, error);
         if (!w)
             return false;
+        std::vector<std::pair<UINT, bool>> all;
         for (const KeyStroke& k : strokes)
-            if (!desktop::inject_key(*w, k.vk, k.down, error))
-                return false;
-        return true;
+            all.emplace_back(k.vk, k.down);
+        return desktop::inject_keys(*w, all, error);
     }
 
     bool window(WindowAction action, int x, int y, int wait_ms, std::string* error) override {
@@ -145,9 +105,11 @@ public:
         auto w = test_window(wait_ms, error);
         if (!w)
             return false;
-        desktop::Picture which = shot == Shot::Board ? desktop::Picture::Screen
-                                 : shot == Shot::Tv  ? desktop::Picture::Tv
-                                                     : desktop::Picture::Window;
+        desktop::Picture which = shot == Shot::Board      ? desktop::Picture::Screen
+                                 : shot == Shot::Tv       ? desktop::Picture::Tv
+                                 : shot == Shot::TvField0 ? desktop::Picture::TvField0
+                                 : shot == Shot::TvField1 ? desktop::Picture::TvField1
+                                                          : desktop::Picture::Window;
         return desktop::picture(w->pid, which, w->hwnd, png_path, error);
     }
 
@@ -175,7 +137,7 @@ public:
             std::string why;
             for (int pid : started())
                 for (auto& w : desktop::windows(pid, &why))
-                    all.push_back(window_facts(w));
+                    all.push_back(facts_of(w));
             if (!all.empty() || !running() || Clock::now() >= until) {
                 if (all.empty() && error)
                     *error = running() ? "the program has no window yet" +
@@ -199,7 +161,7 @@ public:
         if (e->kind == SheetEvent::Kind::Window && is_started(e->pid))
             for (auto& w : desktop::windows(e->pid))
                 if (w.class_name == e->name && w.title == e->text)
-                    e->window = window_facts(w);
+                    e->window = facts_of(w);
         return e;
     }
 

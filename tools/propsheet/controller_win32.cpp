@@ -30,47 +30,6 @@ const char* const kMessageNames[] = {
     KVXPS_GLIDE_GAMMA_DEFAULT,   KVXPS_SHEET_GAMMA_CHANGED,   KVXPS_SHEET_GAMMA_ENABLE,
 };
 
-SheetEvent to_sheet_event(const win::Event& e) {
-    SheetEvent s;
-    switch (e.kind) {
-    case win::EventKind::Broadcast:
-        s.kind = SheetEvent::Kind::Broadcast;
-        break;
-    case win::EventKind::WindowCreated:
-        s.kind = SheetEvent::Kind::Window;
-        break;
-    case win::EventKind::Box:
-        s.kind = SheetEvent::Kind::Box;
-        break;
-    case win::EventKind::DebugString:
-        s.kind = SheetEvent::Kind::Debug;
-        break;
-    case win::EventKind::BoardGamma:
-        s.kind = SheetEvent::Kind::Gamma;
-        break;
-    case win::EventKind::BoardTv:
-        s.kind = SheetEvent::Kind::Tv;
-        break;
-    case win::EventKind::Exit:
-        s.kind = SheetEvent::Kind::Exit;
-        break;
-    }
-    s.pid = int(e.pid);
-    s.program = e.pid == GetCurrentProcessId() ? "propsheet" : "wintest";
-    s.name = e.name;
-    s.text = e.text;
-    s.caption = e.caption;
-    s.wparam = e.wparam;
-    s.lparam = e.lparam;
-    s.code = e.code;
-    for (int i = 0; i < 3; ++i)
-        s.gamma[i] = e.gamma[i];
-    for (int i = 0; i < 10; ++i)
-        s.tv[i] = e.tv[i];
-    s.time_us = e.time_us;
-    return s;
-}
-
 // The facts of a window of another process: its styles from the window itself, the focus
 // from the GUI state of the thread that owns it.
 WindowFacts facts_of(const win::WindowInfo& w) {
@@ -155,7 +114,11 @@ public:
             return false;
         if (shot == Shot::Window)
             return m_desktop.window_picture(w, png_path, error);
-        return m_desktop.board_request(shot == Shot::Board ? "screen" : "tv", png_path, error);
+        const char* what = shot == Shot::Board      ? "screen"
+                           : shot == Shot::TvField0 ? "tv0"
+                           : shot == Shot::TvField1 ? "tv1"
+                                                    : "tv";
+        return m_desktop.board_request(what, png_path, error);
     }
 
     // Asks again while the program runs and the bound allows: the board's screen window
@@ -197,13 +160,19 @@ public:
         std::vector<win::Event> all = m_desktop.events();
         if (m_next >= all.size())
             return std::nullopt;
-        SheetEvent e = to_sheet_event(all[m_next++]);
+        const win::Event& heard = all[m_next++];
+        SheetEvent e(heard);
+        e.time_us = heard.time_us;
         bool started =
             std::find(m_started.begin(), m_started.end(), DWORD(e.pid)) != m_started.end();
         if (e.kind == SheetEvent::Kind::Window && started)
             for (const win::WindowInfo& info : m_desktop.windows(DWORD(e.pid)))
                 if (info.class_name == e.name && info.title == e.text)
                     e.window = facts_of(info);
+        // A box, once reported, is answered with its default button, as the headless display
+        // answers it on Linux; else the program would wait for a user who is not there.
+        if (e.kind == SheetEvent::Kind::Box && started)
+            m_desktop.answer_message_boxes(DWORD(e.pid));
         return e;
     }
 

@@ -10,6 +10,8 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstring>
 #include <deque>
@@ -48,6 +50,8 @@ wintest with the test's command line, and then behaves as the property sheet: a 
 hears the test's broadcasts and answers its gamma enable request at once. Every event of the
 program and of the sheet is printed as one line, e.g.
   wintest[4711] broadcast "KVXPS Test TV Underscan Overscan" wparam=1 lparam=0
+Events: window (class, title and the window's facts), broadcast, messagebox, beep, debug,
+gamma and tv (what the board received), registry (a value the program set: key, value), exit.
 Commands come from <script>, else from standard input. propsheet ends with the program's exit
 code (128 + n when signal n ended it), 2 for a usage error, 3 when a script command failed
 (the program is then stopped), 4 when a script ended while the test still ran (see below).
@@ -94,6 +98,8 @@ Commands:
   key <k>[+<k>...] [down|up|repeat <n>]   press a key (modifiers first), or only its down or
                                           up, or hold it for n auto-repeated downs
   keys <k> <k> ...                        press each key in turn
+  keys --batch <k> <k> ...                put every press into the program's queue at once,
+                                          so all wait before its next frame
                                           keys: a-z 0-9 esc enter space tab backspace left
                                           right up down shift ctrl alt f1-f24 numpad0-9
                                           home end pageup pagedown insert delete 0x<vk>
@@ -107,7 +113,9 @@ Commands:
   window-close                            close the test window as its close button does
   window-move <x> <y> | window-resize <w> <h> | display-change <w> <h>
   screenshot board|tv|window <file.png>   picture of the board's screen, its TV view or the
-                                          test window's client area
+                                          test window's client area; the TV view at its own
+                                          size (640x480 NTSC, 768x576 PAL), both fields
+  screenshot tv --field 0|1 <file.png>    one field of the TV view alone (other lines black)
   frames                                  print the board's frame count
   wait-frames <n> [<n>ms|<n>s]            wait until the board has shown n more frames
   windows                                 every top-level window of the programs: class,
@@ -153,14 +161,23 @@ struct Options {
 // The options of this run; `start` builds command lines from them.
 Options s_options;
 
-std::atomic<int> s_child{0};
+// The programs started, for the signal handler (the first 16; more are not stopped by it).
+std::atomic<int> s_children[16];
+std::atomic<int> s_child_count{0};
 
-// Ends the program with the tool. On Windows the program runs under this process as its
-// debugger and dies with it.
+void remember_child(int pid) {
+    int at = s_child_count.fetch_add(1);
+    if (at < 16)
+        s_children[at] = pid;
+}
+
+// Ends the programs with the tool. On Windows they run under this process as its debugger and
+// die with it.
 void on_signal(int sig) {
 #ifndef _WIN32
-    if (int pid = s_child.load())
-        kill(pid, SIGKILL);
+    for (auto& child : s_children)
+        if (int pid = child.load(); pid > 0)
+            kill(pid, SIGKILL);
 #endif
     _exit(128 + sig);
 }
@@ -175,6 +192,18 @@ fs::path executable_dir() {
     fs::path self = fs::read_symlink("/proc/self/exe", ec);
     return ec ? fs::current_path() : self.parent_path();
 #endif
+}
+
+// --timeout: whole milliseconds, 1 to INT_MAX; "5s" or a value past the range is refused
+// (atoi took "5s" as 5 ms and wrapped large values).
+bool parse_timeout(const std::string& text, int& ms) {
+    char* end = nullptr;
+    errno = 0;
+    long long v = strtoll(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || errno != 0 || v <= 0 || v > INT_MAX)
+        return false;
+    ms = int(v);
+    return true;
 }
 
 // Returns -1 to go on, else the exit code.
@@ -208,9 +237,13 @@ int parse_options(int argc, char** argv, Options& o) {
             ok = value(o.default_key);
         else if (a == "--command-line")
             ok = value(v), o.command_line = v;
-        else if (a == "--timeout")
-            ok = value(v) && (o.timeout_ms = atoi(v.c_str())) > 0;
-        else if (a == "--no-prepare")
+        else if (a == "--timeout") {
+            if (value(v) && !parse_timeout(v, o.timeout_ms))
+                return fprintf(stderr, "propsheet: --timeout takes milliseconds, 1 to %d\n",
+                               INT_MAX),
+                       kExitUsage;
+            ok = !v.empty();
+        } else if (a == "--no-prepare")
             o.prepare = false;
         else if (a == "--no-answer")
             o.answer = false;
@@ -371,6 +404,7 @@ int run_test(const Options& o) {
     s.timeout_ms = o.timeout_ms;
     s.self_pid = int(getpid());
     s.command_line = test_command_line;
+    s.on_started = remember_child;
     s.program_path = o.program.empty() ? (executable_dir() / "wintest").string() : o.program;
     std::string error;
     s.controller = Controller::create(&error);
@@ -387,7 +421,6 @@ int run_test(const Options& o) {
         return fprintf(stderr, "propsheet: cannot read %s\n", o.script.c_str()), kExitUsage;
     if (!start_program(s, o.command_line ? *o.command_line : test_command_line(o.mode, ""), error))
         return fprintf(stderr, "propsheet: %s\n", error.c_str()), 1;
-    s_child = s.started[0];
 
     for (;;) {
         pump(s);
@@ -413,8 +446,9 @@ int run_test(const Options& o) {
             break;
         s.controller->wait(50);
     }
-    s.controller->kill_program(); // programs started later that still run
-    s_child = 0;
+    s.controller->kill_program();  // programs started later that still run
+    for (auto& child : s_children) // ended and reaped: their pids may be reused
+        child = 0;
     return *s.exit_code;
 }
 

@@ -30,7 +30,8 @@ struct Session {
     std::vector<int> started; // the programs this run started, the first one's exit ends it
     // The command line of a test (0, 1, 2) for `start`; empty words: the test's defaults.
     std::string (*command_line)(int mode, const std::string& words){nullptr};
-    std::string program_path; // the program that `start` starts
+    std::string program_path;             // the program that `start` starts
+    void (*on_started)(int pid){nullptr}; // told of every program started
 };
 
 // Whether an event belongs to this run: the sheet's own or one of its programs'.

@@ -26,16 +26,22 @@ int usage() {
     return 2;
 }
 
+// Tells of a failure the way every message of this tool starts; returns the exit code 1.
+int report(const std::string& message) {
+    std::fprintf(stderr, "texconv: %s\n", message.c_str());
+    return 1;
+}
+
 std::optional<board::Texture3df> read_3df(const char* path) {
     auto bytes = platform::read_file(path);
     if (!bytes) {
-        std::fprintf(stderr, "%s: cannot read\n", path);
+        report(bytes.message());
         return std::nullopt;
     }
     std::string error;
     auto texture = board::parse_3df(*bytes, &error);
     if (!texture)
-        std::fprintf(stderr, "%s: %s\n", path, error.c_str());
+        report(std::string(path) + ": " + error);
     return texture;
 }
 
@@ -58,18 +64,14 @@ int to_3df(int argc, char** argv) {
         return 2;
     }
     auto picture = texlib::read_png(argv[2]);
-    if (!picture) {
-        std::fprintf(stderr, "%s: cannot read the PNG picture\n", argv[2]);
-        return 1;
-    }
-    std::string error;
-    auto texture =
-        texlib::encode_3df(format->format, texlib::build_levels(*picture, mipmaps), &error);
-    if (!texture) {
-        std::fprintf(stderr, "%s: %s\n", argv[2], error.c_str());
-        return 1;
-    }
-    return texlib::write_3df(argv[3], *texture) ? 0 : 1;
+    if (!picture)
+        return report(picture.message());
+    auto texture = texlib::encode_3df(format->format, texlib::build_levels(*picture, mipmaps));
+    if (!texture)
+        return report(std::string(argv[2]) + ": " + texture.message());
+    if (auto written = texlib::write_3df(argv[3], *texture); !written)
+        return report(written.message());
+    return 0;
 }
 
 int to_png(int argc, char** argv) {
@@ -81,8 +83,8 @@ int to_png(int argc, char** argv) {
     for (const texlib::Picture& level : texlib::decode_3df(*texture)) {
         std::string path = std::string(argv[3]) + "_" + std::to_string(level.width) + "x" +
                            std::to_string(level.height) + ".png";
-        if (!texlib::write_png(path, level))
-            return 1;
+        if (auto written = texlib::write_png(path, level); !written)
+            return report(written.message());
     }
     return 0;
 }

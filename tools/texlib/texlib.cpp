@@ -3,6 +3,7 @@
 #include <png.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <bit>
 #include <cstdio>
 #include <cstring>
@@ -10,31 +11,36 @@
 
 namespace texlib {
 
-std::optional<Picture> read_png(const std::string& path) {
+platform::Result<Picture> read_png(const std::string& path) {
     png_image img{};
     img.version = PNG_IMAGE_VERSION;
     if (!png_image_begin_read_from_file(&img, path.c_str()))
-        return std::nullopt;
+        return platform::fail(path + ": not a PNG picture (" + img.message + ")");
+    // The header's size is the file's word: refuse what no texture needs before allocating.
+    if (img.width > k_png_max_side || img.height > k_png_max_side) {
+        png_image_free(&img);
+        return platform::fail(path + ": " + std::to_string(img.width) + " x " +
+                              std::to_string(img.height) + " pixels, more than " +
+                              std::to_string(k_png_max_side) + " a side");
+    }
     img.format = PNG_FORMAT_BGRA; // little-endian 0xAARRGGBB words
     Picture out(int(img.width), int(img.height));
     if (!png_image_finish_read(&img, nullptr, out.argb.data(), 0, nullptr)) {
         png_image_free(&img);
-        return std::nullopt;
+        return platform::fail(path + ": damaged PNG picture (" + img.message + ")");
     }
     return out;
 }
 
-bool write_png(const std::string& path, const Picture& picture) {
+platform::Status write_png(const std::string& path, const Picture& picture) {
     png_image img{};
     img.version = PNG_IMAGE_VERSION;
     img.width = png_uint_32(picture.width);
     img.height = png_uint_32(picture.height);
     img.format = PNG_FORMAT_BGRA;
-    if (!png_image_write_to_file(&img, path.c_str(), 0, picture.argb.data(), 0, nullptr)) {
-        std::fprintf(stderr, "%s: %s\n", path.c_str(), img.message);
-        return false;
-    }
-    return true;
+    if (!png_image_write_to_file(&img, path.c_str(), 0, picture.argb.data(), 0, nullptr))
+        return platform::fail(path + ": " + img.message);
+    return {};
 }
 
 Picture half_size(const Picture& p) {
@@ -100,13 +106,9 @@ int aspect_of(int w, int h) {
 
 } // namespace
 
-std::optional<board::Texture3df>
-encode_3df(GrTextureFormat_t format, const std::vector<Picture>& levels, std::string* error) {
-    auto fail = [error](const char* why) {
-        if (error)
-            *error = why;
-        return std::nullopt;
-    };
+platform::Result<board::Texture3df> encode_3df(GrTextureFormat_t format,
+                                               const std::vector<Picture>& levels) {
+    using platform::fail;
     const board::TexelFormat* f = board::format_by_code(format);
     if (!f || format == GR_TEXFMT_YIQ_422 || format == GR_TEXFMT_AYIQ_8422)
         return fail("format cannot be written to a 3DF file");
@@ -163,18 +165,16 @@ std::vector<Picture> decode_3df(const board::Texture3df& texture) {
     return levels;
 }
 
-bool write_3df(const std::string& path, const board::Texture3df& texture) {
+platform::Status write_3df(const std::string& path, const board::Texture3df& texture) {
     std::vector<uint8_t> bytes = board::serialize_3df(texture);
     FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file) {
-        std::perror(path.c_str());
-        return false;
-    }
+    if (!file)
+        return platform::fail(path + ": " + std::strerror(errno));
     bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
     ok = std::fclose(file) == 0 && ok;
     if (!ok)
-        std::fprintf(stderr, "%s: cannot write\n", path.c_str());
-    return ok;
+        return platform::fail(path + ": cannot write");
+    return {};
 }
 
 } // namespace texlib

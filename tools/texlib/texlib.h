@@ -5,6 +5,8 @@
 #include "glide.h"
 #include "texture_file.h"
 
+#include "platform/result.h"
+
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -26,9 +28,12 @@ struct Picture {
     uint32_t& at(int x, int y) { return argb[size_t(y) * width + x]; }
 };
 
-// PNG files with alpha (any PNG libpng reads; written as 8-bit RGBA).
-[[nodiscard]] std::optional<Picture> read_png(const std::string& path);
-bool write_png(const std::string& path, const Picture& picture);
+// The longest side of a PNG picture that read_png accepts (a texture needs at most 256).
+inline constexpr uint32_t k_png_max_side = 16384;
+
+// PNG files with alpha (any PNG libpng reads; written as 8-bit RGBA). Errors name the file.
+[[nodiscard]] platform::Result<Picture> read_png(const std::string& path);
+[[nodiscard]] platform::Status write_png(const std::string& path, const Picture& picture);
 
 // The level below: each pixel the rounded average of a 2x2 block (of 2x1 or 1x2 when a side
 // is already 1).
@@ -41,16 +46,15 @@ bool write_png(const std::string& path, const Picture& picture);
 // appearance, the rest opaque black), else the uniform 3-3-2 palette.
 [[nodiscard]] std::array<uint32_t, 256> make_palette(const std::vector<Picture>& levels);
 
-// Encodes the levels (largest first, each half the one before) in a format. Nullopt with the
-// reason in `error` when the sizes are not those of a 3DF texture.
-[[nodiscard]] std::optional<board::Texture3df> encode_3df(GrTextureFormat_t format,
-                                                          const std::vector<Picture>& levels,
-                                                          std::string* error = nullptr);
+// Encodes the levels (largest first, each half the one before) in a format; the error says
+// why the sizes are not those of a 3DF texture.
+[[nodiscard]] platform::Result<board::Texture3df> encode_3df(GrTextureFormat_t format,
+                                                             const std::vector<Picture>& levels);
 
 // Every level of a texture decoded to 0xAARRGGBB.
 [[nodiscard]] std::vector<Picture> decode_3df(const board::Texture3df& texture);
 
-// Writes a 3DF file; false (with a line on stderr) on failure.
-bool write_3df(const std::string& path, const board::Texture3df& texture);
+// Writes a 3DF file; the error names the file.
+[[nodiscard]] platform::Status write_3df(const std::string& path, const board::Texture3df& texture);
 
 } // namespace texlib

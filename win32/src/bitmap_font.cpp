@@ -9,7 +9,7 @@ namespace win32::font {
 namespace {
 
 // Printable ASCII from the space (0x20) to the tilde (0x7E), seven rows a glyph.
-constexpr uint8_t kGlyphs[95][kGlyphHeight] = {
+constexpr uint8_t k_glyphs[95][k_glyph_height] = {
     {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}, // ' '
     {0x04, 0x04, 0x04, 0x04, 0x04, 0x00, 0x04}, // '!'
     {0x0a, 0x0a, 0x00, 0x00, 0x00, 0x00, 0x00}, // '"'
@@ -113,13 +113,13 @@ const uint8_t* glyph(char c) {
     auto u = static_cast<unsigned char>(c);
     if (u < 0x20 || u > 0x7E)
         u = '?';
-    return kGlyphs[u - 0x20];
+    return k_glyphs[u - 0x20];
 }
 
 int text_width(std::string_view text, int scale) {
     if (text.empty())
         return 0;
-    return (int(text.size()) * kAdvance - 1) * scale;
+    return (int(text.size()) * k_advance - 1) * scale;
 }
 
 namespace {
@@ -180,18 +180,18 @@ void draw_text(platform::Image& image, int x, int y, std::string_view text, uint
                int scale) {
     for (char c : text) {
         const uint8_t* rows = glyph(c);
-        for (int gy = 0; gy < kGlyphHeight * scale; ++gy) {
+        for (int gy = 0; gy < k_glyph_height * scale; ++gy) {
             int py = y + gy;
             if (py < 0 || py >= image.height)
                 continue;
             uint8_t bits = rows[gy / scale];
-            for (int gx = 0; gx < kGlyphWidth * scale; ++gx) {
+            for (int gx = 0; gx < k_glyph_width * scale; ++gx) {
                 int px = x + gx;
                 if (px >= 0 && px < image.width && (bits & (0x10 >> (gx / scale))))
                     image.at(px, py) = colour;
             }
         }
-        x += kAdvance * scale;
+        x += k_advance * scale;
     }
 }
 
@@ -201,16 +201,16 @@ namespace win32 {
 
 namespace {
 
-constexpr int kScale = 2;
-constexpr int kMargin = 16;
-constexpr int kMaxLineChars = 40;
-constexpr int kButtonWidth = 88;
-constexpr int kButtonHeight = 28;
-constexpr int kButtonGap = 10;
-constexpr uint32_t kFace = 0xC0C0C0;
-constexpr uint32_t kText = 0x000000;
-constexpr uint32_t kLight = 0xFFFFFF;
-constexpr uint32_t kShadow = 0x808080;
+constexpr int k_scale = 2;
+constexpr int k_margin = 16;
+constexpr int k_max_line_chars = 40;
+constexpr int k_button_width = 88;
+constexpr int k_button_height = 28;
+constexpr int k_button_gap = 10;
+constexpr uint32_t k_face = 0xC0C0C0;
+constexpr uint32_t k_text = 0x000000;
+constexpr uint32_t k_light = 0xFFFFFF;
+constexpr uint32_t k_shadow = 0x808080;
 
 const char* button_label(int id) {
     switch (id) {
@@ -257,22 +257,22 @@ MessageBoxView::MessageBoxView(std::string_view text, UINT type) {
     for (size_t i = 0; i < m_buttons.size(); ++i)
         if (m_buttons[i] == wanted)
             m_selected = i;
-    m_lines = font::wrap(text, kMaxLineChars);
+    m_lines = font::wrap(text, k_max_line_chars);
 
     int text_w = 0;
     for (const auto& l : m_lines)
-        text_w = std::max(text_w, font::text_width(l, kScale));
-    int buttons_w = int(m_buttons.size()) * (kButtonWidth + kButtonGap) - kButtonGap;
-    m_width = std::max({text_w, buttons_w, 160}) + 2 * kMargin;
-    m_height = kMargin + int(m_lines.size()) * font::kLineHeight * kScale + kMargin +
-               kButtonHeight + kMargin;
+        text_w = std::max(text_w, font::text_width(l, k_scale));
+    int buttons_w = int(m_buttons.size()) * (k_button_width + k_button_gap) - k_button_gap;
+    m_width = std::max({text_w, buttons_w, 160}) + 2 * k_margin;
+    m_height = k_margin + int(m_lines.size()) * font::k_line_height * k_scale + k_margin +
+               k_button_height + k_margin;
 }
 
 RECT MessageBoxView::button_rect(size_t index) const {
-    int buttons_w = int(m_buttons.size()) * (kButtonWidth + kButtonGap) - kButtonGap;
-    int left = (m_width - buttons_w) / 2 + int(index) * (kButtonWidth + kButtonGap);
-    int top = m_height - kMargin - kButtonHeight;
-    return {left, top, left + kButtonWidth, top + kButtonHeight};
+    int buttons_w = int(m_buttons.size()) * (k_button_width + k_button_gap) - k_button_gap;
+    int left = (m_width - buttons_w) / 2 + int(index) * (k_button_width + k_button_gap);
+    int top = m_height - k_margin - k_button_height;
+    return {left, top, left + k_button_width, top + k_button_height};
 }
 
 int MessageBoxView::button_at(int x, int y) const {
@@ -305,24 +305,24 @@ int MessageBoxView::button_of_letter(char c) const {
 }
 
 platform::Image MessageBoxView::render() const {
-    platform::Image image(m_width, m_height, kFace);
-    frame(image, {0, 0, m_width, m_height}, kLight, kShadow);
-    int y = kMargin;
+    platform::Image image(m_width, m_height, k_face);
+    frame(image, {0, 0, m_width, m_height}, k_light, k_shadow);
+    int y = k_margin;
     for (const auto& line : m_lines) {
-        font::draw_text(image, kMargin, y, line, kText, kScale);
-        y += font::kLineHeight * kScale;
+        font::draw_text(image, k_margin, y, line, k_text, k_scale);
+        y += font::k_line_height * k_scale;
     }
     for (size_t i = 0; i < m_buttons.size(); ++i) {
         RECT r = button_rect(i);
         bool chosen = i == m_selected;
         if (chosen) // the default button has a dark outline
-            frame(image, {r.left - 1, r.top - 1, r.right + 1, r.bottom + 1}, kText, kText);
-        frame(image, r, kLight, kText);
-        frame(image, {r.left + 1, r.top + 1, r.right - 1, r.bottom - 1}, kFace, kShadow);
+            frame(image, {r.left - 1, r.top - 1, r.right + 1, r.bottom + 1}, k_text, k_text);
+        frame(image, r, k_light, k_text);
+        frame(image, {r.left + 1, r.top + 1, r.right - 1, r.bottom - 1}, k_face, k_shadow);
         const char* label = button_label(m_buttons[i]);
-        int tx = (r.left + r.right - font::text_width(label, kScale)) / 2;
-        int ty = (r.top + r.bottom - font::kGlyphHeight * kScale) / 2;
-        font::draw_text(image, tx, ty, label, kText, kScale);
+        int tx = (r.left + r.right - font::text_width(label, k_scale)) / 2;
+        int ty = (r.top + r.bottom - font::k_glyph_height * k_scale) / 2;
+        font::draw_text(image, tx, ty, label, k_text, k_scale);
     }
     return image;
 }

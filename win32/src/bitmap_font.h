@@ -13,10 +13,10 @@
 
 namespace win32::font {
 
-constexpr int kGlyphWidth = 5;
-constexpr int kGlyphHeight = 7;
-constexpr int kAdvance = 6;     // glyph plus one column of space
-constexpr int kLineHeight = 10; // glyph plus three rows of space
+constexpr int k_glyph_width = 5;
+constexpr int k_glyph_height = 7;
+constexpr int k_advance = 6;      // glyph plus one column of space
+constexpr int k_line_height = 10; // glyph plus three rows of space
 
 // The seven rows of a character's glyph, bit 4 the leftmost pixel; characters outside
 // printable ASCII show as '?'.

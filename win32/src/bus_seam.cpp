@@ -33,7 +33,8 @@ public:
             Window* win = User::the().window(h);
             RECT c = client_rect_in_window(*win);
             out.push_back({h, win->cls->name, win->title, (win->style & WS_VISIBLE) != 0, win->rect,
-                           offset_rect(c, win->rect.left, win->rect.top)});
+                           offset_rect(c, win->rect.left, win->rect.top), win->style, win->ex_style,
+                           User::the().focus() == h});
         }
         return out;
     }

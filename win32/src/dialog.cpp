@@ -29,7 +29,7 @@ void WINAPI SetLastError(DWORD code) {
 
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
     platform::Event e;
-    e.kind = platform::EventKind::MessageBox;
+    e.kind = platform::EventKind::Box;
     e.text = text ? text : "";
     e.caption = caption ? caption : "Error"; // the system's caption when none is given
     platform::emit(e);
@@ -55,7 +55,7 @@ BOOL WINAPI MessageBeep(UINT type) {
 
 void WINAPI OutputDebugStringA(LPCSTR text) {
     platform::Event e;
-    e.kind = platform::EventKind::DebugString;
+    e.kind = platform::EventKind::Debug;
     e.text = text ? text : "";
     platform::emit(e);
     if (platform::env_flag("WINTEST_DEBUG", false))

@@ -34,13 +34,13 @@ namespace {
 // The board's monitor and its TV view open beside the 1024 x 768 desktop of the program's
 // windows when the screen has room there. A window below another keeps this much space
 // above it for its caption; side by side windows keep a smaller one.
-constexpr int kBoardWindowX = 1024;
-constexpr int kCaptionRoom = 40;
-constexpr int kSideGap = 16;
+constexpr int k_board_window_x = 1024;
+constexpr int k_caption_room = 40;
+constexpr int k_side_gap = 16;
 
-constexpr int kBeepRate = 22050;
-constexpr int kBeepHz = 880;
-constexpr int kBeepMilliseconds = 100;
+constexpr int k_beep_rate = 22050;
+constexpr int k_beep_hz = 880;
+constexpr int k_beep_milliseconds = 100;
 
 // Window titles are ANSI text; SDL wants UTF-8. Bytes from 0x80 up are taken as Latin-1.
 std::string utf8_of_ansi(const std::string& text) {
@@ -102,11 +102,11 @@ struct ShownWindow {
 };
 
 // A request the window manager overrode is never confirmed: only the last few are kept.
-constexpr size_t kPendingKept = 8;
+constexpr size_t k_pending_kept = 8;
 
 void remember(std::deque<SDL_Point>& pending, SDL_Point p) {
     pending.push_back(p);
-    if (pending.size() > kPendingKept)
+    if (pending.size() > k_pending_kept)
         pending.pop_front();
 }
 
@@ -134,11 +134,11 @@ long long overlap(const SDL_Rect& a, const SDL_Rect& b) {
 // covers least of them. A screen smaller than the window gets it at its top-left corner.
 SDL_Point place_board_window(const SDL_Rect& usable, int width, int height,
                              const std::vector<SDL_Rect>& taken) {
-    std::vector<int> xs{kBoardWindowX, usable.x + usable.w - width};
+    std::vector<int> xs{k_board_window_x, usable.x + usable.w - width};
     std::vector<int> ys{usable.y};
     for (const SDL_Rect& t : taken) {
-        xs.push_back(t.x + t.w + kSideGap);
-        ys.push_back(t.y + t.h + kCaptionRoom);
+        xs.push_back(t.x + t.w + k_side_gap);
+        ys.push_back(t.y + t.h + k_caption_room);
     }
     xs.push_back(usable.x);
     ys.push_back(usable.y + usable.h - height);
@@ -149,7 +149,7 @@ SDL_Point place_board_window(const SDL_Rect& usable, int width, int height,
             if (x < usable.x || y < usable.y || x + width > usable.x + usable.w ||
                 y + height > usable.y + usable.h)
                 continue;
-            SDL_Rect frame{x, y - kCaptionRoom, width, height + kCaptionRoom};
+            SDL_Rect frame{x, y - k_caption_room, width, height + k_caption_room};
             long long cover = 0;
             for (const SDL_Rect& t : taken)
                 cover += overlap(frame, t);
@@ -243,6 +243,12 @@ private:
     void handle(const SDL_Event& e);
     void handle_window_event(HWND hwnd, const SDL_WindowEvent& e);
     void handle_key(const SDL_KeyboardEvent& e);
+    // What a message box's loop keeps between events.
+    struct BoxInput {
+        int pressed{0};   // the button under a mouse press, answered when released over it
+        bool dirty{true}; // the box needs drawing
+    };
+    int box_event(MessageBoxView& view, Uint32 box_id, const SDL_Event& e, BoxInput& input);
     void user_moved(HWND hwnd, int x, int y);
     void user_sized(HWND hwnd, int width, int height);
     HWND program_window(Uint32 window_id) const;
@@ -568,58 +574,16 @@ int SdlDisplay::message_box(HWND owner, const std::string& text, const std::stri
     ++m_modal;
 
     int answer = 0;
-    int pressed = 0; // the button under a mouse press, answered when released over it
-    bool dirty = true;
+    BoxInput input;
     while (!answer) {
         SDL_Event e;
-        while (!answer && SDL_PollEvent(&e)) {
-            // Key presses belong to the box whichever window of the program has the focus:
-            // the owner is disabled, and over a full-screen board the box is the only thing
-            // that can take them.
-            bool for_box = (e.type == SDL_WINDOWEVENT && e.window.windowID == box_id) ||
-                           e.type == SDL_KEYDOWN ||
-                           ((e.type == SDL_MOUSEBUTTONDOWN || e.type == SDL_MOUSEBUTTONUP) &&
-                            e.button.windowID == box_id);
-            if (!for_box) {
-                // The owner is disabled while the box is up: no keys, clicks or closing;
-                // it still repaints and follows the window manager.
-                if (e.type == SDL_WINDOWEVENT && e.window.event != SDL_WINDOWEVENT_CLOSE) {
-                    if (HWND hwnd = program_window(e.window.windowID))
-                        handle_window_event(hwnd, e.window);
-                } else if (e.type == SDL_KEYUP) {
-                    handle_key(e.key); // keys held before the box came up are released
-                }
-                continue;
-            }
-            if (e.type == SDL_WINDOWEVENT) {
-                if (e.window.event == SDL_WINDOWEVENT_CLOSE)
-                    answer = view.close_answer();
-                else if (e.window.event == SDL_WINDOWEVENT_EXPOSED)
-                    dirty = true;
-            } else if (e.type == SDL_KEYDOWN) {
-                SDL_Keycode k = e.key.keysym.sym;
-                if (k == SDLK_RETURN || k == SDLK_KP_ENTER || k == SDLK_SPACE)
-                    answer = view.selected();
-                else if (k == SDLK_ESCAPE)
-                    answer = view.escape_answer();
-                else if (k == SDLK_TAB || k == SDLK_RIGHT || k == SDLK_LEFT) {
-                    view.move_selection(k == SDLK_LEFT || (e.key.keysym.mod & KMOD_SHIFT) ? -1 : 1);
-                    dirty = true;
-                } else if (k >= SDLK_a && k <= SDLK_z)
-                    answer = view.button_of_letter(char('a' + (k - SDLK_a)));
-            } else if (e.type == SDL_MOUSEBUTTONDOWN && e.button.button == SDL_BUTTON_LEFT) {
-                pressed = view.button_at(e.button.x, e.button.y);
-            } else if (e.type == SDL_MOUSEBUTTONUP && e.button.button == SDL_BUTTON_LEFT) {
-                if (pressed && view.button_at(e.button.x, e.button.y) == pressed)
-                    answer = pressed;
-                pressed = 0;
-            }
-        }
+        while (!answer && SDL_PollEvent(&e))
+            answer = box_event(view, box_id, e, input);
         if (answer)
             break;
-        if (dirty) {
+        if (input.dirty) {
             present_image(box, view.render());
-            dirty = false;
+            input.dirty = false;
         }
         // A modal loop: the program's messages are dispatched while the box is up.
         MSG msg;
@@ -639,6 +603,56 @@ int SdlDisplay::message_box(HWND owner, const std::string& text, const std::stri
     return answer;
 }
 
+// One event while a message box is up: the box's own input moves its selection or answers
+// it (the answer, else 0); the owner, disabled meanwhile, still repaints and follows the
+// window manager.
+int SdlDisplay::box_event(MessageBoxView& view, Uint32 box_id, const SDL_Event& e,
+                          BoxInput& input) {
+    // Key presses belong to the box whichever window of the program has the focus: the owner
+    // is disabled, and over a full-screen board the box is the only thing that can take them.
+    bool for_box = (e.type == SDL_WINDOWEVENT && e.window.windowID == box_id) ||
+                   e.type == SDL_KEYDOWN ||
+                   ((e.type == SDL_MOUSEBUTTONDOWN || e.type == SDL_MOUSEBUTTONUP) &&
+                    e.button.windowID == box_id);
+    if (!for_box) {
+        // No keys, clicks or closing for the owner.
+        if (e.type == SDL_WINDOWEVENT && e.window.event != SDL_WINDOWEVENT_CLOSE) {
+            if (HWND hwnd = program_window(e.window.windowID))
+                handle_window_event(hwnd, e.window);
+        } else if (e.type == SDL_KEYUP) {
+            handle_key(e.key); // keys held before the box came up are released
+        }
+        return 0;
+    }
+    if (e.type == SDL_WINDOWEVENT) {
+        if (e.window.event == SDL_WINDOWEVENT_CLOSE)
+            return view.close_answer();
+        if (e.window.event == SDL_WINDOWEVENT_EXPOSED)
+            input.dirty = true;
+    } else if (e.type == SDL_KEYDOWN) {
+        SDL_Keycode k = e.key.keysym.sym;
+        if (k == SDLK_RETURN || k == SDLK_KP_ENTER || k == SDLK_SPACE)
+            return view.selected();
+        if (k == SDLK_ESCAPE)
+            return view.escape_answer();
+        if (k == SDLK_TAB || k == SDLK_RIGHT || k == SDLK_LEFT) {
+            view.move_selection(k == SDLK_LEFT || (e.key.keysym.mod & KMOD_SHIFT) ? -1 : 1);
+            input.dirty = true;
+        } else if (k >= SDLK_a && k <= SDLK_z) {
+            return view.button_of_letter(char('a' + (k - SDLK_a)));
+        }
+    } else if (e.type == SDL_MOUSEBUTTONDOWN && e.button.button == SDL_BUTTON_LEFT) {
+        input.pressed = view.button_at(e.button.x, e.button.y);
+    } else if (e.type == SDL_MOUSEBUTTONUP && e.button.button == SDL_BUTTON_LEFT) {
+        int answer = input.pressed && view.button_at(e.button.x, e.button.y) == input.pressed
+                         ? input.pressed
+                         : 0;
+        input.pressed = 0;
+        return answer;
+    }
+    return 0;
+}
+
 // ---- sound ------------------------------------------------------------------------------------
 
 bool SdlDisplay::open_audio() {
@@ -646,7 +660,7 @@ bool SdlDisplay::open_audio() {
         return m_audio != 0;
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) == 0) {
         SDL_AudioSpec want{};
-        want.freq = kBeepRate;
+        want.freq = k_beep_rate;
         want.format = AUDIO_S16SYS;
         want.channels = 1;
         want.samples = 512;
@@ -662,15 +676,15 @@ bool SdlDisplay::open_audio() {
 void SdlDisplay::beep(UINT) {
     if (!open_audio())
         return;
-    if (SDL_GetQueuedAudioSize(m_audio) > Uint32(kBeepRate * 2))
+    if (SDL_GetQueuedAudioSize(m_audio) > Uint32(k_beep_rate * 2))
         return;
-    constexpr int count = kBeepRate * kBeepMilliseconds / 1000;
-    constexpr int fade = kBeepRate / 200; // 5 ms in and out, so the tone does not click
+    constexpr int count = k_beep_rate * k_beep_milliseconds / 1000;
+    constexpr int fade = k_beep_rate / 200; // 5 ms in and out, so the tone does not click
     std::vector<Sint16> samples(count);
     for (int i = 0; i < count; ++i) {
         double envelope = std::min({1.0, double(i) / fade, double(count - 1 - i) / fade});
-        samples[size_t(i)] =
-            Sint16(8000.0 * envelope * std::sin(2.0 * std::numbers::pi * kBeepHz * i / kBeepRate));
+        samples[size_t(i)] = Sint16(8000.0 * envelope *
+                                    std::sin(2.0 * std::numbers::pi * k_beep_hz * i / k_beep_rate));
     }
     SDL_QueueAudio(m_audio, samples.data(), Uint32(samples.size() * sizeof(Sint16)));
 }

@@ -76,9 +76,6 @@ void drew(DeviceContext& dc);
 // The colours of the context's selected palette as 0x00RRGGBB.
 std::vector<uint32_t> palette_colours(DeviceContext* dc);
 
-inline uint32_t rgb_of(COLORREF c) {
-    return (uint32_t(GetRValue(c)) << 16) | (uint32_t(GetGValue(c)) << 8) | GetBValue(c);
-}
 inline COLORREF colorref_of(uint32_t p) {
     return RGB((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF);
 }

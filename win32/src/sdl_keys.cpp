@@ -7,14 +7,14 @@ namespace win32::sdl {
 namespace {
 
 // Keypad keys 1 to 9, 0 and the decimal point without Num Lock: the cursor block.
-constexpr UINT kKeypadNavigation[11] = {VK_END,           VK_DOWN,   VK_NEXT,  VK_LEFT,
-                                        0x0C /* Clear */, VK_RIGHT,  VK_HOME,  VK_UP,
-                                        VK_PRIOR,         VK_INSERT, VK_DELETE};
+constexpr UINT k_keypad_navigation[11] = {VK_END,           VK_DOWN,   VK_NEXT,  VK_LEFT,
+                                          0x0C /* Clear */, VK_RIGHT,  VK_HOME,  VK_UP,
+                                          VK_PRIOR,         VK_INSERT, VK_DELETE};
 
 UINT keypad_key(SDL_Scancode sc, bool num_lock) {
     int index = sc - SDL_SCANCODE_KP_1; // KP_1 .. KP_9, KP_0, KP_PERIOD follow each other
     if (!num_lock)
-        return kKeypadNavigation[index];
+        return k_keypad_navigation[index];
     if (sc == SDL_SCANCODE_KP_0)
         return VK_NUMPAD0;
     if (sc == SDL_SCANCODE_KP_PERIOD)

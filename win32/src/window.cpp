@@ -21,25 +21,25 @@ namespace win32 {
 namespace {
 
 // The fixed metrics shared by AdjustWindowRect, GetSystemMetrics and the displays.
-constexpr int kScreenWidth = 1024;
-constexpr int kScreenHeight = 768;
-constexpr int kCaption = 19;
-constexpr int kMenu = 19;
-constexpr int kBorder = 1;
-constexpr int kDlgFrame = 3;
-constexpr int kFrame = 4;
-constexpr int kScrollBar = 16;
+constexpr int k_screen_width = 1024;
+constexpr int k_screen_height = 768;
+constexpr int k_caption = 19;
+constexpr int k_menu = 19;
+constexpr int k_border = 1;
+constexpr int k_dlg_frame = 3;
+constexpr int k_frame = 4;
+constexpr int k_scroll_bar = 16;
 
 // The window manager's bounds: positions and sizes fit the 16 bits that WM_MOVE and WM_SIZE
-// carry, and a window's surface holds at most kMaxSurfacePixels (the client area beyond it
+// carry, and a window's surface holds at most k_max_surface_pixels (the client area beyond it
 // is clipped away, as beyond the screen). A window asked to be larger gets the bound.
-constexpr int kMinCoordinate = -32768;
-constexpr int kMaxCoordinate = 32767;
-constexpr size_t kMaxSurfacePixels = size_t(2048) * 2048;
+constexpr int k_min_coordinate = -32768;
+constexpr int k_max_coordinate = 32767;
+constexpr size_t k_max_surface_pixels = size_t(2048) * 2048;
 
 // Default place and size of an overlapped window created with CW_USEDEFAULT.
-constexpr int kDefaultX = 26;
-constexpr int kDefaultY = 26;
+constexpr int k_default_x = 26;
+constexpr int k_default_y = 26;
 
 // The width of the frame on each side: an outer edge of 2 for sizing and dialog frames, the
 // sizing border's own width beyond a dialog frame, and one line more when the style also has
@@ -50,9 +50,9 @@ int frame_width(DWORD style) {
     if (style & (WS_THICKFRAME | WS_DLGFRAME))
         width += 2;
     if (style & WS_THICKFRAME)
-        width += kFrame - kDlgFrame;
+        width += k_frame - k_dlg_frame;
     if (style & (WS_BORDER | WS_DLGFRAME))
-        width += kBorder;
+        width += k_border;
     return width;
 }
 
@@ -76,21 +76,21 @@ Window* get_window(HWND hwnd) {
 
 // A window rectangle within the window manager's bounds.
 RECT bounded_rect(int x, int y, int cx, int cy) {
-    x = std::clamp(x, kMinCoordinate, kMaxCoordinate);
-    y = std::clamp(y, kMinCoordinate, kMaxCoordinate);
-    cx = std::clamp(cx, 0, kMaxCoordinate);
-    cy = std::clamp(cy, 0, kMaxCoordinate);
+    x = std::clamp(x, k_min_coordinate, k_max_coordinate);
+    y = std::clamp(y, k_min_coordinate, k_max_coordinate);
+    cx = std::clamp(cx, 0, k_max_coordinate);
+    cy = std::clamp(cy, 0, k_max_coordinate);
     return {x, y, x + cx, y + cy};
 }
 
-// Keeps the surface the size of the client area, up to kMaxSurfacePixels; existing pixels stay
+// Keeps the surface the size of the client area, up to k_max_surface_pixels; existing pixels stay
 // at the top left. A surface that cannot be had leaves the old one in place: the window lives
 // on, drawing is clipped to what its surface holds.
 void fit_surface(Window& w) {
     RECT c = client_rect_in_window(w);
     int cw = std::max(0, width_of(c)), ch = std::max(0, height_of(c));
-    if (cw > 0 && size_t(cw) * size_t(ch) > kMaxSurfacePixels)
-        ch = int(kMaxSurfacePixels / size_t(cw));
+    if (cw > 0 && size_t(cw) * size_t(ch) > k_max_surface_pixels)
+        ch = int(k_max_surface_pixels / size_t(cw));
     if (cw == w.surface.width && ch == w.surface.height)
         return;
     platform::Image fresh;
@@ -197,12 +197,12 @@ HCURSOR predefined_cursor(uintptr_t id) {
 
 RECT client_rect_in_window(const Window& w) {
     int f = frame_width(w.style);
-    RECT c{f, f + (has_caption(w.style) ? kCaption : 0), width_of(w.rect) - f,
+    RECT c{f, f + (has_caption(w.style) ? k_caption : 0), width_of(w.rect) - f,
            height_of(w.rect) - f};
     if (w.style & WS_VSCROLL)
-        c.right -= kScrollBar;
+        c.right -= k_scroll_bar;
     if (w.style & WS_HSCROLL)
-        c.bottom -= kScrollBar;
+        c.bottom -= k_scroll_bar;
     c.right = std::max(c.right, c.left);
     c.bottom = std::max(c.bottom, c.top);
     return c;
@@ -252,12 +252,12 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, 
     }
     bool popup = (style & WS_POPUP) != 0;
     if (x == CW_USEDEFAULT) {
-        x = popup ? 0 : kDefaultX;
-        y = popup ? 0 : kDefaultY;
+        x = popup ? 0 : k_default_x;
+        y = popup ? 0 : k_default_y;
     }
     if (width == CW_USEDEFAULT) {
-        width = popup ? 0 : kScreenWidth * 3 / 4;
-        height = popup ? 0 : kScreenHeight * 3 / 4;
+        width = popup ? 0 : k_screen_width * 3 / 4;
+        height = popup ? 0 : k_screen_height * 3 / 4;
     }
     if (!popup)
         style |= WS_CAPTION | WS_CLIPSIBLINGS; // overlapped windows always have a caption
@@ -279,7 +279,7 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, 
         return nullptr;
     }
     platform::Event created;
-    created.kind = platform::EventKind::WindowCreated;
+    created.kind = platform::EventKind::Window;
     created.name = cls->name;
     created.text = windowName ? windowName : "";
     platform::emit(created);
@@ -331,7 +331,7 @@ BOOL WINAPI ShowWindow(HWND hwnd, int cmdShow) {
     case SW_MAXIMIZE: {
         int f = frame_width(w->style);
         w->style |= WS_MAXIMIZE | WS_VISIBLE;
-        set_window_pos(hwnd, -f, -f, kScreenWidth + 2 * f, kScreenHeight + 2 * f, SWP_NOZORDER);
+        set_window_pos(hwnd, -f, -f, k_screen_width + 2 * f, k_screen_height + 2 * f, SWP_NOZORDER);
         break;
     }
     case SW_RESTORE:
@@ -418,9 +418,9 @@ BOOL WINAPI AdjustWindowRectEx(LPRECT rect, DWORD style, BOOL menu, DWORD exStyl
     if (!rect)
         return FALSE;
     if (has_caption(style))
-        rect->top -= kCaption;
+        rect->top -= k_caption;
     if (menu)
-        rect->top -= kMenu;
+        rect->top -= k_menu;
     int f = frame_width(style);
     rect->left -= f;
     rect->top -= f;
@@ -436,25 +436,25 @@ BOOL WINAPI AdjustWindowRect(LPRECT rect, DWORD style, BOOL menu) {
 int WINAPI GetSystemMetrics(int index) {
     switch (index) {
     case SM_CXSCREEN:
-        return kScreenWidth;
+        return k_screen_width;
     case SM_CYSCREEN:
-        return kScreenHeight;
+        return k_screen_height;
     case SM_CXVSCROLL:
     case SM_CYHSCROLL:
-        return kScrollBar;
+        return k_scroll_bar;
     case SM_CYCAPTION:
-        return kCaption;
+        return k_caption;
     case SM_CXBORDER:
     case SM_CYBORDER:
-        return kBorder;
+        return k_border;
     case SM_CXDLGFRAME:
     case SM_CYDLGFRAME:
-        return kDlgFrame;
+        return k_dlg_frame;
     case SM_CYMENU:
-        return kMenu;
+        return k_menu;
     case SM_CXFRAME:
     case SM_CYFRAME:
-        return kFrame;
+        return k_frame;
     default:
         return 0;
     }

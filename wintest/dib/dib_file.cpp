@@ -210,6 +210,26 @@ static int SetDibImageSize(BITMAPINFOHEADER* info, unsigned long long left) {
 }
 
 /***********************************************************************
+ *           WidenCoreTable
+ *
+ * Turns `count` RGBTRIPLE entries at the start of `table` into RGBQUAD entries in place, from
+ * the last entry back so that no entry is overwritten before it is read. The table has room
+ * for the quads.
+ */
+static void WidenCoreTable(BYTE* table, WORD count) {
+    int i;
+
+    for (i = count - 1; i >= 0; i--) {
+        RGBQUAD quad;
+        quad.rgbBlue = table[i * 3];
+        quad.rgbGreen = table[i * 3 + 1];
+        quad.rgbRed = table[i * 3 + 2];
+        quad.rgbReserved = 0;
+        memcpy(table + i * 4, &quad, sizeof(quad));
+    }
+}
+
+/***********************************************************************
  *           ReadDibHeader
  *
  * Reads the file header (when the file has one), the info header and the colour table of the
@@ -229,7 +249,6 @@ HGLOBAL ReadDibHeader(HFILE file) {
     WORD count, entrySize;
     HGLOBAL block;
     BYTE* table;
-    int i;
 
     if (file == HFILE_ERROR)
         return NULL;
@@ -288,17 +307,8 @@ HGLOBAL ReadDibHeader(HFILE file) {
 
     if (count != 0) {
         _lread(file, table, (UINT)count * entrySize);
-        if (entrySize == sizeof(RGBTRIPLE)) {
-            /* widen in place from the last entry back, so no entry is overwritten unread */
-            for (i = count - 1; i >= 0; i--) {
-                RGBQUAD quad;
-                quad.rgbBlue = table[i * 3];
-                quad.rgbGreen = table[i * 3 + 1];
-                quad.rgbRed = table[i * 3 + 2];
-                quad.rgbReserved = 0;
-                memcpy(table + i * 4, &quad, sizeof(quad));
-            }
-        }
+        if (entrySize == sizeof(RGBTRIPLE))
+            WidenCoreTable(table, count);
     }
     if (bitsOffset != 0)
         _llseek(file, (LONG)bitsStart, FILE_BEGIN);

@@ -18,12 +18,12 @@ namespace {
 // The text of a gamma or TV event; empty for the other events.
 std::string event_text(const platform::Event& event) {
     char text[160];
-    if (event.kind == platform::EventKind::BoardGamma) {
+    if (event.kind == platform::EventKind::Gamma) {
         std::snprintf(text, sizeof(text), "gamma %.4f %.4f %.4f", double(event.gamma[0]),
                       double(event.gamma[1]), double(event.gamma[2]));
         return text;
     }
-    if (event.kind == platform::EventKind::BoardTv) {
+    if (event.kind == platform::EventKind::Tv) {
         std::string out = "tv";
         for (int32_t field : event.tv)
             out += " " + std::to_string(field);

@@ -78,6 +78,8 @@ LRESULT answer_request(const COPYDATASTRUCT* data) {
         return save_pngs(path, "") ? TRUE : FALSE;
     if (what == "tv")
         return save_pngs("", path) ? TRUE : FALSE;
+    if (what == "tv0" || what == "tv1") // one field of the TV view
+        return platform::write_png(path, tv_image(what == "tv0" ? 0 : 1)) ? TRUE : FALSE;
     if (what == "state")
         return write_state(path) ? TRUE : FALSE;
     return FALSE;

@@ -5,7 +5,10 @@
 
 #include <windows.h>
 
+#include <cstdint>
+#include <span>
 #include <string>
+#include <sys/types.h>
 
 namespace bus {
 
@@ -17,5 +20,11 @@ void broadcast_to_peers(UINT message, WPARAM wParam, LPARAM lParam);
 // Called at each top-level window's creation; the first one joins the desktop and tells the
 // observers of it again (its creation event went out before the bus listened).
 void window_created(const std::string& class_name, const std::string& title);
+
+// Acts on one datagram as the receiver thread does with each that arrives, as sent by a
+// process of user `uid` and group `gid`: decoded, checked, and its work on windows queued for
+// the GUI thread's next message retrieval. Answers go out only while this process is on the
+// desktop.
+void receive_datagram(std::span<const uint8_t> datagram, uid_t uid, gid_t gid);
 
 } // namespace bus

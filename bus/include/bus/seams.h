@@ -28,6 +28,9 @@ struct WindowFacts {
     bool visible{false};
     RECT window{};
     RECT client{};
+    DWORD style{0};
+    DWORD ex_style{0};
+    bool focus{false}; // the window has the keyboard focus
 };
 
 // What a controller's window command asks (the numbers travel in packets).
@@ -72,7 +75,8 @@ protected:
 class BoardSource {
 public:
     virtual platform::Image screen_picture() = 0; // empty when the board shows nothing
-    virtual platform::Image tv_picture() = 0;
+    // Both fields of a frame of the TV view (field -1), or field n alone.
+    virtual platform::Image tv_picture(int64_t field) = 0;
     virtual uint64_t frame_count() = 0;
 
 protected:

@@ -37,16 +37,9 @@ struct WindowInfo {
     bool visible{false};
     RECT window{}; // screen coordinates
     RECT client{}; // screen coordinates
-};
-
-// An event of some process on the desktop. Exit events of started programs are made by the
-// controller when it reaps them: code is the exit code (as the low 8 bits give it, so -1
-// reads 255), or 128 + signal with `signal` set when a signal killed the process.
-struct ProcessEvent {
-    int pid{0};
-    std::string program; // the process's short name, e.g. "wintest"
-    platform::Event event;
-    int signal{0};
+    DWORD style{0};
+    DWORD ex_style{0};
+    bool focus{false}; // the window has the keyboard focus
 };
 
 enum class WindowCommand : uint8_t {
@@ -57,9 +50,11 @@ enum class WindowCommand : uint8_t {
 };
 
 enum class Picture : uint8_t {
-    Window = 1, // the client area of a window as last painted
-    Screen = 2, // the board's screen: the front buffer through the gamma tables
-    Tv = 3,     // the board's TV view
+    Window = 1,   // the client area of a window as last painted
+    Screen = 2,   // the board's screen: the front buffer through the gamma tables
+    Tv = 3,       // the board's TV view: both fields of a frame
+    TvField0 = 4, // field 0 of the TV view alone (its lines; the others black)
+    TvField1 = 5, // field 1 alone
 };
 
 struct Stats {
@@ -79,8 +74,10 @@ bool join(bool observer);
 // The bound within which another process must answer (WINTEST_BUS_TIMEOUT_MS, default 2000).
 [[nodiscard]] int timeout_ms();
 
-// Receives every event of the processes on the desktop, this one's own included.
-void on_event(std::function<void(const ProcessEvent&)> handler);
+// Receives every event of the processes on the desktop, this one's own included, each with
+// its process's pid and short name. Exit events of started programs are made by the
+// controller when it reaps them.
+void on_event(std::function<void(const platform::Event&)> handler);
 
 // Sleeps up to `ms` milliseconds, waking early when anything arrives for this process or
 // another thread calls wake().
@@ -96,6 +93,11 @@ void wake();
 // Keyboard input into a window as real input (see win32::harness::inject_key): a key-down of a
 // key already down is an auto-repeat.
 bool inject_key(const WindowInfo& window, UINT vk, bool down, std::string* error = nullptr);
+
+// Several strokes (virtual-key code, down) into a window in one request: all are in the
+// window's queue before the process retrieves any of them. At most 4096.
+bool inject_keys(const WindowInfo& window, const std::vector<std::pair<UINT, bool>>& strokes,
+                 std::string* error = nullptr);
 
 bool window_command(const WindowInfo& window, WindowCommand command, int x = 0, int y = 0,
                     std::string* error = nullptr);

@@ -1,6 +1,8 @@
 // A picture in memory: 32-bit pixels 0x00RRGGBB, rows top to bottom.
 #pragma once
 
+#include "platform/result.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -20,8 +22,8 @@ struct Image {
     uint32_t& at(int x, int y) { return pixels[size_t(y) * width + x]; }
 };
 
-// Writes the image as an 8-bit RGB PNG; returns false (and says why on stderr) on failure.
-bool write_png(const std::string& path, const Image& image);
+// Writes the image as an 8-bit RGB PNG; the error names the file.
+[[nodiscard]] Status write_png(const std::string& path, const Image& image);
 
 // Reads an 8-bit RGB or RGBA PNG (any colour type libpng can expand); empty image on failure.
 Image read_png(const std::string& path);

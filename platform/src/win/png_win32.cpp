@@ -6,6 +6,8 @@
 // (zlib stream, stored blocks of at most 65,535 bytes, Adler-32 trailer).
 #include "platform/image.h"
 
+#include "../file_ptr.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -14,14 +16,6 @@
 namespace platform {
 
 namespace {
-
-struct FileCloser {
-    void operator()(FILE* f) const {
-        if (f)
-            fclose(f);
-    }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
 
 const std::array<uint32_t, 256>& crc_table() {
     static const std::array<uint32_t, 256> s_table = [] {
@@ -76,11 +70,9 @@ std::vector<uint8_t> zlib_stored(const std::vector<uint8_t>& raw) {
 
 } // namespace
 
-bool write_png(const std::string& path, const Image& image) {
-    if (image.empty()) {
-        fprintf(stderr, "write_png: %s: empty image\n", path.c_str());
-        return false;
-    }
+Status write_png(const std::string& path, const Image& image) {
+    if (image.empty())
+        return fail(path + ": empty image");
     std::vector<uint8_t> header;
     put_u32_be(header, uint32_t(image.width));
     put_u32_be(header, uint32_t(image.height));
@@ -102,11 +94,10 @@ bool write_png(const std::string& path, const Image& image) {
     put_chunk(file, "IEND", {});
 
     FilePtr out(fopen(path.c_str(), "wb"));
-    if (!out || fwrite(file.data(), 1, file.size(), out.get()) != file.size()) {
-        fprintf(stderr, "write_png: %s: cannot write\n", path.c_str());
-        return false;
-    }
-    return fclose(out.release()) == 0;
+    if (!out || fwrite(file.data(), 1, file.size(), out.get()) != file.size() ||
+        fclose(out.release()) != 0)
+        return fail(path + ": cannot write");
+    return {};
 }
 
 Image read_png(const std::string& path) {

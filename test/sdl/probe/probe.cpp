@@ -69,22 +69,22 @@ void print_event(const platform::Event& e) {
     char numbers[64];
     snprintf(numbers, sizeof numbers, "%llu %lld", (unsigned long long)e.wparam,
              (long long)e.lparam);
-    std::string head = e.kind == platform::EventKind::MessageBox ? e.caption : e.name;
+    std::string head = e.kind == platform::EventKind::Box ? e.caption : e.name;
     say(std::string("event ") + platform::event_kind_name(e.kind) + " " + head + " | " +
         one_line(e.text) + " | " + numbers);
 }
 
 void snap(const std::string& dir) {
     HWND window = TestWindow ? TestWindow : FindWindowA("WinGlideClass", nullptr);
-    bool ok =
-        window && platform::write_png(dir + "/window.png", win32::harness::window_image(window));
+    bool ok = window &&
+              platform::write_png(dir + "/window.png", win32::harness::window_image(window)).ok();
     if (board::frame_count() > 0) {
-        ok = platform::write_png(dir + "/screen.png", board::screen_image()) && ok;
-        ok = platform::write_png(dir + "/tv.png", board::tv_image()) && ok;
+        ok = platform::write_png(dir + "/screen.png", board::screen_image()).ok() && ok;
+        ok = platform::write_png(dir + "/tv.png", board::tv_image()).ok() && ok;
         board::TvRecord tv = board::tv_record();
         for (int n = 0; n < board::tv_standard(tv).colour_fields; ++n)
             ok = platform::write_png(dir + "/tv-field-" + std::to_string(n) + ".png",
-                                     board::render_tv_window(board::screen_image(), tv, n)) &&
+                                     board::render_tv_window(board::screen_image(), tv, n)).ok() &&
                  ok;
     }
     say(ok ? "snapped " + dir : "snap failed");

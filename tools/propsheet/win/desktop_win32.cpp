@@ -93,26 +93,6 @@ std::string read_debug_string(HANDLE process, const OUTPUT_DEBUG_STRING_INFO& in
 
 } // namespace
 
-const char* event_kind_name(EventKind kind) {
-    switch (kind) {
-    case EventKind::Broadcast:
-        return "broadcast";
-    case EventKind::WindowCreated:
-        return "window";
-    case EventKind::Box:
-        return "messagebox";
-    case EventKind::DebugString:
-        return "debugstring";
-    case EventKind::BoardGamma:
-        return "gamma";
-    case EventKind::BoardTv:
-        return "tv";
-    case EventKind::Exit:
-        return "exit";
-    }
-    return "?";
-}
-
 // A started program: its debugging thread creates it and receives its debug events.
 struct Desktop::Program {
     Desktop* desktop{nullptr};
@@ -166,8 +146,8 @@ void Desktop::Program::run() {
             break;
         case OUTPUT_DEBUG_STRING_EVENT: {
             Event e;
-            e.kind = EventKind::DebugString;
-            e.pid = pid;
+            e.kind = EventKind::Debug;
+            e.pid = int(pid);
             e.text = read_debug_string(info.hProcess, event.u.DebugString);
             desktop->record(std::move(e));
             break;
@@ -182,9 +162,8 @@ void Desktop::Program::run() {
         case EXIT_PROCESS_DEBUG_EVENT: {
             Event e;
             e.kind = EventKind::Exit;
-            e.pid = pid;
-            e.full_code = event.u.ExitProcess.dwExitCode;
-            e.code = int(e.full_code & 0xFF);
+            e.pid = int(pid);
+            e.code = int(event.u.ExitProcess.dwExitCode & 0xFF); // as on Linux
             desktop->record(e);
             ContinueDebugEvent(event.dwProcessId, event.dwThreadId, DBG_CONTINUE);
             CloseHandle(info.hProcess);
@@ -227,12 +206,12 @@ LRESULT CALLBACK Desktop::listener_proc(HWND window, UINT message, WPARAM wparam
             // the sheet of this process (also when it answers from inside a program's
             // broadcast); any other is taken for the last program started that still runs.
             if (name.rfind(k_sheet_prefix, 0) == 0)
-                e.pid = GetCurrentProcessId();
+                e.pid = int(GetCurrentProcessId());
             for (auto it = self->m_programs.rbegin(); !e.pid && it != self->m_programs.rend();
                  ++it) {
                 std::lock_guard guard(self->m_mutex);
                 if (!(*it)->ended) {
-                    e.pid = (*it)->pid;
+                    e.pid = int((*it)->pid);
                     break;
                 }
             }
@@ -254,12 +233,12 @@ bool Desktop::board_event(const COPYDATASTRUCT* data) {
     std::string what;
     in >> what;
     Event e;
-    e.pid = m_programs.empty() ? 0 : m_programs.back()->pid;
+    e.pid = int(m_programs.empty() ? 0 : m_programs.back()->pid);
     if (what == "gamma") {
-        e.kind = EventKind::BoardGamma;
+        e.kind = EventKind::Gamma;
         in >> e.gamma[0] >> e.gamma[1] >> e.gamma[2];
     } else if (what == "tv") {
-        e.kind = EventKind::BoardTv;
+        e.kind = EventKind::Tv;
         for (int32_t& field : e.tv)
             in >> field;
     } else {
@@ -318,6 +297,7 @@ DWORD Desktop::start_program(const std::string& path, const std::string& tail,
 }
 
 void Desktop::record(Event event) {
+    event.program = DWORD(event.pid) == GetCurrentProcessId() ? "propsheet" : "wintest";
     event.time_us = uint64_t(std::chrono::duration_cast<std::chrono::microseconds>(
                                  std::chrono::steady_clock::now().time_since_epoch())
                                  .count());
@@ -355,7 +335,7 @@ void Desktop::look_at_windows() {
         if (class_of(window) == k_ime_class)
             continue; // the system's input method window of each thread with windows
         Event e;
-        e.pid = pid;
+        e.pid = int(pid);
         e.name = class_of(window);
         e.text = text_of(window);
         if (e.name == k_dialog_class) {
@@ -364,7 +344,7 @@ void Desktop::look_at_windows() {
             e.text = message_box_text(window);
             e.name.clear();
         } else {
-            e.kind = EventKind::WindowCreated;
+            e.kind = EventKind::Window;
         }
         record(std::move(e));
     }
@@ -392,7 +372,7 @@ std::optional<int> Desktop::wait_exit(DWORD pid, int ms) {
         {
             std::lock_guard guard(m_mutex);
             for (const Event& e : m_events)
-                if (e.kind == EventKind::Exit && e.pid == pid)
+                if (e.kind == EventKind::Exit && DWORD(e.pid) == pid)
                     return e.code;
         }
         if (LONG(GetTickCount() - start) >= ms)
@@ -549,7 +529,10 @@ bool Desktop::window_picture(HWND window, const std::string& png_path, std::stri
             *error = "PrintWindow failed";
         return false;
     }
-    return platform::write_png(png_path, image);
+    auto written = platform::write_png(png_path, image);
+    if (!written && error)
+        *error = written.message();
+    return written.ok();
 }
 
 bool Desktop::board_request(const std::string& what, const std::string& path, std::string* error) {
@@ -578,7 +561,7 @@ bool Desktop::board_request(const std::string& what, const std::string& path, st
 bool Desktop::broadcast(const std::string& name, WPARAM wparam, LPARAM lparam) {
     Event e;
     e.kind = EventKind::Broadcast;
-    e.pid = GetCurrentProcessId();
+    e.pid = int(GetCurrentProcessId());
     e.name = name;
     e.wparam = wparam;
     e.lparam = int64_t(lparam);

@@ -13,6 +13,8 @@
 
 #include <windows.h>
 
+#include "platform/events.h"
+
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -22,32 +24,12 @@
 
 namespace propsheet::win {
 
-enum class EventKind {
-    Broadcast,     // a registered message heard by the hidden window: name, wparam, lparam
-    WindowCreated, // a new top-level window of the program: name = class, text = title
-    Box,           // a message box of the program: caption, text
-    DebugString,   // text
-    BoardGamma,    // gamma[0..2]: the values the program gave the gamma extension
-    BoardTv,       // tv[0..9]: the record the program gave the TV extension
-    Exit,          // code: the low 8 bits of the exit code, as on Linux; full_code: all 32
-};
-
-struct Event {
-    EventKind kind{};
-    DWORD pid{0};
-    std::string name;
-    std::string text;
-    std::string caption;
-    uint64_t wparam{0};
-    int64_t lparam{0};
-    int code{0};
-    uint32_t full_code{0};
-    float gamma[3]{};
-    int32_t tv[10]{};
+// The platform's events as the desktop heard them: pid and program filled in (the started
+// program's events are the program's, this process's own broadcasts the sheet's), and when.
+struct Event : platform::Event {
     uint64_t time_us{0}; // when it was recorded, on the monotonic clock (steady_clock)
 };
-
-[[nodiscard]] const char* event_kind_name(EventKind kind);
+using platform::EventKind;
 
 struct WindowInfo {
     DWORD pid{0};

@@ -1,0 +1,67 @@
+// propsheet's script lines: every command's words, key names and combinations, message names
+// and 32-bit parameters, patterns and texts, as a script file or standard input hands them
+// over. Commands that wait for time to pass (wait, expect, expect-no, wait-frames) or touch
+// the registry file (reg, expect-reg) are left out; the rest run over a controller that only
+// answers, so that a line can only fail with a message, never crash.
+#include "session.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <sstream>
+#include <string>
+
+namespace {
+
+using namespace propsheet;
+
+class QuietController final : public Controller {
+public:
+    int start(const std::string&, const std::string&, std::string*) override { return 1000; }
+    void kill_program() override {}
+    int program_pid() const override { return 1000; }
+    bool key(unsigned, bool, int, std::string*) override { return true; }
+    bool keys(const std::vector<KeyStroke>&, int, std::string*) override { return true; }
+    bool window(WindowAction, int, int, int, std::string*) override { return true; }
+    bool screenshot(Shot, const std::string&, int, std::string*) override { return true; }
+    std::optional<uint64_t> frame_count(int, std::string*) override { return 1; }
+    std::vector<WindowFacts> windows(int, std::string*) override { return {WindowFacts{}}; }
+    std::optional<SheetEvent> next_event() override { return std::nullopt; }
+    void wait(int) override {}
+    void wake() override {}
+};
+
+std::string words_only(int mode, const std::string& words) {
+    return std::to_string(mode) + " " + words;
+}
+
+bool waits_or_writes(const std::string& line) {
+    std::istringstream in(line);
+    std::string first;
+    in >> first;
+    if (first == "try")
+        in >> first;
+    return first == "wait" || first == "expect" || first == "expect-no" || first == "wait-frames" ||
+           first == "reg" || first == "expect-reg";
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static FILE* sink = fopen("/dev/null", "w");
+    Session s;
+    s.controller = std::make_unique<QuietController>();
+    s.timeout_ms = 0;
+    s.out = sink;
+    s.command_line = words_only;
+    s.started.push_back(1000);
+    std::string text(reinterpret_cast<const char*>(data), size);
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        if (waits_or_writes(line))
+            continue;
+        std::string error;
+        (void)run_command(s, line, error);
+        (void)pattern_matches(line, text);
+    }
+    return 0;
+}
