@@ -109,6 +109,13 @@ protected:
     std::string error;
 };
 
+// Blank lines of any kind of blank, bare or after "try", are skipped, never read as a word.
+TEST_F(Commands, LinesOfOtherBlanksAreBlankLines) {
+    for (const char* line : {"\v", "\f", " \v\t", "try \v", "try"})
+        EXPECT_TRUE(run(line)) << error;
+    EXPECT_TRUE(m_fake->single.empty() && m_fake->batches.empty());
+}
+
 TEST_F(Commands, KeysBatchPutsEveryPressInOneStepModifiersFirst) {
     ASSERT_TRUE(run("keys --batch shift+r esc")) << error;
     ASSERT_EQ(m_fake->batches.size(), 1u);

@@ -641,6 +641,8 @@ bool run_command(Session& s, const std::string& line, std::string& error) {
     if (first == std::string::npos || line[first] == '#')
         return true;
     auto w = split_words(line);
+    if (w.empty()) // only blanks of other kinds (vertical tab, form feed): a blank line
+        return true;
     std::string cmd = lower(w[0]);
     std::string rest = line.substr(line.find(w[0]) + w[0].size());
     if (cmd == "try") { // the command may fail: say so and go on
