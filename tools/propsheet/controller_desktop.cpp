@@ -21,6 +21,13 @@ using Clock = std::chrono::steady_clock;
 
 constexpr const char* kTestWindowClass = "WinGlideClass";
 
+// Whether a request succeeded, its reason in *error when it did not.
+bool report(const platform::Status& status, std::string* error) {
+    if (!status && error)
+        *error = status.message();
+    return status.ok();
+}
+
 WindowFacts facts_of(const desktop::WindowInfo& w) {
     WindowFacts f = window_facts(w);
     f.style = w.style;
@@ -53,7 +60,10 @@ public:
 
     int start(const std::string& program, const std::string& command_line,
               std::string* error) override {
-        int pid = desktop::start_program(program, command_line, {}, error);
+        auto started = desktop::start_program(program, command_line, {});
+        if (!started && error)
+            *error = started.message();
+        int pid = started ? *started : 0;
         std::lock_guard lock(m_mutex);
         if (pid > 0) {
             if (!m_pid)
@@ -77,7 +87,7 @@ public:
 
     bool key(unsigned vk, bool down, int wait_ms, std::string* error) override {
         auto w = test_window(wait_ms, error);
-        return w && desktop::inject_key(*w, vk, down, error);
+        return w && report(desktop::inject_key(*w, vk, down), error);
     }
 
     bool keys(const std::vector<KeyStroke>& strokes, int wait_ms, std::string* error) override {
@@ -87,7 +97,7 @@ public:
         std::vector<std::pair<UINT, bool>> all;
         for (const KeyStroke& k : strokes)
             all.emplace_back(k.vk, k.down);
-        return desktop::inject_keys(*w, all, error);
+        return report(desktop::inject_keys(*w, all), error);
     }
 
     bool window(WindowAction action, int x, int y, int wait_ms, std::string* error) override {
@@ -97,7 +107,7 @@ public:
         static const desktop::WindowCommand commands[] = {
             desktop::WindowCommand::Close, desktop::WindowCommand::Move,
             desktop::WindowCommand::Resize, desktop::WindowCommand::DisplayChange};
-        return desktop::window_command(*w, commands[int(action)], x, y, error);
+        return report(desktop::window_command(*w, commands[int(action)], x, y), error);
     }
 
     bool screenshot(Shot shot, const std::string& png_path, int wait_ms,
@@ -110,7 +120,7 @@ public:
                                  : shot == Shot::TvField0 ? desktop::Picture::TvField0
                                  : shot == Shot::TvField1 ? desktop::Picture::TvField1
                                                           : desktop::Picture::Window;
-        return desktop::picture(w->pid, which, w->hwnd, png_path, error);
+        return report(desktop::picture(w->pid, which, w->hwnd, png_path), error);
     }
 
     // Asks again while the program runs and the bound allows: before it has joined the
@@ -118,9 +128,10 @@ public:
     std::optional<uint64_t> frame_count(int wait_ms, std::string* error) override {
         auto until = Clock::now() + std::chrono::milliseconds(wait_ms);
         for (;;) {
-            std::string why;
-            if (auto frames = desktop::frame_count(program_pid(), &why))
-                return frames;
+            auto frames = desktop::frame_count(program_pid());
+            if (frames)
+                return *frames;
+            const std::string& why = frames.message();
             if (!running() || Clock::now() >= until) {
                 if (error)
                     *error = running() ? why : "the program has ended";
@@ -136,8 +147,11 @@ public:
         for (;;) {
             std::string why;
             for (int pid : started())
-                for (auto& w : desktop::windows(pid, &why))
-                    all.push_back(facts_of(w));
+                if (auto found = desktop::windows(pid); !found)
+                    why = found.message();
+                else
+                    for (auto& w : *found)
+                        all.push_back(facts_of(w));
             if (!all.empty() || !running() || Clock::now() >= until) {
                 if (all.empty() && error)
                     *error = running() ? "the program has no window yet" +
@@ -159,9 +173,10 @@ public:
             m_events.pop_front();
         }
         if (e->kind == SheetEvent::Kind::Window && is_started(e->pid))
-            for (auto& w : desktop::windows(e->pid))
-                if (w.class_name == e->name && w.title == e->text)
-                    e->window = facts_of(w);
+            if (auto found = desktop::windows(e->pid))
+                for (auto& w : *found)
+                    if (w.class_name == e->name && w.title == e->text)
+                        e->window = facts_of(w);
         return e;
     }
 
@@ -180,10 +195,12 @@ private:
         }
         auto until = Clock::now() + std::chrono::milliseconds(wait_ms);
         for (;;) {
-            std::string why;
-            for (auto& w : desktop::windows(pid, &why))
-                if (w.class_name == kTestWindowClass)
-                    return w;
+            auto found = desktop::windows(pid);
+            if (found)
+                for (auto& w : *found)
+                    if (w.class_name == kTestWindowClass)
+                        return w;
+            std::string why = found ? std::string() : found.message();
             if (!running() || Clock::now() >= until) {
                 if (error)
                     *error = !running() ? "the program has ended"
