@@ -5,6 +5,7 @@
 #pragma once
 
 #include "platform/events.h"
+#include "platform/result.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -104,7 +105,7 @@ public:
 };
 
 // The settings store as REGEDIT4 text; "" for the whole of HKEY_LOCAL_MACHINE.
-bool export_registry_text(const std::string& key_path, std::string& text, std::string* error);
-bool import_registry_text(const std::string& text, std::string* error);
+platform::Result<std::string> export_registry_text(const std::string& key_path);
+platform::Status import_registry_text(const std::string& text);
 
 } // namespace propsheet

@@ -246,22 +246,12 @@ std::unique_ptr<Controller> Controller::create(std::string* error) {
     return std::make_unique<DesktopController>();
 }
 
-bool export_registry_text(const std::string& key_path, std::string& text, std::string* error) {
-    auto r = win32::export_registry(key_path);
-    if (!r) {
-        if (error)
-            *error = r.message();
-        return false;
-    }
-    text = std::move(*r);
-    return true;
+platform::Result<std::string> export_registry_text(const std::string& key_path) {
+    return win32::export_registry(key_path);
 }
 
-bool import_registry_text(const std::string& text, std::string* error) {
-    auto r = win32::import_registry(text);
-    if (!r && error)
-        *error = r.message();
-    return bool(r);
+platform::Status import_registry_text(const std::string& text) {
+    return win32::import_registry(text);
 }
 
 } // namespace propsheet

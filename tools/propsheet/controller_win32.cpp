@@ -311,21 +311,18 @@ std::unique_ptr<Controller> Controller::create(std::string* error) {
     return controller;
 }
 
-bool export_registry_text(const std::string& key_path, std::string& text, std::string* error) {
+platform::Result<std::string> export_registry_text(const std::string& key_path) {
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key_path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
-        if (error)
-            *error = "no such key: " + key_path;
-        return false;
-    }
-    text = "REGEDIT4\r\n\r\n";
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key_path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return platform::fail("no such key: " + key_path);
+    std::string text = "REGEDIT4\r\n\r\n";
     export_key(key, key_path, text);
     RegCloseKey(key);
-    return true;
+    return text;
 }
 
 // The system's own importer (reg.exe) reads the REGEDIT4 text from a temporary file.
-bool import_registry_text(const std::string& text, std::string* error) {
+platform::Status import_registry_text(const std::string& text) {
     char dir[MAX_PATH] = {}, file[MAX_PATH] = {};
     GetTempPathA(MAX_PATH, dir);
     GetTempFileNameA(dir, "wtr", 0, file);
@@ -346,9 +343,9 @@ bool import_registry_text(const std::string& text, std::string* error) {
         CloseHandle(info.hThread);
     }
     DeleteFileA(file);
-    if (code != 0 && error)
-        *error = "reg import failed (exit code " + std::to_string(code) + ")";
-    return code == 0;
+    if (code != 0)
+        return platform::fail("reg import failed (exit code " + std::to_string(code) + ")");
+    return {};
 }
 
 } // namespace propsheet

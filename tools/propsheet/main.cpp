@@ -312,9 +312,11 @@ bool prepare_keys(const Options& o, std::string& error) {
     if (!key_below_local_machine(o.key, key) ||
         !key_below_local_machine(o.default_key, default_key))
         return error = "settings keys must lie under HKEY_LOCAL_MACHINE", false;
-    if (o.mode == 0)
-        return write_missing(default_key, kTvFactoryDefaults, &error);
-    return write_missing(key, kGammaFactoryDefaults, &error);
+    auto written = o.mode == 0 ? write_missing(default_key, kTvFactoryDefaults)
+                               : write_missing(key, kGammaFactoryDefaults);
+    if (!written)
+        return error = written.message(), false;
+    return true;
 }
 
 // Lines to run: a script read whole, or standard input read by a thread as it comes.

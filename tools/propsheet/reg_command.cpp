@@ -51,29 +51,32 @@ int run_reg_command(FILE* out, const std::vector<std::string>& a, std::string& e
             fprintf(out, "%s\n", text.c_str());
             return 0;
         }
-        std::string text;
-        if (!export_registry_text(key, text, &error))
-            return 1;
-        fputs(text.c_str(), out);
+        auto text = export_registry_text(key);
+        if (!text)
+            return error = text.message(), 1;
+        fputs(text->c_str(), out);
         return 0;
     }
     if (verb == "set" && a.size() == 4) {
         if (!relative_key(a[1], key, error))
             return 2;
-        return write_setting(key, a[2], a[3], &error) ? 0 : 1;
+        auto written = write_setting(key, a[2], a[3]);
+        if (!written)
+            return error = written.message(), 1;
+        return 0;
     }
     if (verb == "export" && a.size() <= 3) {
         if (a.size() >= 2 && !relative_key(a[1], key, error))
             return 2;
-        std::string text;
-        if (!export_registry_text(key, text, &error))
-            return 1;
+        auto text = export_registry_text(key);
+        if (!text)
+            return error = text.message(), 1;
         if (a.size() < 3 || a[2] == "-") {
-            fputs(text.c_str(), out);
+            fputs(text->c_str(), out);
             return 0;
         }
         std::ofstream file(a[2], std::ios::binary);
-        file << text;
+        file << *text;
         file.close();
         if (!file)
             return error = "cannot write " + a[2], 1;
@@ -83,7 +86,10 @@ int run_reg_command(FILE* out, const std::vector<std::string>& a, std::string& e
         std::string text;
         if (!read_file(a[1], text, error))
             return 1;
-        return import_registry_text(text, &error) ? 0 : 1;
+        auto imported = import_registry_text(text);
+        if (!imported)
+            return error = imported.message(), 1;
+        return 0;
     }
     error = usage;
     return 2;
