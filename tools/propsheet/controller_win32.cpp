@@ -32,6 +32,13 @@ const char* const kMessageNames[] = {
 
 // The facts of a window of another process: its styles from the window itself, the focus
 // from the GUI state of the thread that owns it.
+// A request of the desktop as a status: its reason when it failed.
+platform::Status status_of(bool ok, const std::string& why) {
+    if (!ok)
+        return platform::fail(why);
+    return {};
+}
+
 WindowFacts facts_of(const win::WindowInfo& w) {
     WindowFacts f = window_facts(w);
     f.style = uint32_t(GetWindowLongA(w.hwnd, GWL_STYLE));
@@ -65,14 +72,15 @@ public:
         return m_desktop.listen({std::begin(kMessageNames), std::end(kMessageNames)}, error);
     }
 
-    int start(const std::string& program, const std::string& command_line,
-              std::string* error) override {
-        DWORD pid = m_desktop.start_program(program_file(program), command_line, {}, error);
-        if (pid) {
-            if (!m_pid)
-                m_pid = pid;
-            m_started.push_back(pid);
-        }
+    platform::Result<int> start(const std::string& program,
+                                const std::string& command_line) override {
+        std::string why;
+        DWORD pid = m_desktop.start_program(program_file(program), command_line, {}, &why);
+        if (!pid)
+            return platform::fail(why);
+        if (!m_pid)
+            m_pid = pid;
+        m_started.push_back(pid);
         return int(pid);
     }
 
@@ -84,62 +92,66 @@ public:
 
     int program_pid() const override { return int(m_pid); }
 
-    bool key(unsigned vk, bool down, int wait_ms, std::string* error) override {
-        HWND w = test_window(wait_ms, error);
-        return w && m_desktop.inject_key(w, vk, down, error);
+    platform::Status key(unsigned vk, bool down, int wait_ms) override {
+        auto w = test_window(wait_ms);
+        if (!w)
+            return w.error();
+        std::string why;
+        return status_of(m_desktop.inject_key(*w, vk, down, &why), why);
     }
 
-    bool keys(const std::vector<KeyStroke>& strokes, int wait_ms, std::string* error) override {
-        HWND w = test_window(wait_ms, error);
+    platform::Status keys(const std::vector<KeyStroke>& strokes, int wait_ms) override {
+        auto w = test_window(wait_ms);
+        if (!w)
+            return w.error();
         std::vector<std::pair<UINT, bool>> all;
         for (const KeyStroke& k : strokes)
             all.emplace_back(k.vk, k.down);
-        return w && m_desktop.inject_keys(w, all, error);
+        std::string why;
+        return status_of(m_desktop.inject_keys(*w, all, &why), why);
     }
 
-    bool window(WindowAction action, int x, int y, int wait_ms, std::string* error) override {
-        HWND w = test_window(wait_ms, error);
+    platform::Status window(WindowAction action, int x, int y, int wait_ms) override {
+        auto w = test_window(wait_ms);
         if (!w)
-            return false;
+            return w.error();
         static const win::WindowCommand commands[] = {
             win::WindowCommand::Close, win::WindowCommand::Move, win::WindowCommand::Resize,
             win::WindowCommand::DisplayChange};
-        return m_desktop.window_command(w, commands[int(action)], x, y, error);
+        std::string why;
+        return status_of(m_desktop.window_command(*w, commands[int(action)], x, y, &why), why);
     }
 
-    bool screenshot(Shot shot, const std::string& png_path, int wait_ms,
-                    std::string* error) override {
-        HWND w = test_window(wait_ms, error);
+    platform::Status screenshot(Shot shot, const std::string& png_path, int wait_ms) override {
+        auto w = test_window(wait_ms);
         if (!w)
-            return false;
+            return w.error();
+        std::string why;
         if (shot == Shot::Window)
-            return m_desktop.window_picture(w, png_path, error);
+            return status_of(m_desktop.window_picture(*w, png_path, &why), why);
         const char* what = shot == Shot::Board      ? "screen"
                            : shot == Shot::TvField0 ? "tv0"
                            : shot == Shot::TvField1 ? "tv1"
                                                     : "tv";
-        return m_desktop.board_request(what, png_path, error);
+        return status_of(m_desktop.board_request(what, png_path, &why), why);
     }
 
     // Asks again while the program runs and the bound allows: the board's screen window
     // exists only once the program has opened the board.
-    std::optional<uint64_t> frame_count(int wait_ms, std::string* error) override {
+    platform::Result<uint64_t> frame_count(int wait_ms) override {
         auto until = Clock::now() + std::chrono::milliseconds(wait_ms);
         for (;;) {
             std::string why;
             if (auto frames = board_frames(&why))
-                return frames;
+                return *frames;
             bool ended = !m_pid || m_desktop.wait_exit(m_pid, 0).has_value();
-            if (ended || Clock::now() >= until) {
-                if (error)
-                    *error = ended ? "the program has ended" : why;
-                return std::nullopt;
-            }
+            if (ended || Clock::now() >= until)
+                return platform::fail(ended ? "the program has ended" : why);
             m_desktop.pump(10);
         }
     }
 
-    std::vector<WindowFacts> windows(int wait_ms, std::string* error) override {
+    platform::Result<std::vector<WindowFacts>> windows(int wait_ms) override {
         std::vector<WindowFacts> all;
         auto until = Clock::now() + std::chrono::milliseconds(wait_ms);
         for (;;) {
@@ -147,11 +159,11 @@ public:
                 for (const win::WindowInfo& w : m_desktop.windows(pid))
                     all.push_back(facts_of(w));
             bool ended = !m_pid || m_desktop.wait_exit(m_pid, 0).has_value();
-            if (!all.empty() || ended || Clock::now() >= until) {
-                if (all.empty() && error)
-                    *error = ended ? "the program has ended" : "the program has no window yet";
+            if (!all.empty())
                 return all;
-            }
+            if (ended || Clock::now() >= until)
+                return platform::fail(ended ? "the program has ended"
+                                            : "the program has no window yet");
             m_desktop.pump(10);
         }
     }
@@ -213,23 +225,18 @@ private:
     }
 
     // The program's test window, waiting for it to appear.
-    HWND test_window(int wait_ms, std::string* error) {
-        if (!m_pid) {
-            if (error)
-                *error = "no program started";
-            return nullptr;
-        }
+    platform::Result<HWND> test_window(int wait_ms) {
+        if (!m_pid)
+            return platform::fail("no program started");
         auto until = Clock::now() + std::chrono::milliseconds(wait_ms);
         for (;;) {
             for (const win::WindowInfo& w : m_desktop.windows(m_pid))
                 if (w.class_name == kTestWindowClass)
                     return w.hwnd;
             bool ended = m_desktop.wait_exit(m_pid, 0).has_value();
-            if (ended || Clock::now() >= until) {
-                if (error)
-                    *error = ended ? "the program has ended" : "the program has no test window";
-                return nullptr;
-            }
+            if (ended || Clock::now() >= until)
+                return platform::fail(ended ? "the program has ended"
+                                            : "the program has no test window");
             m_desktop.pump(10);
         }
     }
@@ -304,11 +311,12 @@ void export_key(HKEY key, const std::string& path, std::string& text) {
 
 } // namespace
 
-std::unique_ptr<Controller> Controller::create(std::string* error) {
+platform::Result<std::unique_ptr<Controller>> Controller::create() {
     auto controller = std::make_unique<WindowsController>();
-    if (!controller->listen(error))
-        return nullptr;
-    return controller;
+    std::string why;
+    if (!controller->listen(&why))
+        return platform::fail(why);
+    return std::unique_ptr<Controller>(std::move(controller));
 }
 
 platform::Result<std::string> export_registry_text(const std::string& key_path) {

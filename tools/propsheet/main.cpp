@@ -408,10 +408,11 @@ int run_test(const Options& o) {
     s.command_line = test_command_line;
     s.on_started = remember_child;
     s.program_path = o.program.empty() ? (executable_dir() / "wintest").string() : o.program;
+    auto controller = Controller::create();
+    if (!controller)
+        return fprintf(stderr, "propsheet: %s\n", controller.message().c_str()), 1;
+    s.controller = std::move(*controller);
     std::string error;
-    s.controller = Controller::create(&error);
-    if (!s.controller)
-        return fprintf(stderr, "propsheet: %s\n", error.c_str()), 1;
     s.sheet.answer_enable = o.answer;
     if (!create_sheet_window(s.sheet))
         return fputs("propsheet: cannot create the sheet's window\n", stderr), 1;
