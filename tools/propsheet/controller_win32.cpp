@@ -32,13 +32,6 @@ const char* const kMessageNames[] = {
 
 // The facts of a window of another process: its styles from the window itself, the focus
 // from the GUI state of the thread that owns it.
-// A request of the desktop as a status: its reason when it failed.
-platform::Status status_of(bool ok, const std::string& why) {
-    if (!ok)
-        return platform::fail(why);
-    return {};
-}
-
 WindowFacts facts_of(const win::WindowInfo& w) {
     WindowFacts f = window_facts(w);
     f.style = uint32_t(GetWindowLongA(w.hwnd, GWL_STYLE));
@@ -68,16 +61,16 @@ public:
             CloseHandle(m_wake);
     }
 
-    [[nodiscard]] bool listen(std::string* error) {
-        return m_desktop.listen({std::begin(kMessageNames), std::end(kMessageNames)}, error);
+    platform::Status listen() {
+        return m_desktop.listen({std::begin(kMessageNames), std::end(kMessageNames)});
     }
 
     platform::Result<int> start(const std::string& program,
                                 const std::string& command_line) override {
-        std::string why;
-        DWORD pid = m_desktop.start_program(program_file(program), command_line, {}, &why);
-        if (!pid)
-            return platform::fail(why);
+        auto started = m_desktop.start_program(program_file(program), command_line, {});
+        if (!started)
+            return started.error();
+        DWORD pid = *started;
         if (!m_pid)
             m_pid = pid;
         m_started.push_back(pid);
@@ -96,8 +89,7 @@ public:
         auto w = test_window(wait_ms);
         if (!w)
             return w.error();
-        std::string why;
-        return status_of(m_desktop.inject_key(*w, vk, down, &why), why);
+        return m_desktop.inject_key(*w, vk, down);
     }
 
     platform::Status keys(const std::vector<KeyStroke>& strokes, int wait_ms) override {
@@ -107,8 +99,7 @@ public:
         std::vector<std::pair<UINT, bool>> all;
         for (const KeyStroke& k : strokes)
             all.emplace_back(k.vk, k.down);
-        std::string why;
-        return status_of(m_desktop.inject_keys(*w, all, &why), why);
+        return m_desktop.inject_keys(*w, all);
     }
 
     platform::Status window(WindowAction action, int x, int y, int wait_ms) override {
@@ -118,22 +109,20 @@ public:
         static const win::WindowCommand commands[] = {
             win::WindowCommand::Close, win::WindowCommand::Move, win::WindowCommand::Resize,
             win::WindowCommand::DisplayChange};
-        std::string why;
-        return status_of(m_desktop.window_command(*w, commands[int(action)], x, y, &why), why);
+        return m_desktop.window_command(*w, commands[int(action)], x, y);
     }
 
     platform::Status screenshot(Shot shot, const std::string& png_path, int wait_ms) override {
         auto w = test_window(wait_ms);
         if (!w)
             return w.error();
-        std::string why;
         if (shot == Shot::Window)
-            return status_of(m_desktop.window_picture(*w, png_path, &why), why);
+            return m_desktop.window_picture(*w, png_path);
         const char* what = shot == Shot::Board      ? "screen"
                            : shot == Shot::TvField0 ? "tv0"
                            : shot == Shot::TvField1 ? "tv1"
                                                     : "tv";
-        return status_of(m_desktop.board_request(what, png_path, &why), why);
+        return m_desktop.board_request(what, png_path);
     }
 
     // Asks again while the program runs and the bound allows: the board's screen window
@@ -141,9 +130,10 @@ public:
     platform::Result<uint64_t> frame_count(int wait_ms) override {
         auto until = Clock::now() + std::chrono::milliseconds(wait_ms);
         for (;;) {
-            std::string why;
-            if (auto frames = board_frames(&why))
+            auto frames = board_frames();
+            if (frames)
                 return *frames;
+            const std::string& why = frames.message();
             bool ended = !m_pid || m_desktop.wait_exit(m_pid, 0).has_value();
             if (ended || Clock::now() >= until)
                 return platform::fail(ended ? "the program has ended" : why);
@@ -209,19 +199,26 @@ public:
     void wake() override { SetEvent(m_wake); }
 
 private:
-    std::optional<uint64_t> board_frames(std::string* error) {
+    // The board's frame count from its state file; a state without one is an error with an
+    // empty message.
+    platform::Result<uint64_t> board_frames() {
         char dir[MAX_PATH] = {}, file[MAX_PATH] = {};
         GetTempPathA(MAX_PATH, dir);
         GetTempFileNameA(dir, "wts", 0, file);
         std::optional<uint64_t> frames;
-        if (m_desktop.board_request("state", file, error)) {
+        auto asked = m_desktop.board_request("state", file);
+        if (asked) {
             std::ifstream in(file);
             for (std::string line; std::getline(in, line);)
                 if (line.rfind("frames ", 0) == 0)
                     frames = std::strtoull(line.c_str() + 7, nullptr, 10);
         }
         DeleteFileA(file);
-        return frames;
+        if (!asked)
+            return asked.error();
+        if (!frames)
+            return platform::fail("");
+        return *frames;
     }
 
     // The program's test window, waiting for it to appear.
@@ -313,9 +310,8 @@ void export_key(HKEY key, const std::string& path, std::string& text) {
 
 platform::Result<std::unique_ptr<Controller>> Controller::create() {
     auto controller = std::make_unique<WindowsController>();
-    std::string why;
-    if (!controller->listen(&why))
-        return platform::fail(why);
+    if (auto heard = controller->listen(); !heard)
+        return heard.error();
     return std::unique_ptr<Controller>(std::move(controller));
 }
 
