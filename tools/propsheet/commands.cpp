@@ -474,22 +474,22 @@ bool cmd_start(Session& s, const std::vector<std::string>& w, const std::string&
 bool cmd_reg(Session& s, const std::vector<std::string>& w, std::string& error) {
     std::vector<std::string> args(w.begin() + 1, w.end());
     if (!s.json) {
-        int rc = run_reg_command(s.out, args, error);
+        bool done = succeeded(run_reg_command(s.out, args), error);
         fflush(s.out);
-        return rc == 0;
+        return done;
     }
     FILE* text = tmpfile(); // the command's text becomes one JSON line
     if (!text)
         return error = "cannot make a temporary file", false;
-    int rc = run_reg_command(text, args, error);
+    bool done = succeeded(run_reg_command(text, args), error);
     std::string all;
     rewind(text);
     for (int c; (c = fgetc(text)) != EOF;)
         all += char(c);
     fclose(text);
-    if (rc == 0)
+    if (done)
         report(s, all, "reg", ",\"text\":" + json_string(all));
-    return rc == 0;
+    return done;
 }
 
 bool cmd_on_off(Session& s, const std::vector<std::string>& w, std::string& error) {

@@ -497,11 +497,11 @@ int main(int argc, char** argv) {
         return 0;
     if (argc >= 2 && strcmp(argv[1], "reg") == 0) {
         std::vector<std::string> args(argv + 2, argv + argc);
-        std::string error;
-        int rc = run_reg_command(stdout, args, error);
-        if (rc != 0)
-            fprintf(stderr, "propsheet: %s\n", error.c_str());
-        return rc;
+        auto done = run_reg_command(stdout, args);
+        if (!done)
+            return fprintf(stderr, "propsheet: %s\n", done.message().c_str()),
+                   int(done.error().code);
+        return 0;
     }
     Options o;
     int rc = parse_options(argc, argv, o);
