@@ -305,18 +305,15 @@ std::string test_command_line(int mode, const std::string& words) {
     }
 }
 
-bool prepare_keys(const Options& o, std::string& error) {
+platform::Status prepare_keys(const Options& o) {
     if (!o.prepare || o.mode == 2)
-        return true;
+        return {};
     std::string key, default_key;
     if (!key_below_local_machine(o.key, key) ||
         !key_below_local_machine(o.default_key, default_key))
-        return error = "settings keys must lie under HKEY_LOCAL_MACHINE", false;
-    auto written = o.mode == 0 ? write_missing(default_key, kTvFactoryDefaults)
-                               : write_missing(key, kGammaFactoryDefaults);
-    if (!written)
-        return error = written.message(), false;
-    return true;
+        return platform::fail("settings keys must lie under HKEY_LOCAL_MACHINE");
+    return o.mode == 0 ? write_missing(default_key, kTvFactoryDefaults)
+                       : write_missing(key, kGammaFactoryDefaults);
 }
 
 // Lines to run: a script read whole, or standard input read by a thread as it comes.
@@ -416,8 +413,8 @@ int run_test(const Options& o) {
     s.sheet.answer_enable = o.answer;
     if (!create_sheet_window(s.sheet))
         return fputs("propsheet: cannot create the sheet's window\n", stderr), 1;
-    if (!prepare_keys(o, error))
-        return fprintf(stderr, "propsheet: %s\n", error.c_str()), 1;
+    if (auto prepared = prepare_keys(o); !prepared)
+        return fprintf(stderr, "propsheet: %s\n", prepared.message().c_str()), 1;
 
     Input input(o.script, *s.controller);
     if (!input.ok())
