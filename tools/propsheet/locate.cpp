@@ -25,8 +25,8 @@ bool has_blank(const std::string& text) {
 }
 
 #ifndef _WIN32
-// XDG base directories: absolute entries only (the specification of those variables says
-// relative ones are invalid); the defaults when the variable is unset or empty.
+// XDG base directories: absolute entries only (the base directory rules call relative
+// ones invalid); the defaults when the variable is unset or empty.
 void add_xdg_dirs(std::vector<fs::path>& out, const EnvReader& env) {
     std::string home = env("XDG_DATA_HOME");
     if (home.empty() && fs::path(env("HOME")).is_absolute())
