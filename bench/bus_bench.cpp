@@ -86,9 +86,11 @@ public:
             m_pids.pop_back();
         }
         while (int(m_pids.size()) < n) {
-            int pid = desktop::start_program(m_self, "", {"WINTEST_BENCH_PEER=1"});
+            auto started = desktop::start_program(m_self, "", {"WINTEST_BENCH_PEER=1"});
+            int pid = started ? *started : 0;
             m_pids.push_back(pid);
-            while (desktop::windows(pid).empty())
+            for (auto found = desktop::windows(pid); !found || found->empty();
+                 found = desktop::windows(pid))
                 desktop::wait(5);
         }
         // Wait for the killed peers' endpoints to be dropped.
@@ -121,21 +123,22 @@ BENCHMARK(BM_BroadcastRoundTrip)->Arg(1)->Arg(4)->UseRealTime();
 // window procedure receives WM_KEYDOWN and announces it with a broadcast back.
 void BM_KeyInjectionAcrossTheBus(benchmark::State& state) {
     Peers::the().ensure(1);
-    auto windows = desktop::windows(Peers::the().first());
+    auto found = desktop::windows(Peers::the().first());
+    std::vector<desktop::WindowInfo> windows = found ? *found : std::vector<desktop::WindowInfo>();
     if (windows.empty()) {
         state.SkipWithError("no peer window");
         return;
     }
     for (auto _ : state) {
         int before = g_seen_count;
-        desktop::inject_key(windows[0], 'A', true);
+        (void)desktop::inject_key(windows[0], 'A', true);
         while (g_seen_count == before) {
             pump();
             if (g_seen_count == before)
                 desktop::wait(1);
         }
         state.PauseTiming();
-        desktop::inject_key(windows[0], 'A', false);
+        (void)desktop::inject_key(windows[0], 'A', false);
         state.ResumeTiming();
     }
 }
@@ -174,12 +177,12 @@ void BM_GlideTestToFirstFrame(benchmark::State& state) {
     std::string line =
         "2 " WINTEST_SOURCE_DIR "/data/kvxlogo.bmp " WINTEST_SOURCE_DIR "/data/sample256.3df";
     for (auto _ : state) {
-        std::string error;
-        int pid = desktop::start_program(program, line, {}, &error);
-        if (pid == 0) {
-            state.SkipWithError(error.c_str());
+        auto started = desktop::start_program(program, line, {});
+        if (!started) {
+            state.SkipWithError(started.message().c_str());
             break;
         }
+        int pid = *started;
         for (;;) {
             auto frames = desktop::frame_count(pid);
             if (frames && *frames > 0)

@@ -16,15 +16,17 @@ using namespace propsheet;
 
 class QuietController final : public Controller {
 public:
-    int start(const std::string&, const std::string&, std::string*) override { return 1000; }
+    platform::Result<int> start(const std::string&, const std::string&) override { return 1000; }
     void kill_program() override {}
     int program_pid() const override { return 1000; }
-    bool key(unsigned, bool, int, std::string*) override { return true; }
-    bool keys(const std::vector<KeyStroke>&, int, std::string*) override { return true; }
-    bool window(WindowAction, int, int, int, std::string*) override { return true; }
-    bool screenshot(Shot, const std::string&, int, std::string*) override { return true; }
-    std::optional<uint64_t> frame_count(int, std::string*) override { return 1; }
-    std::vector<WindowFacts> windows(int, std::string*) override { return {WindowFacts{}}; }
+    platform::Status key(unsigned, bool, int) override { return {}; }
+    platform::Status keys(const std::vector<KeyStroke>&, int) override { return {}; }
+    platform::Status window(WindowAction, int, int, int) override { return {}; }
+    platform::Status screenshot(Shot, const std::string&, int) override { return {}; }
+    platform::Result<uint64_t> frame_count(int) override { return uint64_t(1); }
+    platform::Result<std::vector<WindowFacts>> windows(int) override {
+        return std::vector<WindowFacts>{WindowFacts{}};
+    }
     std::optional<SheetEvent> next_event() override { return std::nullopt; }
     void wait(int) override {}
     void wake() override {}

@@ -7,6 +7,7 @@
 #include "platform/file.h"
 
 #include <cstring>
+#include <utility>
 
 using board::Board;
 
@@ -20,7 +21,10 @@ std::optional<board::Texture3df> load_3df(const char* filename) {
     auto bytes = platform::read_file(platform::map_path(filename));
     if (!bytes)
         return std::nullopt;
-    return board::parse_3df(*bytes);
+    auto texture = board::parse_3df(*bytes);
+    if (!texture)
+        return std::nullopt;
+    return std::move(*texture);
 }
 
 } // namespace

@@ -35,11 +35,6 @@ bool needs_ncc(GrTextureFormat_t f) {
 // The header is four short lines; anything longer is not a 3DF file.
 constexpr size_t k_header_limit = 256;
 
-void set_error(std::string* error, const char* text) {
-    if (error)
-        *error = text;
-}
-
 // Splits a header line into blank-separated words.
 std::vector<std::string_view> words_of(std::string_view line) {
     std::vector<std::string_view> words;
@@ -164,7 +159,7 @@ uint32_t texture_bytes(GrTextureFormat_t format, GrLOD_t small_lod, GrLOD_t larg
     return total;
 }
 
-std::optional<Header3df> parse_3df_header(std::span<const uint8_t> bytes, std::string* error) {
+platform::Result<Header3df> parse_3df_header(std::span<const uint8_t> bytes) {
     std::string_view text(reinterpret_cast<const char*>(bytes.data()),
                           std::min(bytes.size(), k_header_limit));
     std::string_view lines[4];
@@ -172,8 +167,7 @@ std::optional<Header3df> parse_3df_header(std::span<const uint8_t> bytes, std::s
     for (auto& line : lines) {
         size_t end = text.find('\n', pos);
         if (end == std::string_view::npos) {
-            set_error(error, "header ends before its fourth line");
-            return std::nullopt;
+            return platform::fail("header ends before its fourth line");
         }
         line = text.substr(pos, end - pos);
         pos = end + 1;
@@ -181,28 +175,24 @@ std::optional<Header3df> parse_3df_header(std::span<const uint8_t> bytes, std::s
     auto version = words_of(lines[0]);
     if (version.size() != 2 || version[0] != "3df" || version[1].size() < 2 ||
         version[1][0] != 'v') {
-        set_error(error, "not a 3df file");
-        return std::nullopt;
+        return platform::fail("not a 3df file");
     }
     auto name = words_of(lines[1]);
     const TexelFormat* format = name.size() == 1 ? format_by_name(name[0]) : nullptr;
     if (!format) {
-        set_error(error, "unknown texel format");
-        return std::nullopt;
+        return platform::fail("unknown texel format");
     }
     auto lods = words_of(lines[2]);
     auto aspect = words_of(lines[3]);
     if (lods.size() != 4 || lods[0] != "lod" || lods[1] != "range:" || aspect.size() != 4 ||
         aspect[0] != "aspect" || aspect[1] != "ratio:") {
-        set_error(error, "damaged header");
-        return std::nullopt;
+        return platform::fail("damaged header");
     }
     int small_lod = lod_of_size(small_number(lods[2]));
     int large_lod = lod_of_size(small_number(lods[3]));
     int ratio = aspect_of_terms(small_number(aspect[2]), small_number(aspect[3]));
     if (small_lod < 0 || large_lod < 0 || small_lod < large_lod || ratio < 0) {
-        set_error(error, "bad level range or aspect ratio");
-        return std::nullopt;
+        return platform::fail("bad level range or aspect ratio");
     }
     Header3df out;
     Extent e = level_extent(large_lod, ratio);
@@ -212,26 +202,24 @@ std::optional<Header3df> parse_3df_header(std::span<const uint8_t> bytes, std::s
     return out;
 }
 
-std::optional<Texture3df> parse_3df(std::span<const uint8_t> bytes, std::string* error) {
-    auto header = parse_3df_header(bytes, error);
+platform::Result<Texture3df> parse_3df(std::span<const uint8_t> bytes) {
+    auto header = parse_3df_header(bytes);
     if (!header)
-        return std::nullopt;
+        return header.error();
     const TexelFormat* format = format_by_code(header->header.format);
     size_t pos = header->data_offset;
     Texture3df out;
     out.header = header->header;
     if (format->palette) {
         if (bytes.size() - pos < 1024) {
-            set_error(error, "file ends inside the palette");
-            return std::nullopt;
+            return platform::fail("file ends inside the palette");
         }
         for (size_t i = 0; i < 256; ++i)
             out.palette[i] = read_be32(&bytes[pos + i * 4]);
         pos += 1024;
     }
     if (bytes.size() - pos < header->texel_bytes) {
-        set_error(error, "file ends inside the texels");
-        return std::nullopt;
+        return platform::fail("file ends inside the texels");
     }
     out.texels.assign(bytes.begin() + ptrdiff_t(pos),
                       bytes.begin() + ptrdiff_t(pos + header->texel_bytes));

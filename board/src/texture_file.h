@@ -13,6 +13,7 @@
 #pragma once
 
 #include "glide.h"
+#include "platform/result.h"
 
 #include <array>
 #include <cstdint>
@@ -68,14 +69,12 @@ struct Header3df {
     uint32_t texel_bytes{0};
 };
 
-// Parses the four header lines; never reads past the end of `bytes`. Nullopt with a reason in
-// `error` for a damaged header or a format the board cannot decode.
-[[nodiscard]] std::optional<Header3df> parse_3df_header(std::span<const uint8_t> bytes,
-                                                        std::string* error = nullptr);
+// Parses the four header lines; never reads past the end of `bytes`. An error with the reason
+// for a damaged header or a format the board cannot decode.
+platform::Result<Header3df> parse_3df_header(std::span<const uint8_t> bytes);
 
 // Parses a whole 3DF file: header, palette and every level. Refuses a file that ends early.
-[[nodiscard]] std::optional<Texture3df> parse_3df(std::span<const uint8_t> bytes,
-                                                  std::string* error = nullptr);
+platform::Result<Texture3df> parse_3df(std::span<const uint8_t> bytes);
 
 // The bytes of a 3DF file for the texture (the inverse of parse_3df).
 [[nodiscard]] std::vector<uint8_t> serialize_3df(const Texture3df& texture);

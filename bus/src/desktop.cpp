@@ -38,16 +38,10 @@ using bus::RequestKind;
 
 namespace {
 
-// A request's answer, or nothing with the reason in *error.
-std::optional<bus::Pending>
-ask(int pid, RequestKind kind, const std::function<void(PacketWriter&)>& fill, std::string* error) {
-    auto reply = Bus::the().request(pid, kind, fill);
-    if (!reply) {
-        if (error)
-            *error = reply.message();
-        return std::nullopt;
-    }
-    return std::move(*reply);
+// A request's answer, or the reason there is none.
+platform::Result<bus::Pending> ask(int pid, RequestKind kind,
+                                   const std::function<void(PacketWriter&)>& fill = {}) {
+    return Bus::the().request(pid, kind, fill);
 }
 
 RECT read_rect(PacketReader& r) {
@@ -96,7 +90,7 @@ std::vector<Process> processes() {
     return out;
 }
 
-std::vector<WindowInfo> windows(int pid, std::string* error) {
+platform::Result<std::vector<WindowInfo>> windows(int pid) {
     std::vector<WindowInfo> out;
     std::vector<int> pids;
     if (pid != 0)
@@ -105,9 +99,12 @@ std::vector<WindowInfo> windows(int pid, std::string* error) {
         for (auto& p : processes())
             pids.push_back(p.pid);
     for (int p : pids) {
-        auto reply = ask(p, RequestKind::ListWindows, {}, error);
-        if (!reply)
+        auto reply = ask(p, RequestKind::ListWindows);
+        if (!reply) {
+            if (pid != 0)
+                return reply.error();
             continue;
+        }
         PacketReader r(reply->payload);
         uint32_t count = r.u32();
         for (uint32_t i = 0; i < count && r.ok(); ++i) {
@@ -129,70 +126,81 @@ std::vector<WindowInfo> windows(int pid, std::string* error) {
     return out;
 }
 
-bool inject_key(const WindowInfo& window, UINT vk, bool down, std::string* error) {
-    auto fill = [&](PacketWriter& w) { w.u64(window.hwnd).u32(vk).u8(down ? 1 : 0); };
-    return ask(window.pid, RequestKind::InjectKey, fill, error).has_value();
+namespace {
+
+// Asks and keeps only whether there was an answer.
+platform::Status command(int pid, RequestKind kind,
+                         const std::function<void(PacketWriter&)>& fill) {
+    auto reply = ask(pid, kind, fill);
+    if (!reply)
+        return reply.error();
+    return {};
 }
 
-bool inject_keys(const WindowInfo& window, const std::vector<std::pair<UINT, bool>>& strokes,
-                 std::string* error) {
-    if (strokes.size() > bus::kMaxKeyStrokes) {
-        if (error)
-            *error = "more than " + std::to_string(bus::kMaxKeyStrokes) + " key strokes at once";
-        return false;
-    }
+} // namespace
+
+platform::Status inject_key(const WindowInfo& window, UINT vk, bool down) {
+    auto fill = [&](PacketWriter& w) { w.u64(window.hwnd).u32(vk).u8(down ? 1 : 0); };
+    return command(window.pid, RequestKind::InjectKey, fill);
+}
+
+platform::Status inject_keys(const WindowInfo& window,
+                             const std::vector<std::pair<UINT, bool>>& strokes) {
+    if (strokes.size() > bus::kMaxKeyStrokes)
+        return platform::fail("more than " + std::to_string(bus::kMaxKeyStrokes) +
+                              " key strokes at once");
     auto fill = [&](PacketWriter& w) {
         w.u64(window.hwnd).u32(uint32_t(strokes.size()));
         for (auto [vk, down] : strokes)
             w.u32(vk).u8(down ? 1 : 0);
     };
-    return ask(window.pid, RequestKind::InjectKeys, fill, error).has_value();
+    return command(window.pid, RequestKind::InjectKeys, fill);
 }
 
-bool window_command(const WindowInfo& window, WindowCommand command, int x, int y,
-                    std::string* error) {
-    auto fill = [&](PacketWriter& w) { w.u64(window.hwnd).u8(uint8_t(command)).i32(x).i32(y); };
-    return ask(window.pid, RequestKind::WindowCommand, fill, error).has_value();
+platform::Status window_command(const WindowInfo& window, WindowCommand command_kind, int x,
+                                int y) {
+    auto fill = [&](PacketWriter& w) {
+        w.u64(window.hwnd).u8(uint8_t(command_kind)).i32(x).i32(y);
+    };
+    return command(window.pid, RequestKind::WindowCommand, fill);
 }
 
-bool picture(int pid, Picture which, WindowId window, const std::string& png_path,
-             std::string* error) {
+platform::Status picture(int pid, Picture which, WindowId window, const std::string& png_path) {
     // The program writes the file: a relative path means the same file there as here.
     std::string path = png_path;
     std::error_code no_cwd;
     if (!path.empty() && path[0] != '/')
         path = std::filesystem::current_path(no_cwd).string() + "/" + path;
     auto fill = [&](PacketWriter& w) { w.u8(uint8_t(which)).u64(window).text(path); };
-    return ask(pid, RequestKind::Picture, fill, error).has_value();
+    return command(pid, RequestKind::Picture, fill);
 }
 
-std::optional<uint64_t> frame_count(int pid, std::string* error) {
-    auto reply = ask(pid, RequestKind::FrameCount, {}, error);
+// A reply too short to read has never had a message of its own.
+platform::Result<uint64_t> frame_count(int pid) {
+    auto reply = ask(pid, RequestKind::FrameCount);
     if (!reply)
-        return std::nullopt;
+        return reply.error();
     PacketReader r(reply->payload);
     uint64_t frames = r.u64();
-    return r.ok() ? std::optional(frames) : std::nullopt;
+    if (!r.ok())
+        return platform::fail("");
+    return frames;
 }
 
-std::optional<Stats> stats(int pid, std::string* error) {
-    auto reply = ask(pid, RequestKind::Stats, {}, error);
+platform::Result<Stats> stats(int pid) {
+    auto reply = ask(pid, RequestKind::Stats);
     if (!reply)
-        return std::nullopt;
+        return reply.error();
     PacketReader r(reply->payload);
     Stats s{r.u64(), r.u64(), r.u64(), r.u64(), r.u64()};
-    return r.ok() ? std::optional(s) : std::nullopt;
+    if (!r.ok())
+        return platform::fail("");
+    return s;
 }
 
-int start_program(const std::string& path, const std::string& command_line,
-                  const std::vector<std::string>& extra_env, std::string* error) {
-    auto pid = Bus::the().start_program(path, command_line, extra_env);
-    if (!pid) {
-        if (error)
-            *error = pid.message();
-        return 0;
-    }
-    return *pid;
+platform::Result<int> start_program(const std::string& path, const std::string& command_line,
+                                    const std::vector<std::string>& extra_env) {
+    return Bus::the().start_program(path, command_line, extra_env);
 }
 
 } // namespace win32::desktop

@@ -75,9 +75,8 @@ TEST(TextureFile, EveryFormatRoundTripsThroughTheTool) {
         ASSERT_EQ(std::system(to3df.c_str()), 0);
         auto bytes = platform::read_file(tex);
         ASSERT_TRUE(bytes);
-        std::string error;
-        auto texture = parse_3df(*bytes, &error);
-        ASSERT_TRUE(texture) << error;
+        auto texture = parse_3df(*bytes);
+        ASSERT_TRUE(texture) << texture.message();
         EXPECT_EQ(texture->header.format, format->format);
         EXPECT_EQ(texture->header.width, 2u);
         EXPECT_EQ(texture->header.large_lod, GR_LOD_2);

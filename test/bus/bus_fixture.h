@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <mutex>
 #include <optional>
+#include <optional>
 #include <string>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -26,6 +27,19 @@
 namespace bus_test {
 
 namespace desktop = win32::desktop;
+
+// The windows of a process; none when it does not answer.
+inline std::vector<desktop::WindowInfo> windows_of(int pid) {
+    auto found = desktop::windows(pid);
+    return found ? std::move(*found) : std::vector<desktop::WindowInfo>();
+}
+
+// Its counters; nothing when it does not answer.
+inline std::optional<desktop::Stats> stats_of(int pid) {
+    auto got = desktop::stats(pid);
+    return got ? std::optional(*got) : std::nullopt;
+}
+
 using namespace std::chrono_literals;
 
 // The bus's bound on a broadcast in these tests. What must not wait for it is checked against
@@ -98,9 +112,9 @@ protected:
     // Starts a peer and waits until its window is on the desktop (a deaf one cannot say so:
     // its endpoint is enough).
     desktop::WindowInfo peer(const std::string& command_line) {
-        std::string error;
-        int pid = desktop::start_program(WINTEST_BIN_DIR "/bus_peer", command_line, {}, &error);
-        EXPECT_GT(pid, 0) << error;
+        auto started = desktop::start_program(WINTEST_BIN_DIR "/bus_peer", command_line, {});
+        EXPECT_TRUE(started) << started.message();
+        int pid = started ? *started : 0;
         m_started.push_back(pid);
         std::vector<desktop::WindowInfo> found;
         if (command_line.starts_with("deaf")) {
@@ -108,7 +122,7 @@ protected:
             return {pid, 0, "", "", false, {}, {}};
         }
         pump_until([&] {
-            found = desktop::windows(pid);
+            found = windows_of(pid);
             return !found.empty();
         });
         EXPECT_EQ(found.size(), 1u) << "peer " << command_line << " has no window";

@@ -99,9 +99,9 @@ TEST_F(SlowDesktopBus, PeerThatNeverAnswersIsSkippedAfterTheBound) {
     }));
     EXPECT_LT(timed_ping(21), kSlowBound) << "the hung peer was not waited for";
     EXPECT_EQ(pongs_with(22), 1) << "the answering peer was still served";
-    std::string error;
-    EXPECT_FALSE(desktop::windows(deaf.pid, &error).size());
-    EXPECT_NE(error.find("did not answer"), std::string::npos) << error;
+    auto listed = desktop::windows(deaf.pid);
+    ASSERT_FALSE(listed);
+    EXPECT_NE(listed.message().find("did not answer"), std::string::npos) << listed.message();
 }
 
 TEST_F(DesktopBus, MalformedDatagramsAreCountedAndDropped) {
@@ -126,7 +126,7 @@ TEST_F(DesktopBus, MalformedDatagramsAreCountedAndDropped) {
     for (auto& g : garbage)
         send_raw(path, g);
     std::optional<desktop::Stats> s;
-    pump_until([&] { return (s = desktop::stats(p.pid)) && s->malformed >= garbage.size(); });
+    pump_until([&] { return (s = stats_of(p.pid)) && s->malformed >= garbage.size(); });
     ASSERT_TRUE(s);
     EXPECT_EQ(s->malformed, garbage.size());
     SendMessageA(HWND_BROADCAST, m_ping, 99, 0);
@@ -200,13 +200,13 @@ TEST_F(DesktopBus, KeyBatchArrivesInOrderAsRealInput) {
                                          "syskeydown 79 repeat 0 shift 0",
                                          "syskeyup 79"};
     EXPECT_EQ(inputs_heard(p.pid, expected.size()), expected);
-    std::string error;
-    EXPECT_FALSE(
-        desktop::inject_keys(p, std::vector<std::pair<UINT, bool>>(4097, {'A', true}), &error));
-    EXPECT_NE(error.find("more than 4096"), std::string::npos) << error;
+    auto refused = desktop::inject_keys(p, std::vector<std::pair<UINT, bool>>(4097, {'A', true}));
+    EXPECT_FALSE(refused);
+    EXPECT_NE(refused.message().find("more than 4096"), std::string::npos) << refused.message();
     auto listed = desktop::windows(p.pid);
-    ASSERT_EQ(listed.size(), 1u);
-    EXPECT_TRUE(listed[0].style & WS_VISIBLE) << std::hex << listed[0].style;
+    ASSERT_TRUE(listed) << listed.message();
+    ASSERT_EQ(listed->size(), 1u);
+    EXPECT_TRUE((*listed)[0].style & WS_VISIBLE) << std::hex << (*listed)[0].style;
 }
 
 TEST_F(DesktopBus, WindowCommandsMoveResizeAndChangeTheDisplay) {
@@ -214,19 +214,21 @@ TEST_F(DesktopBus, WindowCommandsMoveResizeAndChangeTheDisplay) {
     ASSERT_TRUE(desktop::window_command(p, desktop::WindowCommand::Move, 100, 50));
     ASSERT_TRUE(desktop::window_command(p, desktop::WindowCommand::Resize, 300, 200));
     ASSERT_TRUE(desktop::window_command(p, desktop::WindowCommand::DisplayChange, 800, 600));
-    auto now = desktop::windows(p.pid);
-    ASSERT_EQ(now.size(), 1u);
-    EXPECT_EQ(now[0].window.left, 100);
-    EXPECT_EQ(now[0].window.top, 50);
-    EXPECT_EQ(now[0].window.right, 400);
-    EXPECT_EQ(now[0].window.bottom, 250);
+    auto listed = desktop::windows(p.pid);
+    ASSERT_TRUE(listed) << listed.message();
+    ASSERT_EQ(listed->size(), 1u);
+    const RECT& now = (*listed)[0].window;
+    EXPECT_EQ(now.left, 100);
+    EXPECT_EQ(now.top, 50);
+    EXPECT_EQ(now.right, 400);
+    EXPECT_EQ(now.bottom, 250);
     pump_until([&] { return debug_strings_of(p.pid).size() >= 2; });
     EXPECT_EQ(debug_strings_of(p.pid).back(), "displaychange 800 600");
-    std::string error;
     desktop::WindowInfo gone = p;
     gone.hwnd = 0x1234;
-    EXPECT_FALSE(desktop::window_command(gone, desktop::WindowCommand::Move, 1, 1, &error));
-    EXPECT_EQ(error, "no such window");
+    auto moved = desktop::window_command(gone, desktop::WindowCommand::Move, 1, 1);
+    EXPECT_FALSE(moved);
+    EXPECT_EQ(moved.message(), "no such window");
 }
 
 TEST_F(DesktopBus, ClosingTheWindowEndsThePeerAndItsExitComesLast) {
@@ -244,31 +246,31 @@ TEST_F(DesktopBus, ClosingTheWindowEndsThePeerAndItsExitComesLast) {
         box |= e.kind == platform::EventKind::Box && e.caption == "Peer Caption" &&
                e.text == "Two  spaces\nand a line";
     EXPECT_TRUE(box) << "the message box is reported with caption and text exactly";
-    std::string error;
-    EXPECT_TRUE(desktop::windows(p.pid, &error).empty());
-    EXPECT_FALSE(error.empty());
+    auto listed = desktop::windows(p.pid);
+    ASSERT_FALSE(listed);
+    EXPECT_FALSE(listed.message().empty());
 }
 
 TEST_F(DesktopBus, PictureOfAWindowIsAPngOfItsClientArea) {
     auto p = peer("echo picture");
     std::string path = platform::prefix_dir() + "/window.png";
-    std::string error;
-    ASSERT_TRUE(desktop::picture(p.pid, desktop::Picture::Window, p.hwnd, path, &error)) << error;
+    auto written = desktop::picture(p.pid, desktop::Picture::Window, p.hwnd, path);
+    ASSERT_TRUE(written) << written.message();
     platform::Image image = platform::read_png(path);
     EXPECT_EQ(image.width, p.client.right - p.client.left);
     EXPECT_EQ(image.height, p.client.bottom - p.client.top);
-    EXPECT_FALSE(desktop::picture(p.pid, desktop::Picture::Window, 0x1234, path, &error));
-    EXPECT_FALSE(
-        desktop::picture(p.pid, desktop::Picture::Window, p.hwnd, "/nonexistent/x.png", &error));
-    EXPECT_NE(error.find("cannot write"), std::string::npos) << error;
+    EXPECT_FALSE(desktop::picture(p.pid, desktop::Picture::Window, 0x1234, path));
+    written = desktop::picture(p.pid, desktop::Picture::Window, p.hwnd, "/nonexistent/x.png");
+    EXPECT_FALSE(written);
+    EXPECT_NE(written.message().find("cannot write"), std::string::npos) << written.message();
 }
 
 TEST_F(DesktopBus, RequestToAProcessNotOnTheDesktopFailsAtOnce) {
-    std::string error;
     auto t0 = Clock::now();
-    EXPECT_FALSE(desktop::frame_count(999999, &error));
+    auto frames = desktop::frame_count(999999);
+    EXPECT_FALSE(frames);
     EXPECT_LT(Clock::now() - t0, kWellBelowTheBound);
-    EXPECT_NE(error.find("no process"), std::string::npos) << error;
+    EXPECT_NE(frames.message().find("no process"), std::string::npos) << frames.message();
 }
 
 } // namespace

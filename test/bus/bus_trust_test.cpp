@@ -33,7 +33,7 @@ std::vector<uint8_t> broadcast_packet(bool registered, uint32_t number, const st
 }
 
 std::string title_of(int pid) {
-    auto found = desktop::windows(pid);
+    auto found = windows_of(pid);
     return found.empty() ? std::string("<no window>") : found[0].title;
 }
 
@@ -88,7 +88,7 @@ TEST_F(DesktopBus, HostileBroadcastsAreDroppedAndCounted) {
     for (auto& h : hostile)
         send_raw(path, h);
     std::optional<desktop::Stats> s;
-    pump_until([&] { return (s = desktop::stats(p.pid)) && s->malformed >= hostile.size(); });
+    pump_until([&] { return (s = stats_of(p.pid)) && s->malformed >= hostile.size(); });
     ASSERT_TRUE(s);
     EXPECT_EQ(s->malformed, hostile.size());
     EXPECT_EQ(s->broadcasts_in, 0u);
@@ -107,21 +107,23 @@ protected:
 
 TEST_F(PatientDesktopBus, WindowRequestsAreBoundedByTheWindowManager) {
     auto p = peer("echo big");
-    std::string error;
-    ASSERT_TRUE(desktop::window_command(p, desktop::WindowCommand::Resize, 800, 2818648, &error))
-        << error;
-    auto found = desktop::windows(p.pid, &error);
-    ASSERT_EQ(found.size(), 1u) << "the peer answers after the resize: " << error;
+    auto resized = desktop::window_command(p, desktop::WindowCommand::Resize, 800, 2818648);
+    ASSERT_TRUE(resized) << resized.message();
+    auto listed = desktop::windows(p.pid);
+    ASSERT_TRUE(listed) << "the peer answers after the resize: " << listed.message();
+    auto found = *listed;
+    ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0].window.right - found[0].window.left, 800);
     EXPECT_EQ(found[0].window.bottom - found[0].window.top, 32767);
-    ASSERT_TRUE(desktop::window_command(p, desktop::WindowCommand::Move, 100000, -100000, &error));
-    found = desktop::windows(p.pid);
+    ASSERT_TRUE(desktop::window_command(p, desktop::WindowCommand::Move, 100000, -100000));
+    found = windows_of(p.pid);
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0].window.left, 32767);
     EXPECT_EQ(found[0].window.top, -32768);
 
     std::string path = platform::prefix_dir() + "/big.png";
-    ASSERT_TRUE(desktop::picture(p.pid, desktop::Picture::Window, p.hwnd, path, &error)) << error;
+    auto written = desktop::picture(p.pid, desktop::Picture::Window, p.hwnd, path);
+    ASSERT_TRUE(written) << written.message();
     platform::Image image = platform::read_png(path);
     EXPECT_EQ(image.width, found[0].client.right - found[0].client.left);
     EXPECT_LE(size_t(image.width) * size_t(image.height), size_t(2048) * 2048)
@@ -144,7 +146,10 @@ void put(const std::string& path, const std::string& text) {
 TEST_F(DesktopBus, PicturesGoOnlyWhereTheControllerCouldWriteThemItself) {
     auto p = peer("echo picture");
     auto shoot = [&](const std::string& path, std::string* error = nullptr) {
-        return desktop::picture(p.pid, desktop::Picture::Window, p.hwnd, path, error);
+        auto written = desktop::picture(p.pid, desktop::Picture::Window, p.hwnd, path);
+        if (!written && error)
+            *error = written.message();
+        return written.ok();
     };
     std::string prefix = platform::prefix_dir();
     std::filesystem::create_directories(prefix + "/shots");

@@ -209,14 +209,16 @@ expect exit 0
         {1, 2, 3}, std::vector<uint8_t>(300, 0xFF), {'W', 'T', 'B', 'S', 9, 0, 1, 0}};
     std::optional<win32::desktop::Stats> stats;
     for (int i = 0; i < 500 && !stats; ++i) { // until the program has joined the desktop
-        stats = win32::desktop::stats(program);
+        auto got = win32::desktop::stats(program);
+        stats = got ? std::optional(*got) : std::nullopt;
         Sheet::serve_bus();
     }
     ASSERT_TRUE(stats) << "the program never joined the desktop";
     for (auto& g : garbage)
         send_garbage(endpoint, g);
     for (int i = 0; i < 100 && !(stats && stats->malformed >= garbage.size()); ++i) {
-        stats = win32::desktop::stats(program);
+        auto got = win32::desktop::stats(program);
+        stats = got ? std::optional(*got) : std::nullopt;
         Sheet::serve_bus();
     }
     ASSERT_TRUE(stats);

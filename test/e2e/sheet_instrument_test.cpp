@@ -361,7 +361,9 @@ TEST_F(Instrument, TwoSheetsInOnePrefixKeepTheirLogsApart) {
                                                                  " debug \"right\\n\" 20s\n");
     ASSERT_TRUE(second.wait_for_output("] exit 1")) << diagnostics(second);
     std::optional<win32::desktop::WindowInfo> window;
-    for (auto& w : win32::desktop::windows(holder))
+    auto found = win32::desktop::windows(holder);
+    ASSERT_TRUE(found) << found.message();
+    for (auto& w : *found)
         if (w.class_name == "WinGlideClass")
             window = w;
     ASSERT_TRUE(window);

@@ -15,34 +15,31 @@ namespace {
 
 class FakeController final : public Controller {
 public:
-    int start(const std::string&, const std::string& command_line, std::string*) override {
+    platform::Result<int> start(const std::string&, const std::string& command_line) override {
         command_lines.push_back(command_line);
         return next_pid++;
     }
     void kill_program() override {}
     int program_pid() const override { return 100; }
-    bool key(unsigned vk, bool down, int, std::string*) override {
+    platform::Status key(unsigned vk, bool down, int) override {
         single.push_back({vk, down});
-        return true;
+        return {};
     }
-    bool keys(const std::vector<KeyStroke>& strokes, int, std::string*) override {
+    platform::Status keys(const std::vector<KeyStroke>& strokes, int) override {
         batches.push_back(strokes);
-        return true;
+        return {};
     }
-    bool window(WindowAction, int, int, int, std::string*) override { return true; }
-    bool screenshot(Shot, const std::string&, int, std::string*) override { return true; }
-    std::optional<uint64_t> frame_count(int, std::string* error) override {
-        if (frames.empty()) {
-            if (error)
-                *error = "the program has ended";
-            return std::nullopt;
-        }
+    platform::Status window(WindowAction, int, int, int) override { return {}; }
+    platform::Status screenshot(Shot, const std::string&, int) override { return {}; }
+    platform::Result<uint64_t> frame_count(int) override {
+        if (frames.empty())
+            return platform::fail("the program has ended");
         uint64_t f = frames.front();
         if (frames.size() > 1)
             frames.pop_front();
         return f;
     }
-    std::vector<WindowFacts> windows(int, std::string*) override { return window_list; }
+    platform::Result<std::vector<WindowFacts>> windows(int) override { return window_list; }
     std::optional<SheetEvent> next_event() override {
         if (events.empty())
             return std::nullopt;

@@ -98,9 +98,10 @@ TEST(Keys, RootsOtherThanLocalMachineAreRefused) {
 }
 
 TEST(FactoryValues, OnlyMissingValuesAreWritten) {
-    std::string error;
-    ASSERT_TRUE(write_setting("SOFTWARE\\T\\Default", "SST_TV_TUNING_KVX", "12", &error)) << error;
-    ASSERT_TRUE(write_missing("SOFTWARE\\T\\Default", kTvFactoryDefaults, &error)) << error;
+    auto written = write_setting("SOFTWARE\\T\\Default", "SST_TV_TUNING_KVX", "12");
+    ASSERT_TRUE(written) << written.message();
+    written = write_missing("SOFTWARE\\T\\Default", kTvFactoryDefaults);
+    ASSERT_TRUE(written) << written.message();
     std::string text;
     ASSERT_TRUE(read_setting("SOFTWARE\\T\\Default", "SST_TV_TUNING_KVX", text));
     EXPECT_EQ(text, "12") << "a value already there is the user's";

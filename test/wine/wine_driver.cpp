@@ -28,6 +28,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 
@@ -81,16 +82,16 @@ bool find_window(Run& run, int ms) {
 
 // start EXE TAIL: the tail is every byte after the program's name and one space.
 void start(Run& run, std::istringstream& in, const std::string& line) {
-    std::string error;
     std::string exe;
     in >> exe;
     size_t tail_at = 6 + exe.size() + 1;
     std::string tail = line.size() > tail_at ? line.substr(tail_at) : "";
-    run.pid = run.desktop.start_program(exe, tail, run.env, &error);
+    auto started = run.desktop.start_program(exe, tail, run.env);
+    run.pid = started ? *started : 0;
     run.window = nullptr;
     run.started.push_back(run.pid);
-    if (!run.pid)
-        fail(run, error);
+    if (!started)
+        fail(run, started.message());
 }
 
 // The metrics that window geometry rests on, and what AdjustWindowRect makes of them.
@@ -142,7 +143,6 @@ void do_line(Run& run, const std::string& line) {
     std::istringstream in(line);
     std::string word;
     in >> word;
-    std::string error;
     if (word == "env") {
         run.env.push_back(line.substr(4));
     } else if (word == "start") {
@@ -169,13 +169,13 @@ void do_line(Run& run, const std::string& line) {
         std::string vk_text, how;
         in >> vk_text >> how;
         UINT vk = UINT(std::strtoul(vk_text.c_str(), nullptr, 0));
-        bool ok = true;
-        if (how != "up")
-            ok = run.desktop.inject_key(run.window, vk, true, &error) && ok;
-        if (how != "down")
-            ok = run.desktop.inject_key(run.window, vk, false, &error) && ok;
-        if (!ok)
-            fail(run, "key: " + error);
+        std::optional<std::string> why; // the last stroke that failed
+        for (bool down : {true, false})
+            if (how != (down ? "up" : "down"))
+                if (auto pressed = run.desktop.inject_key(run.window, vk, down); !pressed)
+                    why = pressed.message();
+        if (why)
+            fail(run, "key: " + *why);
     } else if (word == "close" || word == "move" || word == "resize" || word == "display") {
         int x = 0, y = 0;
         in >> x >> y;
@@ -183,18 +183,18 @@ void do_line(Run& run, const std::string& line) {
                                 : word == "move"   ? WindowCommand::Move
                                 : word == "resize" ? WindowCommand::Resize
                                                    : WindowCommand::DisplayChange;
-        if (!run.desktop.window_command(run.window, command, x, y, &error))
-            fail(run, word + ": " + error);
+        if (auto done = run.desktop.window_command(run.window, command, x, y); !done)
+            fail(run, word + ": " + done.message());
     } else if (word == "picture") {
         std::string path;
         in >> path;
-        if (!run.desktop.window_picture(run.window, path, &error))
-            fail(run, "picture: " + error);
+        if (auto written = run.desktop.window_picture(run.window, path); !written)
+            fail(run, "picture: " + written.message());
     } else if (word == "board") {
         std::string what, path;
         in >> what >> path;
-        if (!run.desktop.board_request(what, path, &error))
-            fail(run, "board: " + error);
+        if (auto written = run.desktop.board_request(what, path); !written)
+            fail(run, "board: " + written.message());
     } else if (word == "send") {
         send_broadcast(run, line);
     } else if (word == "answer") {
@@ -275,9 +275,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     Run run;
-    std::string error;
-    if (!run.desktop.listen({std::begin(k_names), std::end(k_names)}, &error)) {
-        std::fprintf(stderr, "wine_driver: %s\n", error.c_str());
+    if (auto heard = run.desktop.listen({std::begin(k_names), std::end(k_names)}); !heard) {
+        std::fprintf(stderr, "wine_driver: %s\n", heard.message().c_str());
         return 2;
     }
     std::string line;

@@ -63,12 +63,18 @@ const std::map<std::string, unsigned> kKeyNames = {
     {"lctrl", 0xA2},     {"rctrl", 0xA3},   {"lalt", 0xA4},   {"ralt", 0xA5},
 };
 
+// Whether a request of the controller succeeded; its reason in `error` when it did not.
+bool succeeded(const platform::Status& status, std::string& error) {
+    if (!status)
+        error = status.message();
+    return status.ok();
+}
+
 // A message for the program waits, within the bound, until the program has a window to hear
 // it (a broadcast right after the start would reach no one). Once it has ended, none waits.
 void await_program(Session& s) {
-    std::string ignored;
     if (!s.started.empty() && !s.exit_code)
-        (void)s.controller->windows(s.timeout_ms, &ignored);
+        (void)s.controller->windows(s.timeout_ms);
 }
 
 // "shift+r" gives {0x10, 0x52}: modifiers first, the key last.
@@ -93,7 +99,7 @@ bool parse_combo(const std::string& combo, std::vector<unsigned>& keys, std::str
 bool inject(Session& s, unsigned vk, bool down, std::string& error) {
     if (s.exit_code && s.pressing)
         return true;
-    if (s.controller->key(vk, down, s.timeout_ms, &error))
+    if (succeeded(s.controller->key(vk, down, s.timeout_ms), error))
         return true;
     return s.pressing && pump_until(s, 1000, [&] { return s.exit_code.has_value(); });
 }
@@ -152,7 +158,7 @@ bool cmd_keys_batch(Session& s, const std::vector<std::string>& w, std::string& 
     }
     if (strokes.empty())
         return error = "usage: keys --batch <name> <name> ...", false;
-    return s.controller->keys(strokes, s.timeout_ms, &error);
+    return succeeded(s.controller->keys(strokes, s.timeout_ms), error);
 }
 
 // keys <combo> <combo> ...: each pressed in turn
@@ -203,7 +209,7 @@ bool cmd_window(Session& s, const std::vector<std::string>& w, std::string& erro
         if (w.size() != 3 || !parse_int(w[1], x) || !parse_int(w[2], y))
             return error = "usage: " + w[0] + " <x> <y>", false;
     }
-    return s.controller->window(action, int(x), int(y), s.timeout_ms, &error);
+    return succeeded(s.controller->window(action, int(x), int(y), s.timeout_ms), error);
 }
 
 bool cmd_screenshot(Session& s, const std::vector<std::string>& w, std::string& error) {
@@ -224,7 +230,7 @@ bool cmd_screenshot(Session& s, const std::vector<std::string>& w, std::string& 
         shot = w[3] == "0" ? Shot::TvField0 : Shot::TvField1;
         field = " --field " + w[3];
     }
-    if (!s.controller->screenshot(shot, w.back(), s.timeout_ms, &error))
+    if (!succeeded(s.controller->screenshot(shot, w.back(), s.timeout_ms), error))
         return false;
     report(s, "screenshot " + lower(w[1]) + field + " " + w.back(), "screenshot",
            ",\"what\":" + json_string(lower(w[1])) + (one_field ? ",\"field\":" + w[3] : "") +
@@ -405,9 +411,9 @@ bool cmd_wait_frames(Session& s, const std::vector<std::string>& w, std::string&
         (w.size() == 3 && !parse_duration(w[2], ms)))
         return error = "usage: wait-frames <n> [<n>ms|<n>s]", false;
     auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    auto first = s.controller->frame_count(ms, &error);
+    auto first = s.controller->frame_count(ms);
     if (!first)
-        return false;
+        return error = first.message(), false;
     uint64_t target = *first + uint64_t(n), now = *first;
     std::string why;
     int left = int(std::max<long long>(0, std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -416,9 +422,12 @@ bool cmd_wait_frames(Session& s, const std::vector<std::string>& w, std::string&
     bool answered = true;
     if (pump_until(s, left,
                    [&] {
-                       auto f = s.controller->frame_count(0, &why);
-                       answered = f.has_value();
-                       now = f.value_or(now);
+                       auto f = s.controller->frame_count(0);
+                       answered = f.ok();
+                       if (f)
+                           now = *f;
+                       else
+                           why = f.message();
                        return !answered || now >= target;
                    }) &&
         answered)
@@ -432,9 +441,12 @@ bool cmd_wait_frames(Session& s, const std::vector<std::string>& w, std::string&
 bool cmd_windows(Session& s, const std::vector<std::string>& w, std::string& error) {
     if (w.size() != 1)
         return error = "usage: windows", false;
-    auto all = s.controller->windows(s.timeout_ms, &error);
-    if (all.empty())
+    auto listed = s.controller->windows(s.timeout_ms);
+    if (!listed)
+        error = listed.message();
+    if (!listed || listed->empty())
         return false;
+    const std::vector<WindowFacts>& all = *listed;
     report(s, "windows " + std::to_string(all.size()), "windows",
            ",\"count\":" + std::to_string(all.size()));
     for (const WindowFacts& f : all)
@@ -462,22 +474,22 @@ bool cmd_start(Session& s, const std::vector<std::string>& w, const std::string&
 bool cmd_reg(Session& s, const std::vector<std::string>& w, std::string& error) {
     std::vector<std::string> args(w.begin() + 1, w.end());
     if (!s.json) {
-        int rc = run_reg_command(s.out, args, error);
+        bool done = succeeded(run_reg_command(s.out, args), error);
         fflush(s.out);
-        return rc == 0;
+        return done;
     }
     FILE* text = tmpfile(); // the command's text becomes one JSON line
     if (!text)
         return error = "cannot make a temporary file", false;
-    int rc = run_reg_command(text, args, error);
+    bool done = succeeded(run_reg_command(text, args), error);
     std::string all;
     rewind(text);
     for (int c; (c = fgetc(text)) != EOF;)
         all += char(c);
     fclose(text);
-    if (rc == 0)
+    if (done)
         report(s, all, "reg", ",\"text\":" + json_string(all));
-    return rc == 0;
+    return done;
 }
 
 bool cmd_on_off(Session& s, const std::vector<std::string>& w, std::string& error) {
@@ -500,11 +512,12 @@ bool cmd_close(Session& s, const std::vector<std::string>& w, std::string& error
 }
 
 bool cmd_frames(Session& s, std::string& error) {
-    auto frames = s.controller->frame_count(s.timeout_ms, &error);
-    if (frames)
-        report(s, "frames " + std::to_string(*frames), "frames",
-               ",\"count\":" + std::to_string(*frames));
-    return frames.has_value();
+    auto frames = s.controller->frame_count(s.timeout_ms);
+    if (!frames)
+        return error = frames.message(), false;
+    report(s, "frames " + std::to_string(*frames), "frames",
+           ",\"count\":" + std::to_string(*frames));
+    return true;
 }
 
 bool cmd_wait(Session& s, const std::vector<std::string>& w, std::string& error) {
@@ -599,7 +612,10 @@ int test_mode(const std::string& word) {
 }
 
 int start_program(Session& s, const std::string& tail, std::string& error) {
-    int pid = s.controller->start(s.program_path, tail, &error);
+    auto started = s.controller->start(s.program_path, tail);
+    if (!started)
+        return error = started.message(), 0;
+    int pid = *started;
     if (!pid)
         return 0;
     s.started.push_back(pid);

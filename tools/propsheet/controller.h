@@ -5,6 +5,7 @@
 #pragma once
 
 #include "platform/events.h"
+#include "platform/result.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -69,32 +70,31 @@ class Controller {
 public:
     virtual ~Controller() = default;
 
-    // Joins the desktop as an observer; null with a reason when that is not possible.
-    static std::unique_ptr<Controller> create(std::string* error);
+    // Joins the desktop as an observer; an error with the reason when that is not possible.
+    static platform::Result<std::unique_ptr<Controller>> create();
 
-    // Starts a program with an exact command-line tail; returns its process id or 0. The
-    // first program started is the one the commands below act on.
-    virtual int start(const std::string& program, const std::string& command_line,
-                      std::string* error) = 0;
+    // Starts a program with an exact command-line tail; returns its process id. The first
+    // program started is the one the commands below act on.
+    virtual platform::Result<int> start(const std::string& program,
+                                        const std::string& command_line) = 0;
     // Ends every started program that still runs (when a script fails or the tool is stopped).
     virtual void kill_program() = 0;
     [[nodiscard]] virtual int program_pid() const = 0;
 
     // Keyboard input into the program's test window as real input; waits up to `wait_ms`
     // for that window to appear.
-    virtual bool key(unsigned vk, bool down, int wait_ms, std::string* error) = 0;
+    virtual platform::Status key(unsigned vk, bool down, int wait_ms) = 0;
     // All the strokes into the program's queue in one step, so that all of them are waiting
     // before the program's next frame.
-    virtual bool keys(const std::vector<KeyStroke>& strokes, int wait_ms, std::string* error) = 0;
-    virtual bool window(WindowAction action, int x, int y, int wait_ms, std::string* error) = 0;
-    virtual bool screenshot(Shot shot, const std::string& png_path, int wait_ms,
-                            std::string* error) = 0;
+    virtual platform::Status keys(const std::vector<KeyStroke>& strokes, int wait_ms) = 0;
+    virtual platform::Status window(WindowAction action, int x, int y, int wait_ms) = 0;
+    virtual platform::Status screenshot(Shot shot, const std::string& png_path, int wait_ms) = 0;
     // The board's frame count; waits up to `wait_ms` for the program to answer (it may not
     // have joined the desktop or opened the board yet).
-    virtual std::optional<uint64_t> frame_count(int wait_ms, std::string* error) = 0;
+    virtual platform::Result<uint64_t> frame_count(int wait_ms) = 0;
     // The top-level windows of every started program; waits up to `wait_ms` for the first
-    // program's first window.
-    virtual std::vector<WindowFacts> windows(int wait_ms, std::string* error) = 0;
+    // program's first window. The real controllers report an empty desktop as an error.
+    virtual platform::Result<std::vector<WindowFacts>> windows(int wait_ms) = 0;
 
     // The next event heard, if any; never blocks.
     virtual std::optional<SheetEvent> next_event() = 0;
@@ -104,7 +104,7 @@ public:
 };
 
 // The settings store as REGEDIT4 text; "" for the whole of HKEY_LOCAL_MACHINE.
-bool export_registry_text(const std::string& key_path, std::string& text, std::string* error);
-bool import_registry_text(const std::string& text, std::string* error);
+platform::Result<std::string> export_registry_text(const std::string& key_path);
+platform::Status import_registry_text(const std::string& text);
 
 } // namespace propsheet

@@ -51,9 +51,12 @@ public:
         kill_program();
     }
 
-    int start(const std::string& program, const std::string& command_line,
-              std::string* error) override {
-        int pid = desktop::start_program(program, command_line, {}, error);
+    platform::Result<int> start(const std::string& program,
+                                const std::string& command_line) override {
+        auto started = desktop::start_program(program, command_line, {});
+        if (!started)
+            return started;
+        int pid = *started;
         std::lock_guard lock(m_mutex);
         if (pid > 0) {
             if (!m_pid)
@@ -75,76 +78,78 @@ public:
         return m_pid;
     }
 
-    bool key(unsigned vk, bool down, int wait_ms, std::string* error) override {
-        auto w = test_window(wait_ms, error);
-        return w && desktop::inject_key(*w, vk, down, error);
+    platform::Status key(unsigned vk, bool down, int wait_ms) override {
+        auto w = test_window(wait_ms);
+        if (!w)
+            return w.error();
+        return desktop::inject_key(*w, vk, down);
     }
 
-    bool keys(const std::vector<KeyStroke>& strokes, int wait_ms, std::string* error) override {
-        auto w = test_window(wait_ms, error);
+    platform::Status keys(const std::vector<KeyStroke>& strokes, int wait_ms) override {
+        auto w = test_window(wait_ms);
         if (!w)
-            return false;
+            return w.error();
         std::vector<std::pair<UINT, bool>> all;
         for (const KeyStroke& k : strokes)
             all.emplace_back(k.vk, k.down);
-        return desktop::inject_keys(*w, all, error);
+        return desktop::inject_keys(*w, all);
     }
 
-    bool window(WindowAction action, int x, int y, int wait_ms, std::string* error) override {
-        auto w = test_window(wait_ms, error);
+    platform::Status window(WindowAction action, int x, int y, int wait_ms) override {
+        auto w = test_window(wait_ms);
         if (!w)
-            return false;
+            return w.error();
         static const desktop::WindowCommand commands[] = {
             desktop::WindowCommand::Close, desktop::WindowCommand::Move,
             desktop::WindowCommand::Resize, desktop::WindowCommand::DisplayChange};
-        return desktop::window_command(*w, commands[int(action)], x, y, error);
+        return desktop::window_command(*w, commands[int(action)], x, y);
     }
 
-    bool screenshot(Shot shot, const std::string& png_path, int wait_ms,
-                    std::string* error) override {
-        auto w = test_window(wait_ms, error);
+    platform::Status screenshot(Shot shot, const std::string& png_path, int wait_ms) override {
+        auto w = test_window(wait_ms);
         if (!w)
-            return false;
+            return w.error();
         desktop::Picture which = shot == Shot::Board      ? desktop::Picture::Screen
                                  : shot == Shot::Tv       ? desktop::Picture::Tv
                                  : shot == Shot::TvField0 ? desktop::Picture::TvField0
                                  : shot == Shot::TvField1 ? desktop::Picture::TvField1
                                                           : desktop::Picture::Window;
-        return desktop::picture(w->pid, which, w->hwnd, png_path, error);
+        return desktop::picture(w->pid, which, w->hwnd, png_path);
     }
 
     // Asks again while the program runs and the bound allows: before it has joined the
     // desktop and opened the board it cannot answer yet.
-    std::optional<uint64_t> frame_count(int wait_ms, std::string* error) override {
+    platform::Result<uint64_t> frame_count(int wait_ms) override {
         auto until = Clock::now() + std::chrono::milliseconds(wait_ms);
         for (;;) {
-            std::string why;
-            if (auto frames = desktop::frame_count(program_pid(), &why))
-                return frames;
-            if (!running() || Clock::now() >= until) {
-                if (error)
-                    *error = running() ? why : "the program has ended";
-                return std::nullopt;
-            }
+            auto frames = desktop::frame_count(program_pid());
+            if (frames)
+                return *frames;
+            const std::string& why = frames.message();
+            if (!running() || Clock::now() >= until)
+                return platform::fail(running() ? why : "the program has ended");
             desktop::wait(5);
         }
     }
 
-    std::vector<WindowFacts> windows(int wait_ms, std::string* error) override {
+    platform::Result<std::vector<WindowFacts>> windows(int wait_ms) override {
         std::vector<WindowFacts> all;
         auto until = Clock::now() + std::chrono::milliseconds(wait_ms);
         for (;;) {
             std::string why;
             for (int pid : started())
-                for (auto& w : desktop::windows(pid, &why))
-                    all.push_back(facts_of(w));
-            if (!all.empty() || !running() || Clock::now() >= until) {
-                if (all.empty() && error)
-                    *error = running() ? "the program has no window yet" +
-                                             (why.empty() ? std::string() : " (" + why + ")")
-                                       : "the program has ended";
+                if (auto found = desktop::windows(pid); !found)
+                    why = found.message();
+                else
+                    for (auto& w : *found)
+                        all.push_back(facts_of(w));
+            if (!all.empty())
                 return all;
-            }
+            if (!running() || Clock::now() >= until)
+                return platform::fail(running()
+                                          ? "the program has no window yet" +
+                                                (why.empty() ? std::string() : " (" + why + ")")
+                                          : "the program has ended");
             desktop::wait(10);
         }
     }
@@ -159,9 +164,10 @@ public:
             m_events.pop_front();
         }
         if (e->kind == SheetEvent::Kind::Window && is_started(e->pid))
-            for (auto& w : desktop::windows(e->pid))
-                if (w.class_name == e->name && w.title == e->text)
-                    e->window = facts_of(w);
+            if (auto found = desktop::windows(e->pid))
+                for (auto& w : *found)
+                    if (w.class_name == e->name && w.title == e->text)
+                        e->window = facts_of(w);
         return e;
     }
 
@@ -171,26 +177,23 @@ public:
 private:
     // The program's test window, waiting for it to appear; the window of the program is
     // looked up again each time, so a request never goes to a window that has gone.
-    std::optional<desktop::WindowInfo> test_window(int wait_ms, std::string* error) {
+    platform::Result<desktop::WindowInfo> test_window(int wait_ms) {
         int pid = program_pid();
-        if (pid <= 0) {
-            if (error)
-                *error = "no program started";
-            return std::nullopt;
-        }
+        if (pid <= 0)
+            return platform::fail("no program started");
         auto until = Clock::now() + std::chrono::milliseconds(wait_ms);
         for (;;) {
-            std::string why;
-            for (auto& w : desktop::windows(pid, &why))
-                if (w.class_name == kTestWindowClass)
-                    return w;
-            if (!running() || Clock::now() >= until) {
-                if (error)
-                    *error = !running() ? "the program has ended"
-                                        : "the program has no test window" +
-                                              (why.empty() ? std::string() : " (" + why + ")");
-                return std::nullopt;
-            }
+            auto found = desktop::windows(pid);
+            if (found)
+                for (auto& w : *found)
+                    if (w.class_name == kTestWindowClass)
+                        return w;
+            std::string why = found ? std::string() : found.message();
+            if (!running() || Clock::now() >= until)
+                return platform::fail(!running()
+                                          ? "the program has ended"
+                                          : "the program has no test window" +
+                                                (why.empty() ? std::string() : " (" + why + ")"));
             desktop::wait(10);
         }
     }
@@ -220,31 +223,18 @@ private:
 
 } // namespace
 
-std::unique_ptr<Controller> Controller::create(std::string* error) {
-    if (!desktop::join(true)) {
-        if (error)
-            *error = "cannot join the desktop";
-        return nullptr;
-    }
-    return std::make_unique<DesktopController>();
+platform::Result<std::unique_ptr<Controller>> Controller::create() {
+    if (!desktop::join(true))
+        return platform::fail("cannot join the desktop");
+    return std::unique_ptr<Controller>(std::make_unique<DesktopController>());
 }
 
-bool export_registry_text(const std::string& key_path, std::string& text, std::string* error) {
-    auto r = win32::export_registry(key_path);
-    if (!r) {
-        if (error)
-            *error = r.message();
-        return false;
-    }
-    text = std::move(*r);
-    return true;
+platform::Result<std::string> export_registry_text(const std::string& key_path) {
+    return win32::export_registry(key_path);
 }
 
-bool import_registry_text(const std::string& text, std::string* error) {
-    auto r = win32::import_registry(text);
-    if (!r && error)
-        *error = r.message();
-    return bool(r);
+platform::Status import_registry_text(const std::string& text) {
+    return win32::import_registry(text);
 }
 
 } // namespace propsheet

@@ -61,18 +61,19 @@ public:
             CloseHandle(m_wake);
     }
 
-    [[nodiscard]] bool listen(std::string* error) {
-        return m_desktop.listen({std::begin(kMessageNames), std::end(kMessageNames)}, error);
+    platform::Status listen() {
+        return m_desktop.listen({std::begin(kMessageNames), std::end(kMessageNames)});
     }
 
-    int start(const std::string& program, const std::string& command_line,
-              std::string* error) override {
-        DWORD pid = m_desktop.start_program(program_file(program), command_line, {}, error);
-        if (pid) {
-            if (!m_pid)
-                m_pid = pid;
-            m_started.push_back(pid);
-        }
+    platform::Result<int> start(const std::string& program,
+                                const std::string& command_line) override {
+        auto started = m_desktop.start_program(program_file(program), command_line, {});
+        if (!started)
+            return started.error();
+        DWORD pid = *started;
+        if (!m_pid)
+            m_pid = pid;
+        m_started.push_back(pid);
         return int(pid);
     }
 
@@ -84,62 +85,63 @@ public:
 
     int program_pid() const override { return int(m_pid); }
 
-    bool key(unsigned vk, bool down, int wait_ms, std::string* error) override {
-        HWND w = test_window(wait_ms, error);
-        return w && m_desktop.inject_key(w, vk, down, error);
+    platform::Status key(unsigned vk, bool down, int wait_ms) override {
+        auto w = test_window(wait_ms);
+        if (!w)
+            return w.error();
+        return m_desktop.inject_key(*w, vk, down);
     }
 
-    bool keys(const std::vector<KeyStroke>& strokes, int wait_ms, std::string* error) override {
-        HWND w = test_window(wait_ms, error);
+    platform::Status keys(const std::vector<KeyStroke>& strokes, int wait_ms) override {
+        auto w = test_window(wait_ms);
+        if (!w)
+            return w.error();
         std::vector<std::pair<UINT, bool>> all;
         for (const KeyStroke& k : strokes)
             all.emplace_back(k.vk, k.down);
-        return w && m_desktop.inject_keys(w, all, error);
+        return m_desktop.inject_keys(*w, all);
     }
 
-    bool window(WindowAction action, int x, int y, int wait_ms, std::string* error) override {
-        HWND w = test_window(wait_ms, error);
+    platform::Status window(WindowAction action, int x, int y, int wait_ms) override {
+        auto w = test_window(wait_ms);
         if (!w)
-            return false;
+            return w.error();
         static const win::WindowCommand commands[] = {
             win::WindowCommand::Close, win::WindowCommand::Move, win::WindowCommand::Resize,
             win::WindowCommand::DisplayChange};
-        return m_desktop.window_command(w, commands[int(action)], x, y, error);
+        return m_desktop.window_command(*w, commands[int(action)], x, y);
     }
 
-    bool screenshot(Shot shot, const std::string& png_path, int wait_ms,
-                    std::string* error) override {
-        HWND w = test_window(wait_ms, error);
+    platform::Status screenshot(Shot shot, const std::string& png_path, int wait_ms) override {
+        auto w = test_window(wait_ms);
         if (!w)
-            return false;
+            return w.error();
         if (shot == Shot::Window)
-            return m_desktop.window_picture(w, png_path, error);
+            return m_desktop.window_picture(*w, png_path);
         const char* what = shot == Shot::Board      ? "screen"
                            : shot == Shot::TvField0 ? "tv0"
                            : shot == Shot::TvField1 ? "tv1"
                                                     : "tv";
-        return m_desktop.board_request(what, png_path, error);
+        return m_desktop.board_request(what, png_path);
     }
 
     // Asks again while the program runs and the bound allows: the board's screen window
     // exists only once the program has opened the board.
-    std::optional<uint64_t> frame_count(int wait_ms, std::string* error) override {
+    platform::Result<uint64_t> frame_count(int wait_ms) override {
         auto until = Clock::now() + std::chrono::milliseconds(wait_ms);
         for (;;) {
-            std::string why;
-            if (auto frames = board_frames(&why))
-                return frames;
+            auto frames = board_frames();
+            if (frames)
+                return *frames;
+            const std::string& why = frames.message();
             bool ended = !m_pid || m_desktop.wait_exit(m_pid, 0).has_value();
-            if (ended || Clock::now() >= until) {
-                if (error)
-                    *error = ended ? "the program has ended" : why;
-                return std::nullopt;
-            }
+            if (ended || Clock::now() >= until)
+                return platform::fail(ended ? "the program has ended" : why);
             m_desktop.pump(10);
         }
     }
 
-    std::vector<WindowFacts> windows(int wait_ms, std::string* error) override {
+    platform::Result<std::vector<WindowFacts>> windows(int wait_ms) override {
         std::vector<WindowFacts> all;
         auto until = Clock::now() + std::chrono::milliseconds(wait_ms);
         for (;;) {
@@ -147,11 +149,11 @@ public:
                 for (const win::WindowInfo& w : m_desktop.windows(pid))
                     all.push_back(facts_of(w));
             bool ended = !m_pid || m_desktop.wait_exit(m_pid, 0).has_value();
-            if (!all.empty() || ended || Clock::now() >= until) {
-                if (all.empty() && error)
-                    *error = ended ? "the program has ended" : "the program has no window yet";
+            if (!all.empty())
                 return all;
-            }
+            if (ended || Clock::now() >= until)
+                return platform::fail(ended ? "the program has ended"
+                                            : "the program has no window yet");
             m_desktop.pump(10);
         }
     }
@@ -197,39 +199,41 @@ public:
     void wake() override { SetEvent(m_wake); }
 
 private:
-    std::optional<uint64_t> board_frames(std::string* error) {
+    // The board's frame count from its state file; a state without one is an error with an
+    // empty message.
+    platform::Result<uint64_t> board_frames() {
         char dir[MAX_PATH] = {}, file[MAX_PATH] = {};
         GetTempPathA(MAX_PATH, dir);
         GetTempFileNameA(dir, "wts", 0, file);
         std::optional<uint64_t> frames;
-        if (m_desktop.board_request("state", file, error)) {
+        auto asked = m_desktop.board_request("state", file);
+        if (asked) {
             std::ifstream in(file);
             for (std::string line; std::getline(in, line);)
                 if (line.rfind("frames ", 0) == 0)
                     frames = std::strtoull(line.c_str() + 7, nullptr, 10);
         }
         DeleteFileA(file);
-        return frames;
+        if (!asked)
+            return asked.error();
+        if (!frames)
+            return platform::fail("");
+        return *frames;
     }
 
     // The program's test window, waiting for it to appear.
-    HWND test_window(int wait_ms, std::string* error) {
-        if (!m_pid) {
-            if (error)
-                *error = "no program started";
-            return nullptr;
-        }
+    platform::Result<HWND> test_window(int wait_ms) {
+        if (!m_pid)
+            return platform::fail("no program started");
         auto until = Clock::now() + std::chrono::milliseconds(wait_ms);
         for (;;) {
             for (const win::WindowInfo& w : m_desktop.windows(m_pid))
                 if (w.class_name == kTestWindowClass)
                     return w.hwnd;
             bool ended = m_desktop.wait_exit(m_pid, 0).has_value();
-            if (ended || Clock::now() >= until) {
-                if (error)
-                    *error = ended ? "the program has ended" : "the program has no test window";
-                return nullptr;
-            }
+            if (ended || Clock::now() >= until)
+                return platform::fail(ended ? "the program has ended"
+                                            : "the program has no test window");
             m_desktop.pump(10);
         }
     }
@@ -304,28 +308,25 @@ void export_key(HKEY key, const std::string& path, std::string& text) {
 
 } // namespace
 
-std::unique_ptr<Controller> Controller::create(std::string* error) {
+platform::Result<std::unique_ptr<Controller>> Controller::create() {
     auto controller = std::make_unique<WindowsController>();
-    if (!controller->listen(error))
-        return nullptr;
-    return controller;
+    if (auto heard = controller->listen(); !heard)
+        return heard.error();
+    return std::unique_ptr<Controller>(std::move(controller));
 }
 
-bool export_registry_text(const std::string& key_path, std::string& text, std::string* error) {
+platform::Result<std::string> export_registry_text(const std::string& key_path) {
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key_path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
-        if (error)
-            *error = "no such key: " + key_path;
-        return false;
-    }
-    text = "REGEDIT4\r\n\r\n";
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key_path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return platform::fail("no such key: " + key_path);
+    std::string text = "REGEDIT4\r\n\r\n";
     export_key(key, key_path, text);
     RegCloseKey(key);
-    return true;
+    return text;
 }
 
 // The system's own importer (reg.exe) reads the REGEDIT4 text from a temporary file.
-bool import_registry_text(const std::string& text, std::string* error) {
+platform::Status import_registry_text(const std::string& text) {
     char dir[MAX_PATH] = {}, file[MAX_PATH] = {};
     GetTempPathA(MAX_PATH, dir);
     GetTempFileNameA(dir, "wtr", 0, file);
@@ -346,9 +347,9 @@ bool import_registry_text(const std::string& text, std::string* error) {
         CloseHandle(info.hThread);
     }
     DeleteFileA(file);
-    if (code != 0 && error)
-        *error = "reg import failed (exit code " + std::to_string(code) + ")";
-    return code == 0;
+    if (code != 0)
+        return platform::fail("reg import failed (exit code " + std::to_string(code) + ")");
+    return {};
 }
 
 } // namespace propsheet

@@ -305,16 +305,15 @@ std::string test_command_line(int mode, const std::string& words) {
     }
 }
 
-bool prepare_keys(const Options& o, std::string& error) {
+platform::Status prepare_keys(const Options& o) {
     if (!o.prepare || o.mode == 2)
-        return true;
+        return {};
     std::string key, default_key;
     if (!key_below_local_machine(o.key, key) ||
         !key_below_local_machine(o.default_key, default_key))
-        return error = "settings keys must lie under HKEY_LOCAL_MACHINE", false;
-    if (o.mode == 0)
-        return write_missing(default_key, kTvFactoryDefaults, &error);
-    return write_missing(key, kGammaFactoryDefaults, &error);
+        return platform::fail("settings keys must lie under HKEY_LOCAL_MACHINE");
+    return o.mode == 0 ? write_missing(default_key, kTvFactoryDefaults)
+                       : write_missing(key, kGammaFactoryDefaults);
 }
 
 // Lines to run: a script read whole, or standard input read by a thread as it comes.
@@ -406,15 +405,16 @@ int run_test(const Options& o) {
     s.command_line = test_command_line;
     s.on_started = remember_child;
     s.program_path = o.program.empty() ? (executable_dir() / "wintest").string() : o.program;
+    auto controller = Controller::create();
+    if (!controller)
+        return fprintf(stderr, "propsheet: %s\n", controller.message().c_str()), 1;
+    s.controller = std::move(*controller);
     std::string error;
-    s.controller = Controller::create(&error);
-    if (!s.controller)
-        return fprintf(stderr, "propsheet: %s\n", error.c_str()), 1;
     s.sheet.answer_enable = o.answer;
     if (!create_sheet_window(s.sheet))
         return fputs("propsheet: cannot create the sheet's window\n", stderr), 1;
-    if (!prepare_keys(o, error))
-        return fprintf(stderr, "propsheet: %s\n", error.c_str()), 1;
+    if (auto prepared = prepare_keys(o); !prepared)
+        return fprintf(stderr, "propsheet: %s\n", prepared.message().c_str()), 1;
 
     Input input(o.script, *s.controller);
     if (!input.ok())
@@ -494,11 +494,11 @@ int main(int argc, char** argv) {
         return 0;
     if (argc >= 2 && strcmp(argv[1], "reg") == 0) {
         std::vector<std::string> args(argv + 2, argv + argc);
-        std::string error;
-        int rc = run_reg_command(stdout, args, error);
-        if (rc != 0)
-            fprintf(stderr, "propsheet: %s\n", error.c_str());
-        return rc;
+        auto done = run_reg_command(stdout, args);
+        if (!done)
+            return fprintf(stderr, "propsheet: %s\n", done.message().c_str()),
+                   int(done.error().code);
+        return 0;
     }
     Options o;
     int rc = parse_options(argc, argv, o);

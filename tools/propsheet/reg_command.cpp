@@ -12,81 +12,100 @@ namespace propsheet {
 
 namespace {
 
-bool relative_key(const std::string& path, std::string& key, std::string& error) {
+// The exit codes of `propsheet reg`: a request that failed, and a command line it cannot take.
+constexpr long kFailed = 1;
+constexpr long kUsage = 2;
+
+// The key below HKEY_LOCAL_MACHINE that a key path names.
+platform::Result<std::string> relative_key(const std::string& path) {
+    std::string key;
     if (key_below_local_machine(path, key))
-        return true;
-    error = "only keys under HKEY_LOCAL_MACHINE are kept: " + path;
-    return false;
+        return key;
+    return platform::fail("only keys under HKEY_LOCAL_MACHINE are kept: " + path, kUsage);
 }
 
 // A file named on the command line, or standard input for "-".
-bool read_file(const std::string& path, std::string& text, std::string& error) {
+platform::Result<std::string> read_file(const std::string& path) {
     if (path == "-") {
         std::ostringstream data;
         data << std::cin.rdbuf();
-        text = data.str();
-        return true;
+        return data.str();
     }
     auto bytes = platform::read_file(path);
     if (!bytes)
-        return error = bytes.message(), false;
-    text.assign(bytes->begin(), bytes->end());
-    return true;
+        return platform::fail(bytes.message(), kFailed);
+    return std::string(bytes->begin(), bytes->end());
+}
+
+// A failure of the store as a failed request.
+platform::Error failed(const platform::Error& error) {
+    return platform::fail(error.message, kFailed);
 }
 
 } // namespace
 
-int run_reg_command(FILE* out, const std::vector<std::string>& a, std::string& error) {
+platform::Status run_reg_command(FILE* out, const std::vector<std::string>& a) {
     const std::string usage = "usage: reg get <key> [<value>] | reg set <key> <value> <text> | "
                               "reg export [<key> [<file>]] | reg import <file>|-";
     std::string verb = a.empty() ? "" : a[0];
-    std::string key;
     if (verb == "get" && (a.size() == 2 || a.size() == 3)) {
-        if (!relative_key(a[1], key, error))
-            return 2;
+        auto key = relative_key(a[1]);
+        if (!key)
+            return key.error();
         if (a.size() == 3) {
             std::string text;
-            if (!read_setting(key, a[2], text))
-                return error = "no value " + a[2] + " in " + a[1], 1;
+            if (!read_setting(*key, a[2], text))
+                return platform::fail("no value " + a[2] + " in " + a[1], kFailed);
             fprintf(out, "%s\n", text.c_str());
-            return 0;
+            return {};
         }
-        std::string text;
-        if (!export_registry_text(key, text, &error))
-            return 1;
-        fputs(text.c_str(), out);
-        return 0;
+        auto text = export_registry_text(*key);
+        if (!text)
+            return failed(text.error());
+        fputs(text->c_str(), out);
+        return {};
     }
     if (verb == "set" && a.size() == 4) {
-        if (!relative_key(a[1], key, error))
-            return 2;
-        return write_setting(key, a[2], a[3], &error) ? 0 : 1;
+        auto key = relative_key(a[1]);
+        if (!key)
+            return key.error();
+        auto written = write_setting(*key, a[2], a[3]);
+        if (!written)
+            return failed(written.error());
+        return {};
     }
     if (verb == "export" && a.size() <= 3) {
-        if (a.size() >= 2 && !relative_key(a[1], key, error))
-            return 2;
-        std::string text;
-        if (!export_registry_text(key, text, &error))
-            return 1;
+        std::string key;
+        if (a.size() >= 2) {
+            auto relative = relative_key(a[1]);
+            if (!relative)
+                return relative.error();
+            key = *relative;
+        }
+        auto text = export_registry_text(key);
+        if (!text)
+            return failed(text.error());
         if (a.size() < 3 || a[2] == "-") {
-            fputs(text.c_str(), out);
-            return 0;
+            fputs(text->c_str(), out);
+            return {};
         }
         std::ofstream file(a[2], std::ios::binary);
-        file << text;
+        file << *text;
         file.close();
         if (!file)
-            return error = "cannot write " + a[2], 1;
-        return 0;
+            return platform::fail("cannot write " + a[2], kFailed);
+        return {};
     }
     if (verb == "import" && a.size() == 2) {
-        std::string text;
-        if (!read_file(a[1], text, error))
-            return 1;
-        return import_registry_text(text, &error) ? 0 : 1;
+        auto text = read_file(a[1]);
+        if (!text)
+            return text.error();
+        auto imported = import_registry_text(*text);
+        if (!imported)
+            return failed(imported.error());
+        return {};
     }
-    error = usage;
-    return 2;
+    return platform::fail(usage, kUsage);
 }
 
 } // namespace propsheet

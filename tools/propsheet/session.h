@@ -86,8 +86,9 @@ int start_program(Session& s, const std::string& tail, std::string& error);
 // Runs one command line; false with a message when it fails (a failed expect among them).
 bool run_command(Session& s, const std::string& line, std::string& error);
 
-// `propsheet reg ...` (also usable inside scripts); prints to s.out. Returns the exit code.
-int run_reg_command(FILE* out, const std::vector<std::string>& args, std::string& error);
+// `propsheet reg ...` (also usable inside scripts); prints to `out`. A failure's code is the
+// exit code: 1 for a request that failed, 2 for a command line it cannot take.
+platform::Status run_reg_command(FILE* out, const std::vector<std::string>& args);
 
 // The virtual-key code of a key name ("a", "esc", "f10", "0x5b"), 0 when unknown.
 unsigned key_code(const std::string& name);

@@ -71,8 +71,8 @@ std::string describe_registry_error(LONG code) {
     }
 }
 
-bool write_setting(const std::string& key, const std::string& value, const std::string& text,
-                   std::string* error) {
+platform::Status write_setting(const std::string& key, const std::string& value,
+                               const std::string& text) {
     HKEY hkey;
     LONG rc = RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
                               nullptr, &hkey, nullptr);
@@ -81,19 +81,21 @@ bool write_setting(const std::string& key, const std::string& value, const std::
                             reinterpret_cast<const BYTE*>(text.c_str()), DWORD(text.size() + 1));
         RegCloseKey(hkey);
     }
-    if (rc != ERROR_SUCCESS && error)
-        *error = "cannot write " + key + "\\" + value + ": " + describe_registry_error(rc);
-    return rc == ERROR_SUCCESS;
+    if (rc != ERROR_SUCCESS)
+        return platform::fail("cannot write " + key + "\\" + value + ": " +
+                              describe_registry_error(rc));
+    return {};
 }
 
-bool write_missing(const std::string& key, const std::vector<FactoryValue>& values,
-                   std::string* error) {
+platform::Status write_missing(const std::string& key, const std::vector<FactoryValue>& values) {
     for (auto& v : values) {
         std::string text;
-        if (!read_setting(key, v.name, text) && !write_setting(key, v.name, v.text, error))
-            return false;
+        if (read_setting(key, v.name, text))
+            continue;
+        if (auto written = write_setting(key, v.name, v.text); !written)
+            return written;
     }
-    return true;
+    return {};
 }
 
 } // namespace propsheet

@@ -2,6 +2,8 @@
 // factory defaults that the sheet writes before it starts a test.
 #pragma once
 
+#include "platform/result.h"
+
 #include <string>
 #include <vector>
 
@@ -23,11 +25,10 @@ bool key_below_local_machine(const std::string& path, std::string& relative);
 
 // Reads a value as text; false when the key or the value does not exist.
 bool read_setting(const std::string& key, const std::string& value, std::string& text);
-// Writes a REG_SZ value, creating the key; false with a reason when the store refuses it.
-bool write_setting(const std::string& key, const std::string& value, const std::string& text,
-                   std::string* error);
-// Writes each factory value that the key does not hold yet; false when a write fails.
-bool write_missing(const std::string& key, const std::vector<FactoryValue>& values,
-                   std::string* error);
+// Writes a REG_SZ value, creating the key; an error with the reason when the store refuses it.
+platform::Status write_setting(const std::string& key, const std::string& value,
+                               const std::string& text);
+// Writes each factory value that the key does not hold yet; stops at the first write that fails.
+platform::Status write_missing(const std::string& key, const std::vector<FactoryValue>& values);
 
 } // namespace propsheet

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -38,11 +39,12 @@ std::optional<board::Texture3df> read_3df(const char* path) {
         report(bytes.message());
         return std::nullopt;
     }
-    std::string error;
-    auto texture = board::parse_3df(*bytes, &error);
-    if (!texture)
-        report(std::string(path) + ": " + error);
-    return texture;
+    auto texture = board::parse_3df(*bytes);
+    if (!texture) {
+        report(std::string(path) + ": " + texture.message());
+        return std::nullopt;
+    }
+    return std::move(*texture);
 }
 
 int to_3df(int argc, char** argv) {

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/events.h"
+#include "platform/result.h"
 
 namespace win32::desktop {
 
@@ -88,34 +89,35 @@ void wake();
 [[nodiscard]] std::vector<Process> processes();
 
 // The top-level windows of one process (pid 0: of every other process).
-[[nodiscard]] std::vector<WindowInfo> windows(int pid, std::string* error = nullptr);
+// A process that does not answer is an error when asked for by pid and skipped for pid 0.
+platform::Result<std::vector<WindowInfo>> windows(int pid);
 
 // Keyboard input into a window as real input (see win32::harness::inject_key): a key-down of a
 // key already down is an auto-repeat.
-bool inject_key(const WindowInfo& window, UINT vk, bool down, std::string* error = nullptr);
+platform::Status inject_key(const WindowInfo& window, UINT vk, bool down);
 
 // Several strokes (virtual-key code, down) into a window in one request: all are in the
 // window's queue before the process retrieves any of them. At most 4096.
-bool inject_keys(const WindowInfo& window, const std::vector<std::pair<UINT, bool>>& strokes,
-                 std::string* error = nullptr);
+platform::Status inject_keys(const WindowInfo& window,
+                             const std::vector<std::pair<UINT, bool>>& strokes);
 
-bool window_command(const WindowInfo& window, WindowCommand command, int x = 0, int y = 0,
-                    std::string* error = nullptr);
+platform::Status window_command(const WindowInfo& window, WindowCommand command, int x = 0,
+                                int y = 0);
 
 // Has the process write a PNG of the picture to `png_path`; `window` matters for
 // Picture::Window only.
-bool picture(int pid, Picture which, WindowId window, const std::string& png_path,
-             std::string* error = nullptr);
+platform::Status picture(int pid, Picture which, WindowId window, const std::string& png_path);
 
-// The number of frames the process's board has shown.
-std::optional<uint64_t> frame_count(int pid, std::string* error = nullptr);
+// The number of frames the process's board has shown. A reply too short to read is an error
+// with an empty message.
+platform::Result<uint64_t> frame_count(int pid);
 
-std::optional<Stats> stats(int pid, std::string* error = nullptr);
+platform::Result<Stats> stats(int pid);
 
 // Starts a program with an exact command-line tail (every byte as given; see
-// win32/startup.h) and extra environment; returns its pid, 0 on failure. Its end arrives as an
-// Exit event after every event it sent. Requires join().
-int start_program(const std::string& path, const std::string& command_line,
-                  const std::vector<std::string>& extra_env, std::string* error = nullptr);
+// win32/startup.h) and extra environment; returns its pid. Its end arrives as an Exit event
+// after every event it sent. Requires join().
+platform::Result<int> start_program(const std::string& path, const std::string& command_line,
+                                    const std::vector<std::string>& extra_env);
 
 } // namespace win32::desktop

@@ -248,7 +248,7 @@ bool Desktop::board_event(const COPYDATASTRUCT* data) {
     return true;
 }
 
-bool Desktop::listen(const std::vector<std::string>& names, std::string* error) {
+platform::Status Desktop::listen(const std::vector<std::string>& names) {
     WNDCLASSA wc{};
     wc.lpfnWndProc = listener_proc;
     wc.hInstance = GetModuleHandleA(nullptr);
@@ -256,12 +256,9 @@ bool Desktop::listen(const std::vector<std::string>& names, std::string* error) 
     RegisterClassA(&wc);
     m_listener = CreateWindowExA(0, k_listener_class, "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
                                  wc.hInstance, nullptr);
-    if (!m_listener) {
-        if (error)
-            *error =
-                "cannot create the listening window (error " + std::to_string(GetLastError()) + ")";
-        return false;
-    }
+    if (!m_listener)
+        return platform::fail("cannot create the listening window (error " +
+                              std::to_string(GetLastError()) + ")");
     SetWindowLongPtrA(m_listener, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     for (const std::string& name : names)
         m_names.emplace_back(RegisterWindowMessageA(name.c_str()), name);
@@ -269,11 +266,11 @@ bool Desktop::listen(const std::vector<std::string>& names, std::string* error) 
     std::vector<HWND> existing;
     EnumWindows(collect_window, reinterpret_cast<LPARAM>(&existing));
     m_seen_windows = existing;
-    return true;
+    return {};
 }
 
-DWORD Desktop::start_program(const std::string& path, const std::string& tail,
-                             const std::vector<std::string>& extra_env, std::string* error) {
+platform::Result<DWORD> Desktop::start_program(const std::string& path, const std::string& tail,
+                                               const std::vector<std::string>& extra_env) {
     auto program = std::make_unique<Program>();
     program->desktop = this;
     program->path = path;
@@ -282,17 +279,15 @@ DWORD Desktop::start_program(const std::string& path, const std::string& tail,
         program->environment = environment_block(extra_env);
     program->started = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     program->thread = CreateThread(nullptr, 0, Program::debug_loop, program.get(), 0, nullptr);
-    if (!program->started || !program->thread) {
-        if (error)
-            *error = "cannot start the debugging thread";
-        return 0;
-    }
+    if (!program->started || !program->thread)
+        return platform::fail("cannot start the debugging thread");
     WaitForSingleObject(program->started, INFINITE);
     DWORD pid = program->pid;
-    if (!pid && error)
-        *error = "CreateProcess failed for " + path + " (error " +
-                 std::to_string(program->create_error) + ")";
+    std::string why = "CreateProcess failed for " + path + " (error " +
+                      std::to_string(program->create_error) + ")";
     m_programs.push_back(std::move(program));
+    if (!pid)
+        return platform::fail(why);
     return pid;
 }
 
@@ -418,8 +413,8 @@ std::optional<WindowInfo> Desktop::wait_window(DWORD pid, const std::string& cla
 // updates the key state that GetKeyState reads, and the system makes WM_SYSKEYDOWN of Alt and
 // F10. Otherwise the key messages are posted to the window, with the lParam that real input
 // would carry.
-bool Desktop::inject_key(HWND window, UINT vk, bool down, std::string* error) {
-    return inject_keys(window, {{vk, down}}, error);
+platform::Status Desktop::inject_key(HWND window, UINT vk, bool down) {
+    return inject_keys(window, {{vk, down}});
 }
 
 // A key message as the system posts it: repeat count 1, the scan code, and for a key-up the
@@ -434,13 +429,10 @@ static bool post_key(HWND window, UINT vk, bool down) {
     return PostMessageA(window, message, vk, lparam) != 0;
 }
 
-bool Desktop::inject_keys(HWND window, const std::vector<std::pair<UINT, bool>>& strokes,
-                          std::string* error) {
-    if (!IsWindow(window)) {
-        if (error)
-            *error = "no such window";
-        return false;
-    }
+platform::Status Desktop::inject_keys(HWND window,
+                                      const std::vector<std::pair<UINT, bool>>& strokes) {
+    if (!IsWindow(window))
+        return platform::fail("no such window");
     SetForegroundWindow(window);
     if (GetForegroundWindow() == window) {
         std::vector<INPUT> inputs(strokes.size());
@@ -451,18 +443,16 @@ bool Desktop::inject_keys(HWND window, const std::vector<std::pair<UINT, bool>>&
             inputs[i].ki.dwFlags = strokes[i].second ? 0 : KEYEVENTF_KEYUP;
         }
         if (SendInput(UINT(inputs.size()), inputs.data(), sizeof(INPUT)) == inputs.size())
-            return true;
+            return {};
     }
     for (const auto& [vk, down] : strokes)
-        if (!post_key(window, vk, down)) {
-            if (error)
-                *error = "PostMessage failed (error " + std::to_string(GetLastError()) + ")";
-            return false;
-        }
-    return true;
+        if (!post_key(window, vk, down))
+            return platform::fail("PostMessage failed (error " + std::to_string(GetLastError()) +
+                                  ")");
+    return {};
 }
 
-bool Desktop::window_command(HWND window, WindowCommand command, int x, int y, std::string* error) {
+platform::Status Desktop::window_command(HWND window, WindowCommand command, int x, int y) {
     BOOL ok = FALSE;
     switch (command) {
     case WindowCommand::Close:
@@ -485,18 +475,16 @@ bool Desktop::window_command(HWND window, WindowCommand command, int x, int y, s
         break;
     }
     }
-    if (!ok && error)
-        *error = "window command failed (error " + std::to_string(GetLastError()) + ")";
-    return ok != FALSE;
+    if (!ok)
+        return platform::fail("window command failed (error " + std::to_string(GetLastError()) +
+                              ")");
+    return {};
 }
 
-bool Desktop::window_picture(HWND window, const std::string& png_path, std::string* error) {
+platform::Status Desktop::window_picture(HWND window, const std::string& png_path) {
     RECT client;
-    if (!GetClientRect(window, &client) || client.right <= 0 || client.bottom <= 0) {
-        if (error)
-            *error = "the window has no client area";
-        return false;
-    }
+    if (!GetClientRect(window, &client) || client.right <= 0 || client.bottom <= 0)
+        return platform::fail("the window has no client area");
     int width = client.right, height = client.bottom;
     HDC screen = GetDC(nullptr);
     HDC memory = CreateCompatibleDC(screen);
@@ -524,24 +512,15 @@ bool Desktop::window_picture(HWND window, const std::string& png_path, std::stri
         DeleteObject(dib);
     DeleteDC(memory);
     ReleaseDC(nullptr, screen);
-    if (!ok) {
-        if (error)
-            *error = "PrintWindow failed";
-        return false;
-    }
-    auto written = platform::write_png(png_path, image);
-    if (!written && error)
-        *error = written.message();
-    return written.ok();
+    if (!ok)
+        return platform::fail("PrintWindow failed");
+    return platform::write_png(png_path, image);
 }
 
-bool Desktop::board_request(const std::string& what, const std::string& path, std::string* error) {
+platform::Status Desktop::board_request(const std::string& what, const std::string& path) {
     HWND screen = FindWindowA(board::k_screen_class, nullptr);
-    if (!screen) {
-        if (error)
-            *error = "no board screen window (the board was never opened)";
-        return false;
-    }
+    if (!screen)
+        return platform::fail("no board screen window (the board was never opened)");
     std::string text = what + " " + path;
     COPYDATASTRUCT data{};
     data.dwData = board::k_screen_request;
@@ -550,12 +529,9 @@ bool Desktop::board_request(const std::string& what, const std::string& path, st
     DWORD_PTR result = 0;
     if (!SendMessageTimeoutA(screen, WM_COPYDATA, reinterpret_cast<WPARAM>(m_listener),
                              reinterpret_cast<LPARAM>(&data), SMTO_ABORTIFHUNG, 5000, &result) ||
-        !result) {
-        if (error)
-            *error = "the board did not write " + path;
-        return false;
-    }
-    return true;
+        !result)
+        return platform::fail("the board did not write " + path);
+    return {};
 }
 
 bool Desktop::broadcast(const std::string& name, WPARAM wparam, LPARAM lparam) {

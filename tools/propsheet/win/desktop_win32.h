@@ -14,6 +14,7 @@
 #include <windows.h>
 
 #include "platform/events.h"
+#include "platform/result.h"
 
 #include <cstdint>
 #include <memory>
@@ -51,13 +52,13 @@ public:
     Desktop& operator=(const Desktop&) = delete;
 
     // Makes the hidden window that hears the broadcasts of these registered names.
-    [[nodiscard]] bool listen(const std::vector<std::string>& names, std::string* error);
+    platform::Status listen(const std::vector<std::string>& names);
 
     // Starts the program: the command line is the quoted path, one space and the tail exactly
     // as given; extra_env entries ("NAME=value") are added to this process's environment.
-    // Returns the process id, 0 on failure.
-    DWORD start_program(const std::string& path, const std::string& tail,
-                        const std::vector<std::string>& extra_env, std::string* error);
+    // Returns the process id.
+    platform::Result<DWORD> start_program(const std::string& path, const std::string& tail,
+                                          const std::vector<std::string>& extra_env);
 
     // Serves this process's messages and looks at the desktop for about `ms` milliseconds.
     void pump(int ms);
@@ -74,17 +75,16 @@ public:
     std::optional<WindowInfo> wait_window(DWORD pid, const std::string& class_name, int ms);
 
     // Keyboard input into a window; see desktop_win32.cpp for how it is delivered.
-    bool inject_key(HWND window, UINT vk, bool down, std::string* error);
+    platform::Status inject_key(HWND window, UINT vk, bool down);
     // Several key strokes (code, down) in one SendInput call, so that they reach the program's
     // queue together; posted one after the other when the window cannot take the foreground.
-    bool inject_keys(HWND window, const std::vector<std::pair<UINT, bool>>& strokes,
-                     std::string* error);
-    bool window_command(HWND window, WindowCommand command, int x, int y, std::string* error);
+    platform::Status inject_keys(HWND window, const std::vector<std::pair<UINT, bool>>& strokes);
+    platform::Status window_command(HWND window, WindowCommand command, int x, int y);
 
     // The client area of a window, as PrintWindow draws it, as a PNG file.
-    bool window_picture(HWND window, const std::string& png_path, std::string* error);
+    platform::Status window_picture(HWND window, const std::string& png_path);
     // A request to the board's screen window (what: screen, tv or state).
-    bool board_request(const std::string& what, const std::string& path, std::string* error);
+    platform::Status board_request(const std::string& what, const std::string& path);
 
     // Sends a registered message to every top-level window and records it as an event of this
     // process; false when some window did not answer in time.
