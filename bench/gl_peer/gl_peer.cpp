@@ -13,6 +13,7 @@
 #include "gamma/gamma.h"
 #include "gl_context.h"
 #include "gl_scenes.h"
+#include "point_floor.h"
 #include "glide.h"
 #include "glide/glide_test.h"
 
@@ -96,6 +97,13 @@ double point_ns(int frames) {
     const double ms = median_ms(frames, [] { DrawGammaBands(); });
     grGlideShutdown();
     return ms * 1e6 / (320.0 * 480.0);
+}
+
+// ns per point of the same loop calling an empty function: what the program's own loop and
+// a call cost, the floor of grDrawPoint.
+double empty_point_ns(int frames) {
+    gl_peer::empty_point_bands();
+    return median_ms(frames, [] { gl_peer::empty_point_bands(); }) * 1e6 / (320.0 * 480.0);
 }
 
 double memset_ms(int frames) {
@@ -221,6 +229,7 @@ int main(int argc, char** argv) {
     const auto board_one = time_board("1", frames);
     const double floor = memset_ms(frames);
     const double ns = point_ns(frames);
+    const double empty_ns = empty_point_ns(frames);
     const PeerResult lp1 = run_peer_process(1, frames), lp2 = run_peer_process(2, frames);
     if (board_default.size() != 3 || board_one.size() != 3 || lp1.ms.size() != 3 ||
         lp2.ms.size() != 3) {
@@ -241,7 +250,9 @@ int main(int argc, char** argv) {
                     lp1.ms.at(scene), lp2.ms.at(scene), floor, b / floor, lp2.ms.at(scene) / b,
                     lp2.ms.at(scene) / b1);
     }
-    std::printf("grDrawPoint: %.2f ns per point\n", ns);
+    std::printf("grDrawPoint: %.2f ns per point; the program's loop calling an empty function: "
+                "%.2f ns\n",
+                ns, empty_ns);
     // GL rounds bilinear weights and texel centres its own way and rasterises lines by the
     // diamond rule (the board: Bresenham, both ends), so its pictures agree within limits.
     bool agree = true;

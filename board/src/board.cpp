@@ -30,8 +30,20 @@ bool refuses(const char* variable, bool open) {
 
 } // namespace
 
+constinit PointPath Board::s_points;
+constinit std::atomic<Board*> Board::s_board{nullptr};
+
 Board::Board() : m_epoch(steady_clock::now()) {
     m_frame.reset();
+}
+
+Board& Board::create() {
+    static Board* const s_created = [] {
+        auto* board = new Board; // never destroyed: exit handlers still read it
+        s_board.store(board, std::memory_order_release);
+        return board;
+    }();
+    return *s_created;
 }
 
 bool Board::open(GrScreenResolution_t resolution, GrScreenRefresh_t refresh, GrColorFormat_t format,
@@ -79,7 +91,7 @@ void Board::shutdown() {
     save_pngs_from_env();
     m_textures.reset();
     m_lock.release();
-    m_points_direct = false;
+    forget_point_path();
     m_open = false;
 #ifndef _WIN32
     if (bus::BoardDisplay* display = bus::board_display())
@@ -93,7 +105,7 @@ void Board::clear(GrColor_t color, GrAlpha_t alpha, FxU16 depth) {
     uint32_t argb = (to_argb(color, m_format) & 0x00FFFFFFu) | uint32_t(alpha) << 24;
     const Target t = target();
     if (defers(t)) {
-        m_points_direct = false;
+        forget_point_path();
         m_deferred.clear(t, argb);
     } else {
         m_deferred.flush();
@@ -120,7 +132,7 @@ void Board::swap(int interval) {
         m_frame.swap();
         ++m_frames;
     }
-    m_points_direct = false;
+    forget_point_path();
     show_on_display();
 }
 
@@ -153,13 +165,16 @@ const Texture* Board::current_texture() const {
     return m_textures.find(m_state.tex_source[0]);
 }
 
-void Board::draw_point_checked(const GrVertex& v) {
+void Board::draw_point(const GrVertex& v) {
     if (!is_open())
         return;
-    m_deferred.flush();
-    m_point_mode = point_mode(m_state);
-    m_point_target = target();
-    m_points_direct = true;
+    if (!m_points_direct) {
+        m_deferred.flush();
+        m_point_mode = point_mode(m_state);
+        m_point_target = target();
+        m_points_direct = true;
+        s_points.arm(m_point_target, m_point_mode);
+    }
     if (!draw_point_fast(m_point_target, m_point_mode, v))
         board::draw_point(m_point_target, m_state, current_texture(), v);
 }
@@ -169,7 +184,7 @@ void Board::draw_line(const GrVertex& a, const GrVertex& b) {
         return;
     const Target t = target();
     if (defers(t)) {
-        m_points_direct = false;
+        forget_point_path();
         m_deferred.line(t, m_state, current_texture(), a, b);
         return;
     }
@@ -182,7 +197,7 @@ void Board::draw_triangle(const GrVertex& a, const GrVertex& b, const GrVertex& 
         return;
     const Target t = target();
     if (defers(t)) {
-        m_points_direct = false;
+        forget_point_path();
         m_deferred.triangle(t, m_state, current_texture(), a, b, c);
         return;
     }

@@ -26,8 +26,15 @@ class Board {
 public:
     // The one board of the process (never destroyed, so exit handlers can still read it).
     static Board& the() {
-        static Board* s_board = new Board; // never destroyed: exit handlers still read it
-        return *s_board;
+        if (Board* board = s_board.load(std::memory_order_acquire)) [[likely]]
+            return *board;
+        return create();
+    }
+
+    // Draws a point of the common cases (see PointPath) and returns true, or returns false
+    // for the board to take it. Needs no board: the path is shut until one arms it.
+    [[nodiscard, gnu::always_inline]] static bool draw_point_quick(const GrVertex& v) {
+        return s_points.draw(v);
     }
 
     // ---- lifecycle ----
@@ -51,16 +58,12 @@ public:
     // ---- drawing ----
     // The render state, for changing it.
     [[nodiscard]] RenderState& state() {
-        m_points_direct = false;
+        forget_point_path();
         return m_state;
     }
-    // Points are drawn at once (after what is recorded before them): in the common cases a
-    // bounds check and a store.
-    void draw_point(const GrVertex& v) {
-        if (m_points_direct && draw_point_fast(m_point_target, m_point_mode, v))
-            return;
-        draw_point_checked(v);
-    }
+    // Points are drawn at once (after what is recorded before them); grDrawPoint tries
+    // draw_point_quick first.
+    void draw_point(const GrVertex& v);
     void draw_line(const GrVertex& a, const GrVertex& b);
     void draw_triangle(const GrVertex& a, const GrVertex& b, const GrVertex& c);
 
@@ -86,12 +89,18 @@ public:
 
 private:
     Board();
+    static Board& create();
+    // Points drawn at once, nothing recorded, the state and the buffers as they were: the point
+    // path is armed again at the next point.
+    void forget_point_path() {
+        m_points_direct = false;
+        s_points.shut();
+    }
     [[nodiscard]] Target target() {
         uint32_t* pixels = m_frame.color(m_state.render_buffer);
         return {pixels ? pixels : m_frame.back(), FrameBuffer::k_width, FrameBuffer::k_height,
                 m_lower_left};
     }
-    void draw_point_checked(const GrVertex& v);
     // True when drawing into `t` is recorded rather than done at once: the back buffer, with
     // more than one thread.
     [[nodiscard]] bool defers(const Target& t) {
@@ -105,10 +114,13 @@ private:
     RenderState m_state;
     DeferredFrame m_deferred; // what is recorded for the back buffer, and its threads
     // While m_points_direct (the board is open, nothing is recorded, the state and the
-    // buffers are as they were), the point mode of m_state and the buffer it draws into.
+    // buffers are as they were), the point mode of m_state and the buffer it draws into;
+    // s_points is armed then in the modes it draws.
     PointMode m_point_mode{PointMode::Pipeline};
     Target m_point_target;
     bool m_points_direct{false};
+    static constinit PointPath s_points;
+    static constinit std::atomic<Board*> s_board; // set by create()
     TextureMemory m_textures;
     GammaTables m_gamma;
     TvRecord m_tv{k_tv_defaults};

@@ -145,7 +145,7 @@ void FX_CALL grGlideSetState(const GrState* state) {
 /* ---- drawing ------------------------------------------------------------------------------ */
 
 void FX_CALL grDrawPoint(const GrVertex* a) {
-    if (a)
+    if (a && !Board::draw_point_quick(*a))
         Board::the().draw_point(*a);
 }
 

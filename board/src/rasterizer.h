@@ -16,9 +16,11 @@
 #include "render_state.h"
 #include "texture_memory.h"
 
+#include <bit>
 #include <climits>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -50,9 +52,12 @@ enum class PointMode { Pipeline, Replace, OpaqueOver };
 #if defined(__SSE2__)
     // One load per channel: the caller has just stored them one by one, and a wide load
     // across those stores would wait for them to reach the cache.
-    __m128 bgra = _mm_set_ps(v.a, v.r, v.g, v.b);
-    bgra = _mm_min_ps(_mm_max_ps(bgra, _mm_setzero_ps()), _mm_set1_ps(255.0f));
-    const __m128i words = _mm_packs_epi32(_mm_cvttps_epi32(bgra), _mm_setzero_si128());
+    // Held to 255 first (min returns its second operand, a NaN, when either is one); then
+    // truncated, and the saturating packs take what is below 0 to 0, with NaN, which
+    // truncates to INT_MIN.
+    const __m128 bgra = _mm_min_ps(_mm_set1_ps(255.0f), _mm_set_ps(v.a, v.r, v.g, v.b));
+    const __m128i dwords = _mm_cvttps_epi32(bgra);
+    const __m128i words = _mm_packs_epi32(dwords, dwords);
     return uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(words, words)));
 #else
     auto level = [](float c) {
@@ -79,6 +84,44 @@ enum class PointMode { Pipeline, Replace, OpaqueOver };
     target.pixels[std::size_t(y) * std::size_t(target.width) + std::size_t(x)] = color;
     return true;
 }
+
+// The points of the common modes with the least work per point: what the render state and the
+// buffer decided is folded, when the path is armed, into an alpha floor and a row layout.
+struct PointPath {
+    uint32_t* row0{nullptr};    // the pixel of vertex row 0, column 0
+    std::ptrdiff_t row_step{0}; // pixels from one vertex row to the next (negative: lower-left)
+    // The bits of the screen's width and height as floats: a non-negative float's bits
+    // compare as its value does, and those of negative numbers (-0 too, which then goes the
+    // long way) and NaN compare above any width.
+    uint32_t width_bits{0};
+    uint32_t height_bits{0};
+    // Points with an alpha of at least this are drawn here: -inf for Replace, 255 for
+    // OpaqueOver, NaN (none) while shut. A NaN alpha always goes the long way.
+    float alpha_floor{std::numeric_limits<float>::quiet_NaN()};
+
+    void arm(const Target& target, PointMode mode) {
+        const bool lower_left = target.lower_left;
+        row0 = target.pixels + (lower_left ? std::ptrdiff_t(target.height - 1) * target.width : 0);
+        row_step = lower_left ? -std::ptrdiff_t(target.width) : std::ptrdiff_t(target.width);
+        width_bits = std::bit_cast<uint32_t>(float(target.width));
+        height_bits = std::bit_cast<uint32_t>(float(target.height));
+        alpha_floor = mode == PointMode::Replace      ? -std::numeric_limits<float>::infinity()
+                      : mode == PointMode::OpaqueOver ? 255.0f
+                                                      : std::numeric_limits<float>::quiet_NaN();
+    }
+    void shut() { alpha_floor = std::numeric_limits<float>::quiet_NaN(); }
+
+    // As draw_point_fast, for the armed target and mode.
+    [[nodiscard, gnu::always_inline]] bool draw(const GrVertex& v) const {
+        if (!(v.a >= alpha_floor))
+            return false;
+        if (!(std::bit_cast<uint32_t>(v.x) < width_bits &&
+              std::bit_cast<uint32_t>(v.y) < height_bits)) // 0 <= x < width, 0 <= y < height
+            return false;
+        row0[std::ptrdiff_t(int(v.y)) * row_step + int(v.x)] = point_color(v); // floor
+        return true;
+    }
+};
 
 void draw_line(const Target& target, const RenderState& state, const Texture* texture,
                const GrVertex& a, const GrVertex& b);

@@ -119,6 +119,62 @@ TEST(Rasterizer, PointTakesVertexColourAndAlpha) {
     EXPECT_EQ(c.at(1, 1), 0x4E0C2238u);
 }
 
+// A coordinate or colour channel for the point path: mostly ordinary, often an edge case.
+float awkward_value(std::mt19937& rng, float limit) {
+    static const float k_odd[] = {0.0f,           -0.0f,    -0.5f,     -1.0f,   limit,
+                                  limit - 0.001f, 255.0f,   254.999f,  256.0f,  -1e30f,
+                                  1e30f,          INFINITY, -INFINITY, NAN,     -NAN,
+                                  3e9f,           -3e9f,    1e-40f,    -1e-40f, 0.999f};
+    std::uniform_int_distribution<size_t> pick(0, std::size(k_odd) * 8);
+    const size_t k = pick(rng);
+    if (k < std::size(k_odd))
+        return k_odd[k];
+    return std::uniform_real_distribution<float>(-20.0f, limit + 20.0f)(rng);
+}
+
+// The point path of the board's common modes draws exactly what the general pipeline draws,
+// and leaves to it (returns false, drawing nothing) what it does not take.
+TEST(Rasterizer, PointPathMatchesThePipeline) {
+    RenderState over = flat_state();
+    over.rgb_src = GR_BLEND_SRC_ALPHA;
+    over.rgb_dst = GR_BLEND_ONE_MINUS_SRC_ALPHA;
+    const RenderState states[] = {flat_state(), over, counting_state()};
+    std::mt19937 rng(77);
+    for (const RenderState& st : states) {
+        for (bool lower_left : {false, true}) {
+            Canvas path(24, 12, lower_left, 0x80402010u), general(24, 12, lower_left, 0x80402010u);
+            PointPath points;
+            points.arm(path.target, point_mode(st));
+            int taken = 0;
+            for (int i = 0; i < 4000; ++i) {
+                GrVertex v = vertex(awkward_value(rng, 24.0f), awkward_value(rng, 12.0f),
+                                    awkward_value(rng, 255.0f), awkward_value(rng, 255.0f),
+                                    awkward_value(rng, 255.0f), awkward_value(rng, 255.0f));
+                const std::vector<uint32_t> before = path.pixels;
+                if (points.draw(v))
+                    ++taken;
+                else
+                    ASSERT_EQ(path.pixels, before) << "point " << i << " drawn and refused";
+                if (path.pixels == before)
+                    draw_point(path.target, st, nullptr, v);
+                draw_point(general.target, st, nullptr, v);
+                ASSERT_EQ(path.pixels, general.pixels)
+                    << "point " << i << " at " << v.x << ", " << v.y << " colour " << v.r << " "
+                    << v.g << " " << v.b << " " << v.a;
+            }
+            if (point_mode(st) == PointMode::Pipeline)
+                EXPECT_EQ(taken, 0);
+            else
+                EXPECT_GT(taken, 20);
+        }
+    }
+    PointPath shut;
+    Canvas c(2, 2);
+    shut.arm(c.target, PointMode::Replace);
+    shut.shut();
+    EXPECT_FALSE(shut.draw(vertex(1, 1)));
+}
+
 TEST(Rasterizer, LineDrawsBothEndsWithInterpolatedColour) {
     Canvas c(8, 5);
     draw_line(c.target, flat_state(), nullptr, vertex(1.2f, 1.7f, 255, 0, 0),
