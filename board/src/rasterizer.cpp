@@ -7,6 +7,9 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace board {
 
@@ -51,9 +54,98 @@ inline long round_half_away(double v) {
     return long(d >= 0.5 ? r + 1.0 : d <= -0.5 ? r - 1.0 : r);
 }
 
-// A colour channel's level at fraction f of a line.
+// A colour channel's level at fraction f of a line: the value rounded half away from zero and
+// held to [0, 255]; NaN gives 0.
 inline uint32_t level_at(float ca, float cb, double f) {
-    return clamp255(int(round_half_away(ca + (cb - ca) * f)));
+    const double v = ca + (cb - ca) * f;
+    if (!(v > -1.0))
+        return 0;
+    return v >= 256.0 ? 255 : clamp255(int(round_half_away(v)));
+}
+
+// Steps of a line whose colours are worked out at once.
+constexpr int k_line_chunk = 256;
+
+// The levels of one channel at steps [first, first + count) of `steps`, as level_at gives
+// them. Ends below 2^24 keep every value below 2^31, where truncation to int is std::trunc:
+// then two steps at a time where there is SSE2 (the same operations, each rounded as the
+// scalar one is).
+void channel_levels(uint8_t* out, float ca, float cb, int first, int count, int steps) {
+    const double n = steps ? steps : 1;
+    int i = 0;
+#if defined(__SSE2__)
+    if (std::fabs(ca) < 0x1p24f && std::fabs(cb) < 0x1p24f) {
+        const __m128d a = _mm_set1_pd(ca), d = _mm_set1_pd(double(cb - ca)), nn = _mm_set1_pd(n);
+        const __m128d half = _mm_set1_pd(0.5), minus_half = _mm_set1_pd(-0.5);
+        __m128d k = _mm_set_pd(first + 1, first);
+        for (; i + 2 <= count; i += 2, k = _mm_add_pd(k, _mm_set1_pd(2.0))) {
+            const __m128d v = _mm_add_pd(a, _mm_mul_pd(d, _mm_div_pd(k, nn)));
+            const __m128i r = _mm_cvttpd_epi32(v); // in dwords 0 and 1
+            const __m128d rest = _mm_sub_pd(v, _mm_cvtepi32_pd(r));
+            // All ones (-1) in the 64-bit lanes that round away; their low dwords to 0 and 1.
+            const __m128i up = _mm_castpd_si128(_mm_cmpge_pd(rest, half));
+            const __m128i down = _mm_castpd_si128(_mm_cmple_pd(rest, minus_half));
+            const __m128i step =
+                _mm_shuffle_epi32(_mm_sub_epi32(down, up), _MM_SHUFFLE(3, 3, 2, 0));
+            const __m128i words = _mm_packs_epi32(_mm_add_epi32(r, step), _mm_setzero_si128());
+            const int bytes = _mm_cvtsi128_si32(_mm_packus_epi16(words, words));
+            out[i] = uint8_t(bytes);
+            out[i + 1] = uint8_t(bytes >> 8);
+        }
+    }
+#endif
+    for (; i < count; ++i)
+        out[i] = uint8_t(level_at(ca, cb, double(first + i) / n));
+}
+
+// The iterated colours (0xAARRGGBB) of steps [first, first + count) of a line from colour
+// `ca` to `cb` (a, r, g, b); a channel equal at both ends keeps the level `fixed` holds.
+void line_colours(uint32_t* out, const float ca[4], const float cb[4], const uint32_t fixed[4],
+                  int first, int count, int steps) {
+    uint8_t levels[k_line_chunk];
+    for (int i = 0; i < count; ++i)
+        out[i] = pack(fixed[0], fixed[1], fixed[2], fixed[3]);
+    for (int c = 0; c < 4; ++c) {
+        if (ca[c] == cb[c])
+            continue;
+        const int shift = 24 - 8 * c;
+        channel_levels(levels, ca[c], cb[c], first, count, steps);
+        for (int i = 0; i < count; ++i)
+            out[i] = (out[i] & ~(0xFFu << shift)) | uint32_t(levels[i]) << shift;
+    }
+}
+
+// The Bresenham walk from one pixel to another, one step at a time.
+struct LineWalk {
+    int x, y, dx, dy, sx, sy, err, steps;
+    LineWalk(int x0, int y0, int x1, int y1)
+        : x(x0), y(y0), dx(std::abs(x1 - x0)), dy(std::abs(y1 - y0)), sx(x0 < x1 ? 1 : -1),
+          sy(y0 < y1 ? 1 : -1), err(dx - dy), steps(std::max(dx, dy)) {}
+    void step() {
+        const int e2 = 2 * err;
+        if (e2 > -dy) {
+            err -= dy;
+            x += sx;
+        }
+        if (e2 < dx) {
+            err += dx;
+            y += sy;
+        }
+    }
+};
+
+// The whole walk inside the target's rows and columns, every step's iterated colour written
+// as it is (see point_mode): no checks.
+void walk_direct(const Target& target, LineWalk walk, const float ca[4], const float cb[4],
+                 const uint32_t fixed[4]) {
+    uint32_t colours[k_line_chunk];
+    for (int k = 0; k <= walk.steps; ++k, walk.step()) {
+        if (k % k_line_chunk == 0)
+            line_colours(colours, ca, cb, fixed, k, std::min(k_line_chunk, walk.steps + 1 - k),
+                         walk.steps);
+        target.pixels[size_t(walk.y) * size_t(target.width) + size_t(walk.x)] =
+            colours[k % k_line_chunk];
+    }
 }
 
 } // namespace
@@ -63,6 +155,17 @@ void draw_line(const Target& target, const RenderState& state, const Texture* te
     int x0, y0, x1, y1;
     if (!pixel_of(target, a.x, a.y, x0, y0) || !pixel_of(target, b.x, b.y, x1, y1))
         return;
+    LineWalk walk(x0, y0, x1, y1);
+    const float ca[4] = {a.a, a.r, a.g, a.b}, cb[4] = {b.a, b.r, b.g, b.b};
+    uint32_t fixed[4]; // the levels of the first end
+    for (int i = 0; i < 4; ++i)
+        fixed[i] = level_at(ca[i], cb[i], 0.0);
+    // The iterated colour written as it is (see point_mode): no combine, no blend.
+    const PointMode mode = point_mode(state);
+    const bool opaque = ca[0] == cb[0] && fixed[0] == 255; // alpha 255 all along
+    if ((mode == PointMode::Replace || (mode == PointMode::OpaqueOver && opaque)) &&
+        inside(target, x0, y0) && inside(target, x1, y1))
+        return walk_direct(target, walk, ca, cb, fixed);
     Pipeline pipe(state, texture);
     const bool sampled = pipe.reads_texture();
     double sa = 0, ta = 0, sb = 0, tb = 0;
@@ -72,46 +175,24 @@ void draw_line(const Target& target, const RenderState& state, const Texture* te
         pipe.use_sampler(pipe.texture()->large_lod,
                          pipe.texture()->magnify == GR_TEXTUREFILTER_BILINEAR);
     }
-    // The iterated colour written as it is (see point_mode): no combine, no blend.
-    const PointMode mode = point_mode(state);
-    int dx = std::abs(x1 - x0), dy = std::abs(y1 - y0);
-    int sx = x0 < x1 ? 1 : -1, sy = y0 < y1 ? 1 : -1;
-    int steps = std::max(dx, dy);
-    float ca[4] = {a.a, a.r, a.g, a.b}, cb[4] = {b.a, b.r, b.g, b.b};
-    // A channel equal at both ends keeps its level (its step is 0, or NaN all along).
-    uint32_t c[4];
-    unsigned varies = 0;
-    for (int i = 0; i < 4; ++i) {
-        c[i] = level_at(ca[i], cb[i], 0.0);
-        varies |= ca[i] == cb[i] ? 0u : 1u << i;
-    }
-    int err = dx - dy;
-    int x = x0, y = y0;
-    for (int k = 0; k <= steps; ++k) {
-        if (inside(target, x, y)) {
-            double f = steps ? double(k) / steps : 0.0;
-            for (int i = 0; i < 4; ++i)
-                if (varies >> i & 1)
-                    c[i] = level_at(ca[i], cb[i], f);
-            const uint32_t iterated = pack(c[0], c[1], c[2], c[3]);
-            uint32_t& dst = target.pixels[size_t(y) * size_t(target.width) + size_t(x)];
-            if (mode == PointMode::Replace || (mode == PointMode::OpaqueOver && c[0] == 255)) {
-                dst = iterated;
-            } else {
-                uint32_t texel =
-                    sampled ? pipe.texel(to_st(sa + (sb - sa) * f), to_st(ta + (tb - ta) * f))
-                            : pipe.texel(0, 0);
-                pipe.write(dst, pipe.combine(iterated, texel));
-            }
-        }
-        int e2 = 2 * err;
-        if (e2 > -dy) {
-            err -= dy;
-            x += sx;
-        }
-        if (e2 < dx) {
-            err += dx;
-            y += sy;
+    const int steps = walk.steps;
+    uint32_t colours[k_line_chunk];
+    for (int k = 0; k <= steps; ++k, walk.step()) {
+        if (k % k_line_chunk == 0)
+            line_colours(colours, ca, cb, fixed, k, std::min(k_line_chunk, steps + 1 - k), steps);
+        if (!inside(target, walk.x, walk.y))
+            continue;
+        const uint32_t iterated = colours[k % k_line_chunk];
+        uint32_t& dst = target.pixels[size_t(walk.y) * size_t(target.width) + size_t(walk.x)];
+        if (mode == PointMode::Replace ||
+            (mode == PointMode::OpaqueOver && iterated >> 24 == 255)) {
+            dst = iterated;
+        } else {
+            const double f = steps ? double(k) / steps : 0.0;
+            uint32_t texel = sampled
+                                 ? pipe.texel(to_st(sa + (sb - sa) * f), to_st(ta + (tb - ta) * f))
+                                 : pipe.texel(0, 0);
+            pipe.write(dst, pipe.combine(iterated, texel));
         }
     }
 }

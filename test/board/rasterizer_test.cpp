@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <string>
@@ -197,6 +198,46 @@ TEST(Rasterizer, LineDrawsBothEndsWithInterpolatedColour) {
         lit += in_column;
     }
     EXPECT_EQ(lit, 6);
+}
+
+// The level of a channel at step k of `steps`: ca + (cb - ca) k / steps rounded half away
+// from zero, held to [0, 255], NaN as 0.
+uint32_t line_level(float ca, float cb, int k, int steps) {
+    const double v = ca + (cb - ca) * (steps ? double(k) / steps : 0.0);
+    if (std::isnan(v))
+        return 0;
+    return uint32_t(std::clamp(std::copysign(std::floor(std::fabs(v) + 0.5), v), 0.0, 255.0));
+}
+
+// Lines of every length up to past the colour chunk, with ordinary and odd colour ends (huge,
+// infinite, NaN), inside the canvas and partly off it: each pixel has its step's levels.
+TEST(Rasterizer, LineColoursAreTheRoundedLevelOfEachStep) {
+    std::mt19937 rng(5);
+    const int lengths[] = {1, 2, 3, 17, 255, 256, 257, 300, 700};
+    for (int length : lengths) {
+        for (int trial = 0; trial < 6; ++trial) {
+            float ca[4], cb[4];
+            for (int c = 0; c < 4; ++c) {
+                ca[c] = awkward_value(rng, 255.0f);
+                cb[c] = trial == 0 ? ca[c] : awkward_value(rng, 255.0f);
+            }
+            // From right to left along row 1 (y 1.5), so step k is at x = length - 1 - k; every
+            // other line ends off the canvas, which takes the checked walk.
+            const int beyond = trial % 2 == 1 ? 4 : 0;
+            Canvas canvas(720, 3);
+            draw_line(canvas.target, flat_state(), nullptr,
+                      vertex(float(length) - 0.5f, 1.5f, ca[1], ca[2], ca[3], ca[0]),
+                      vertex(0.5f - float(beyond), 1.5f, cb[1], cb[2], cb[3], cb[0]));
+            const int steps = length - 1 + beyond;
+            for (int k = 0; k < length; ++k) {
+                uint32_t expected = 0;
+                for (int c = 0; c < 4; ++c)
+                    expected |= line_level(ca[c], cb[c], k, steps) << (24 - 8 * c);
+                ASSERT_EQ(canvas.at(length - 1 - k, 1), expected)
+                    << "length " << length << " trial " << trial << " step " << k;
+            }
+        }
+    }
 }
 
 TEST(Rasterizer, LineUnderLowerLeftOriginCountsRowsFromTheBottom) {
