@@ -16,10 +16,13 @@ namespace board::detail {
 
 namespace {
 
-void mix_plain(uint32_t* dst, int count, const uint64_t* columns, const uint16_t* index,
-               const uint8_t* fx, uint32_t alpha) {
-    for (int i = 0; i < count; ++i)
-        dst[i] = mix_rows(columns[index[i]], columns[index[i] + 1], fx[i]) | alpha;
+void mix_plain(uint32_t* dst, int count, const uint64_t* columns, int64_t s, int64_t ds, int shift,
+               uint32_t alpha) {
+    for (int i = 0; i < count; ++i, s += ds) {
+        const int64_t u = s >> shift;
+        const uint64_t* pair = columns + (u >> 8);
+        dst[i] = mix_rows(pair[0], pair[1], uint32_t(u & 255)) | alpha;
+    }
 }
 
 #if defined(WT_HAVE_SSE2)
@@ -44,17 +47,23 @@ inline __m128i mix_pixel(const uint64_t* pair, uint8_t f) {
     return _mm_srli_epi32(_mm_add_epi32(sum, _mm_set1_epi32(0x8000)), 16);
 }
 
-void mix_sse2(uint32_t* dst, int count, const uint64_t* columns, const uint16_t* index,
-              const uint8_t* fx, uint32_t alpha) {
+// The pixel at s: its column pair and weight.
+inline __m128i mix_at(const uint64_t* columns, int64_t s, int shift) {
+    const int64_t u = s >> shift;
+    return mix_pixel(columns + (u >> 8), uint8_t(u & 255));
+}
+
+void mix_sse2(uint32_t* dst, int count, const uint64_t* columns, int64_t s, int64_t ds, int shift,
+              uint32_t alpha) {
     const __m128i a = _mm_set1_epi32(int(alpha));
     int i = 0;
-    for (; i + 2 <= count; i += 2) {
-        const __m128i words = _mm_packs_epi32(mix_pixel(columns + index[i], fx[i]),
-                                              mix_pixel(columns + index[i + 1], fx[i + 1]));
+    for (; i + 2 <= count; i += 2, s += 2 * ds) {
+        const __m128i words =
+            _mm_packs_epi32(mix_at(columns, s, shift), mix_at(columns, s + ds, shift));
         const __m128i bytes = _mm_packus_epi16(words, words);
         _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + i), _mm_or_si128(bytes, a));
     }
-    mix_plain(dst + i, count - i, columns, index + i, fx + i, alpha);
+    mix_plain(dst + i, count - i, columns, s, ds, shift, alpha);
 }
 #endif
 
@@ -66,11 +75,12 @@ __attribute__((target("avx2"))) inline __m256i two(const void* low, const void* 
         _mm_loadu_si128(static_cast<const __m128i*>(high)), 1);
 }
 
-// Two pixels at once, as mix_pixel does one.
-__attribute__((target("avx2"))) inline __m256i mix_two(const uint64_t* pair0, uint8_t f0,
-                                                       const uint64_t* pair1, uint8_t f1) {
-    const __m256i v = two(pair0, pair1);
-    const __m256i w = two(k_weights.lanes[f0], k_weights.lanes[f1]);
+// Two pixels at once (at s0 and s1), as mix_pixel does one.
+__attribute__((target("avx2"))) inline __m256i mix_two(const uint64_t* columns, int64_t s0,
+                                                       int64_t s1, int shift) {
+    const int64_t u0 = s0 >> shift, u1 = s1 >> shift;
+    const __m256i v = two(columns + (u0 >> 8), columns + (u1 >> 8));
+    const __m256i w = two(k_weights.lanes[u0 & 255], k_weights.lanes[u1 & 255]);
     const __m256i lo = _mm256_mullo_epi16(v, w), hi = _mm256_mulhi_epu16(v, w);
     const __m256i sum =
         _mm256_add_epi32(_mm256_unpacklo_epi16(lo, hi), _mm256_unpackhi_epi16(lo, hi));
@@ -78,23 +88,39 @@ __attribute__((target("avx2"))) inline __m256i mix_two(const uint64_t* pair0, ui
 }
 
 __attribute__((target("avx2"))) void mix_avx2(uint32_t* dst, int count, const uint64_t* columns,
-                                              const uint16_t* index, const uint8_t* fx,
-                                              uint32_t alpha) {
+                                              int64_t s, int64_t ds, int shift, uint32_t alpha) {
     const __m128i a = _mm_set1_epi32(int(alpha));
     const __m256i order = _mm256_setr_epi32(0, 1, 4, 5, 0, 0, 0, 0);
     int i = 0;
-    for (; i + 4 <= count; i += 4) {
+    for (; i + 4 <= count; i += 4, s += 4 * ds) {
         // Pixels 0 and 2 in one register, 1 and 3 in the other: packing leaves 0 1 | 2 3 in
         // the low dwords of each half, which the permutation joins.
-        const __m256i even = mix_two(columns + index[i], fx[i], columns + index[i + 2], fx[i + 2]);
-        const __m256i odd =
-            mix_two(columns + index[i + 1], fx[i + 1], columns + index[i + 3], fx[i + 3]);
+        const __m256i even = mix_two(columns, s, s + 2 * ds, shift);
+        const __m256i odd = mix_two(columns, s + ds, s + 3 * ds, shift);
         const __m256i words = _mm256_packs_epi32(even, odd);
         const __m256i bytes = _mm256_packus_epi16(words, words);
         const __m128i four = _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(bytes, order));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_or_si128(four, a));
     }
-    mix_sse2(dst + i, count - i, columns, index + i, fx + i, alpha);
+    mix_sse2(dst + i, count - i, columns, s, ds, shift, alpha);
+}
+#endif
+
+#if defined(WT_HAVE_AVX2)
+// mix_texel_rows four columns at a time.
+__attribute__((target("avx2"))) void mix_rows_avx2(uint64_t* out, const uint64_t* top,
+                                                   const uint64_t* bottom, int64_t count,
+                                                   uint32_t f) {
+    const __m256i wt = _mm256_set1_epi16(short(256 - f)), wb = _mm256_set1_epi16(short(f));
+    int64_t k = 0;
+    for (; k + 4 <= count; k += 4) {
+        const __m256i t = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(top + k));
+        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bottom + k));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + k),
+                            _mm256_add_epi16(_mm256_mullo_epi16(t, wt), _mm256_mullo_epi16(b, wb)));
+    }
+    for (; k < count; ++k)
+        out[k] = mix_row(top[k], bottom[k], f);
 }
 #endif
 
@@ -103,6 +129,11 @@ __attribute__((target("avx2"))) void mix_avx2(uint32_t* dst, int count, const ui
 void mix_texel_rows(uint64_t* out, const uint64_t* top, const uint64_t* bottom, int64_t count,
                     uint32_t f) {
     int64_t k = 0;
+#if defined(WT_HAVE_AVX2)
+    static const bool s_avx2 = column_mix(MixKernel::Avx2) != nullptr;
+    if (s_avx2 && count >= 8)
+        return mix_rows_avx2(out, top, bottom, count, f);
+#endif
 #if defined(WT_HAVE_SSE2)
     // Every lane product fits 16 bits: 255 (256 - f) + 255 f = 65280.
     const __m128i wt = _mm_set1_epi16(short(256 - f)), wb = _mm_set1_epi16(short(f));

@@ -30,9 +30,12 @@ inline uint32_t mix_rows(uint64_t c0, uint64_t c1, uint32_t f) {
 void mix_texel_rows(uint64_t* out, const uint64_t* top, const uint64_t* bottom, int64_t count,
                     uint32_t f);
 
-// dst[i] = mix_rows(columns[index[i]], columns[index[i] + 1], fx[i]) | alpha.
-using ColumnMix = void (*)(uint32_t* dst, int count, const uint64_t* columns, const uint16_t* index,
-                           const uint8_t* fx, uint32_t alpha);
+// Pixel i of a span of constant t: u = (s + i ds) >> shift is its place in 256ths of a column
+// (the caller has added the rounding half and taken half a texel away, and made u at least 0
+// all along), u >> 8 the left column of its pair and u & 255 its weight:
+//   dst[i] = mix_rows(columns[u >> 8], columns[(u >> 8) + 1], u & 255) | alpha.
+using ColumnMix = void (*)(uint32_t* dst, int count, const uint64_t* columns, int64_t s, int64_t ds,
+                           int shift, uint32_t alpha);
 
 enum class MixKernel { Plain, Sse2, Avx2 };
 // The kernel asked for, or nullptr when this build or CPU lacks it.

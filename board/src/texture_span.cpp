@@ -11,24 +11,12 @@ namespace {
 // Texel columns a span of constant t mixes in one go (on the stack): more than a screen row.
 constexpr int64_t k_span_columns = 1024;
 
-// Pixels of constant alpha from vertically mixed columns (s counted from the first of them),
-// in chunks: the column and weight of each pixel, then the vector kernel over the chunk.
+// Pixels of constant alpha from vertically mixed columns, the first of them at texel column
+// `lo`: s in the kernel's terms (see ColumnMix), counted from that column.
 void mix_columns(uint32_t* dst, int count, const uint64_t* columns, int64_t s, int64_t ds,
-                 int64_t half, int shift, uint32_t alpha) {
-    constexpr int k_chunk = 256;
-    uint16_t index[k_chunk];
-    uint8_t fx[k_chunk];
-    const ColumnMix mix = best_column_mix();
-    for (int done = 0; done < count; done += k_chunk) {
-        const int n = std::min(k_chunk, count - done);
-        for (int i = 0; i < n; ++i) {
-            const int64_t su = ((s + half) >> shift) - 128;
-            index[i] = uint16_t(su >> 8);
-            fx[i] = uint8_t(su & 255);
-            s += ds;
-        }
-        mix(dst + done, n, columns, index, fx, alpha);
-    }
+                 int64_t lo, int shift, uint32_t alpha) {
+    const int64_t offset = (int64_t(1) << (shift - 1)) - ((128 + 256 * lo) << shift);
+    best_column_mix()(dst, count, columns, s + offset, ds, shift, alpha);
 }
 
 // The fast span: the texel is the colour, alpha comes from the vertices, written unblended.
@@ -78,8 +66,7 @@ void texture_span(uint32_t* dst, int count, const Sampler& sampler, int64_t s, i
                     k += run;
                 }
                 if (da == 0) {
-                    mix_columns(dst, count, mixed, s - lo * (int64_t(256) << shift), ds, half,
-                                shift, clamp255(int(a >> 16)) << 24);
+                    mix_columns(dst, count, mixed, s, ds, lo, shift, clamp255(int(a >> 16)) << 24);
                     return;
                 }
                 for (int i = 0; i < count; ++i) {
