@@ -3,12 +3,8 @@
 #include "platform/prefix.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstring>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 #ifdef _WIN32
 #include <process.h>
 #else
@@ -40,24 +36,6 @@ long process_id() {
 // A distance in pixels for the work estimate, held to [0, 65536] (NaN gives 0).
 int64_t pixels_across(float distance) {
     return distance > 0.0f ? int64_t(std::min(distance, 65536.0f)) : 0;
-}
-
-// How long a thread watches for what it waits for before it sleeps: a few bands' drawing,
-// much less than a frame.
-constexpr auto k_spin = std::chrono::microseconds(200);
-
-// True when `ready` became true within k_spin.
-template <typename Ready> bool spin_until(const Ready& ready) {
-    const auto end = std::chrono::steady_clock::now() + k_spin;
-    for (int i = 1;; ++i) {
-        if (ready())
-            return true;
-        if (i % 64 == 0 && std::chrono::steady_clock::now() > end)
-            return false;
-#if defined(__SSE2__)
-        _mm_pause();
-#endif
-    }
 }
 
 } // namespace
@@ -166,7 +144,7 @@ void DeferredFrame::flush() {
     m_wake.notify_all();
     for (int band; (band = m_next_band.fetch_add(1)) < bands;)
         draw_band(band);
-    if (!spin_until([this] { return m_busy.load() == 0; })) {
+    {
         std::unique_lock lock(m_mutex);
         m_done.wait(lock, [this] { return m_busy == 0; });
     }
@@ -183,10 +161,8 @@ void DeferredFrame::forget() {
 void DeferredFrame::work(uint64_t seen) {
     for (;;) {
         {
-            auto woken = [&] { return m_quit || m_generation != seen; };
-            spin_until(woken);
             std::unique_lock lock(m_mutex);
-            m_wake.wait(lock, woken);
+            m_wake.wait(lock, [&] { return m_quit || m_generation != seen; });
             if (m_quit)
                 return;
             seen = m_generation;
@@ -215,7 +191,7 @@ void DeferredFrame::start_workers() {
     m_workers_pid = process_id();
     while (int(m_workers.size()) < m_threads - 1) {
         // A worker born now waits for the next generation, not the one already done.
-        m_workers.emplace_back([this, seen = m_generation.load()] { work(seen); });
+        m_workers.emplace_back([this, seen = m_generation] { work(seen); });
     }
 }
 

@@ -79,18 +79,14 @@ private:
     int64_t m_pixels{0};                       // of triangles and lines, roughly
 
     // The pool: a generation counter starts a flush, workers take bands from m_next_band.
-    // The three counters change under m_mutex (for the condition variables) and are read
-    // without it while a thread spins: a worker watches for the next flush a little while
-    // after one, and the drawing thread for the workers' end, before either sleeps, so that
-    // frames drawn one after another do not wait for threads to wake.
     std::vector<std::thread> m_workers;
     long m_workers_pid{0}; // the process that started them
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::condition_variable m_done;
-    std::atomic<uint64_t> m_generation{0};
-    std::atomic<int> m_busy{0}; // workers still in the current flush
-    std::atomic<bool> m_quit{false};
+    uint64_t m_generation{0};
+    int m_busy{0}; // workers still in the current flush
+    bool m_quit{false};
     std::atomic<int> m_next_band{0};
 };
 
