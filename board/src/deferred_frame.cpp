@@ -1,5 +1,6 @@
 #include "deferred_frame.h"
 
+#include "frame_buffer.h"
 #include "platform/prefix.h"
 
 #include <algorithm>
@@ -98,8 +99,9 @@ void DeferredFrame::draw(const Command& c, const Target& target) {
     case Kind::Clear: {
         const int first = std::max(0, target.first_row);
         const int end = std::min(target.height, target.end_row);
-        std::fill(target.pixels + size_t(first) * size_t(target.width),
-                  target.pixels + size_t(end) * size_t(target.width), c.argb);
+        if (end > first)
+            fill_pixels(target.pixels + size_t(first) * size_t(target.width),
+                        size_t(end - first) * size_t(target.width), c.argb);
         break;
     }
     case Kind::Triangle:

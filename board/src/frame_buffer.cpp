@@ -6,7 +6,7 @@
 namespace board {
 
 void FrameBuffer::fill(uint32_t* buffer, uint32_t argb) {
-    std::fill_n(buffer, k_pixels, argb);
+    fill_pixels(buffer, k_pixels, argb);
 }
 
 void FrameBuffer::fill_aux(uint16_t depth) {

@@ -11,6 +11,17 @@
 
 namespace board {
 
+// Sets `count` pixels from `pixels` on to `argb`. On x86 by the string store, which the CPU
+// runs in whole cache lines without reading them first: a screen that is not in the cache
+// (the two buffers take turns) clears about three times faster than by a vector loop.
+inline void fill_pixels(uint32_t* pixels, size_t count, uint32_t argb) {
+#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
+    asm volatile("rep stosl" : "+D"(pixels), "+c"(count) : "a"(argb) : "memory");
+#else
+    std::fill_n(pixels, count, argb);
+#endif
+}
+
 class FrameBuffer {
 public:
     static constexpr int k_width = 640;

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -66,20 +67,25 @@ inline uint32_t level_at(float ca, float cb, double f) {
 // Steps of a line whose colours are worked out at once.
 constexpr int k_line_chunk = 256;
 
-// The levels of one channel at steps [first, first + count) of `steps`, as level_at gives
-// them. Ends below 2^24 keep every value below 2^31, where truncation to int is std::trunc:
-// then two steps at a time where there is SSE2 (the same operations, each rounded as the
-// scalar one is).
-void channel_levels(uint8_t* out, float ca, float cb, int first, int count, int steps) {
+// The fractions k / steps of steps [first, first + count) of a line, each the correctly
+// rounded quotient (steps 0 gives 0).
+void line_fractions(double* f, int first, int count, int steps) {
     const double n = steps ? steps : 1;
+    for (int i = 0; i < count; ++i)
+        f[i] = double(first + i) / n;
+}
+
+// The levels of one channel at the fractions f[0, count), as level_at gives them. Ends below
+// 2^24 keep every value below 2^31, where truncation to int is std::trunc: then two steps at a
+// time where there is SSE2 (the same operations, each rounded as the scalar one is).
+void channel_levels(uint8_t* out, float ca, float cb, const double* f, int count) {
     int i = 0;
 #if defined(__SSE2__)
     if (std::fabs(ca) < 0x1p24f && std::fabs(cb) < 0x1p24f) {
-        const __m128d a = _mm_set1_pd(ca), d = _mm_set1_pd(double(cb - ca)), nn = _mm_set1_pd(n);
+        const __m128d a = _mm_set1_pd(ca), d = _mm_set1_pd(double(cb - ca));
         const __m128d half = _mm_set1_pd(0.5), minus_half = _mm_set1_pd(-0.5);
-        __m128d k = _mm_set_pd(first + 1, first);
-        for (; i + 2 <= count; i += 2, k = _mm_add_pd(k, _mm_set1_pd(2.0))) {
-            const __m128d v = _mm_add_pd(a, _mm_mul_pd(d, _mm_div_pd(k, nn)));
+        for (; i + 2 <= count; i += 2) {
+            const __m128d v = _mm_add_pd(a, _mm_mul_pd(d, _mm_loadu_pd(f + i)));
             const __m128i r = _mm_cvttpd_epi32(v); // in dwords 0 and 1
             const __m128d rest = _mm_sub_pd(v, _mm_cvtepi32_pd(r));
             // All ones (-1) in the 64-bit lanes that round away; their low dwords to 0 and 1.
@@ -88,14 +94,13 @@ void channel_levels(uint8_t* out, float ca, float cb, int first, int count, int 
             const __m128i step =
                 _mm_shuffle_epi32(_mm_sub_epi32(down, up), _MM_SHUFFLE(3, 3, 2, 0));
             const __m128i words = _mm_packs_epi32(_mm_add_epi32(r, step), _mm_setzero_si128());
-            const int bytes = _mm_cvtsi128_si32(_mm_packus_epi16(words, words));
-            out[i] = uint8_t(bytes);
-            out[i + 1] = uint8_t(bytes >> 8);
+            const auto bytes = uint16_t(_mm_cvtsi128_si32(_mm_packus_epi16(words, words)));
+            std::memcpy(out + i, &bytes, 2); // both levels in one store
         }
     }
 #endif
     for (; i < count; ++i)
-        out[i] = uint8_t(level_at(ca, cb, double(first + i) / n));
+        out[i] = uint8_t(level_at(ca, cb, f[i]));
 }
 
 // The iterated colours (0xAARRGGBB) of steps [first, first + count) of a line from colour
@@ -103,13 +108,18 @@ void channel_levels(uint8_t* out, float ca, float cb, int first, int count, int 
 void line_colours(uint32_t* out, const float ca[4], const float cb[4], const uint32_t fixed[4],
                   int first, int count, int steps) {
     uint8_t levels[k_line_chunk];
+    double f[k_line_chunk];
+    bool fractions = false;
     for (int i = 0; i < count; ++i)
         out[i] = pack(fixed[0], fixed[1], fixed[2], fixed[3]);
     for (int c = 0; c < 4; ++c) {
         if (ca[c] == cb[c])
             continue;
+        if (!fractions)
+            line_fractions(f, first, count, steps);
+        fractions = true;
         const int shift = 24 - 8 * c;
-        channel_levels(levels, ca[c], cb[c], first, count, steps);
+        channel_levels(levels, ca[c], cb[c], f, count);
         for (int i = 0; i < count; ++i)
             out[i] = (out[i] & ~(0xFFu << shift)) | uint32_t(levels[i]) << shift;
     }
