@@ -84,18 +84,22 @@ void channel_levels(uint8_t* out, float ca, float cb, const double* f, int count
     if (std::fabs(ca) < 0x1p24f && std::fabs(cb) < 0x1p24f) {
         const __m128d a = _mm_set1_pd(ca), d = _mm_set1_pd(double(cb - ca));
         const __m128d half = _mm_set1_pd(0.5), minus_half = _mm_set1_pd(-0.5);
-        for (; i + 2 <= count; i += 2) {
-            const __m128d v = _mm_add_pd(a, _mm_mul_pd(d, _mm_loadu_pd(f + i)));
-            const __m128i r = _mm_cvttpd_epi32(v); // in dwords 0 and 1
+        // Two steps' levels in dwords 0 and 1.
+        auto two = [&](const double* at) {
+            const __m128d v = _mm_add_pd(a, _mm_mul_pd(d, _mm_loadu_pd(at)));
+            const __m128i r = _mm_cvttpd_epi32(v);
             const __m128d rest = _mm_sub_pd(v, _mm_cvtepi32_pd(r));
             // All ones (-1) in the 64-bit lanes that round away; their low dwords to 0 and 1.
             const __m128i up = _mm_castpd_si128(_mm_cmpge_pd(rest, half));
             const __m128i down = _mm_castpd_si128(_mm_cmple_pd(rest, minus_half));
-            const __m128i step =
-                _mm_shuffle_epi32(_mm_sub_epi32(down, up), _MM_SHUFFLE(3, 3, 2, 0));
-            const __m128i words = _mm_packs_epi32(_mm_add_epi32(r, step), _mm_setzero_si128());
-            const auto bytes = uint16_t(_mm_cvtsi128_si32(_mm_packus_epi16(words, words)));
-            std::memcpy(out + i, &bytes, 2); // both levels in one store
+            return _mm_add_epi32(
+                r, _mm_shuffle_epi32(_mm_sub_epi32(down, up), _MM_SHUFFLE(3, 3, 2, 0)));
+        };
+        for (; i + 4 <= count; i += 4) {
+            const __m128i levels = _mm_unpacklo_epi64(two(f + i), two(f + i + 2));
+            const __m128i words = _mm_packs_epi32(levels, levels);
+            const int bytes = _mm_cvtsi128_si32(_mm_packus_epi16(words, words));
+            std::memcpy(out + i, &bytes, 4); // four levels in one store
         }
     }
 #endif
