@@ -51,7 +51,12 @@ inline int64_t to_st(double v) {
         v = -k_st_limit;
     if (v > k_st_limit)
         v = k_st_limit;
-    return std::llround(v * k_st_one);
+    // std::llround without the library call: x is at most 2^52, so truncation and the rest
+    // are exact.
+    const double x = v * k_st_one;
+    const auto whole = int64_t(x);
+    const double rest = x - double(whole);
+    return whole + (rest >= 0.5 ? 1 : 0) - (rest <= -0.5 ? 1 : 0);
 }
 
 // floor() for values well inside the int range, without a library call.

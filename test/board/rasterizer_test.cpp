@@ -101,6 +101,37 @@ constexpr int64_t k_unit = int64_t(1) << 32; // s and t in 2^-32 units
 
 } // namespace
 
+// Texel coordinates round half away from zero as std::llround does, and hold out-of-range
+// and NaN values at the limits.
+TEST(Rasterizer, TexelCoordinatesRoundLikeTheLibrary) {
+    using detail::k_st_limit, detail::k_st_one, detail::to_st;
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<double> any(-1.2e6, 1.2e6);
+    const double unit = 1.0 / k_st_one;
+    std::vector<double> values = {0.0,
+                                  -0.0,
+                                  0.5 * unit,
+                                  -0.5 * unit,
+                                  1.5 * unit,
+                                  -2.5 * unit,
+                                  0.49999999 * unit,
+                                  255.5,
+                                  -255.5,
+                                  k_st_limit,
+                                  -k_st_limit,
+                                  2 * k_st_limit,
+                                  -2 * k_st_limit,
+                                  INFINITY,
+                                  -INFINITY};
+    for (int i = 0; i < 20000; ++i)
+        values.push_back(i % 2 ? any(rng) : (double(int64_t(rng()) - (1 << 30)) + 0.5) * unit);
+    for (double v : values) {
+        const double held = std::clamp(v, -k_st_limit, k_st_limit);
+        ASSERT_EQ(to_st(v), std::llround(held * k_st_one)) << v;
+    }
+    EXPECT_EQ(to_st(NAN), std::llround(-k_st_limit * k_st_one));
+}
+
 TEST(Rasterizer, PointLightsThePixelThatHoldsIt) {
     RenderState st = flat_state();
     Canvas top(4, 3), bottom(4, 3, true);
