@@ -9,9 +9,11 @@
 
 // The line loops also build for the vector unit of newer x86-64 processors, chosen when the
 // program starts (the loader's indirect functions: Linux only, GCC only, as clang 14 does not
-// take them on members defined out of line; elsewhere the plain build).
+// take them on members defined out of line; elsewhere the plain build). Not under the
+// sanitizers: the loader runs the choosing code before they are set up (under the thread
+// sanitizer every program crashed before main).
 #if defined(__linux__) && defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) &&       \
-    !defined(__SANITIZE_ADDRESS__)
+    !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
 #define WT_TV_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
 #else
 #define WT_TV_VECTOR_CLONES
