@@ -140,16 +140,17 @@ void DeferredFrame::flush() {
     {
         std::lock_guard lock(m_mutex);
         m_next_band = 0;
-        m_busy = int(m_workers.size());
+        m_open = true;
         ++m_generation;
     }
     m_wake.notify_all();
     for (int band; (band = m_next_band.fetch_add(1)) < bands;)
         draw_band(band);
-    {
-        std::unique_lock lock(m_mutex);
-        m_done.wait(lock, [this] { return m_busy == 0; });
-    }
+    // Every band is taken: workers that have not joined yet stay out, and the flush waits
+    // only for those still drawing (not for a worker the system has not run yet).
+    std::unique_lock lock(m_mutex);
+    m_open = false;
+    m_done.wait(lock, [this] { return m_active == 0; });
     forget();
 }
 
@@ -168,12 +169,15 @@ void DeferredFrame::work(uint64_t seen) {
             if (m_quit)
                 return;
             seen = m_generation;
+            if (!m_open) // woken too late: the drawing thread has taken every band
+                continue;
+            ++m_active;
         }
         const int bands = int(m_bins.size());
         for (int band; (band = m_next_band.fetch_add(1)) < bands;)
             draw_band(band);
         std::lock_guard lock(m_mutex);
-        if (--m_busy == 0)
+        if (--m_active == 0)
             m_done.notify_one();
     }
 }

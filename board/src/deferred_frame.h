@@ -78,14 +78,16 @@ private:
     std::vector<std::vector<uint32_t>> m_bins; // per band, the commands that touch it
     int64_t m_pixels{0};                       // of triangles and lines, roughly
 
-    // The pool: a generation counter starts a flush, workers take bands from m_next_band.
+    // The pool: a generation counter starts a flush, workers join it while it is open and
+    // take bands from m_next_band.
     std::vector<std::thread> m_workers;
     long m_workers_pid{0}; // the process that started them
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::condition_variable m_done;
     uint64_t m_generation{0};
-    int m_busy{0}; // workers still in the current flush
+    bool m_open{false}; // the flush takes workers (until the drawing thread runs out of bands)
+    int m_active{0};    // workers drawing in the current flush
     bool m_quit{false};
     std::atomic<int> m_next_band{0};
 };
