@@ -90,8 +90,8 @@ public:
 private:
     Board();
     static Board& create();
-    // Points drawn at once, nothing recorded, the state and the buffers as they were: the point
-    // path is armed again at the next point.
+    // Forgets what the last point decided (the state or the buffers change, or something is
+    // recorded): the next point decides again and arms the point path.
     void forget_point_path() {
         m_points_direct = false;
         s_points.shut();
