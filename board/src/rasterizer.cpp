@@ -76,8 +76,8 @@ void line_fractions(double* f, int first, int count, int steps) {
 }
 
 // The levels of one channel at the fractions f[0, count), as level_at gives them. Ends below
-// 2^24 keep every value below 2^31, where truncation to int is std::trunc: then two steps at a
-// time where there is SSE2 (the same operations, each rounded as the scalar one is).
+// 2^24 keep every value below 2^31, where truncation to int is std::trunc: then four steps at
+// a time where there is SSE2 (the same operations, each rounded as the scalar one is).
 void channel_levels(uint8_t* out, float ca, float cb, const double* f, int count) {
     int i = 0;
 #if defined(__SSE2__)
