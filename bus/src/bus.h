@@ -78,6 +78,12 @@ struct Broadcast {
     std::optional<std::string> text; // the text of a text message; none for a null lParam
 };
 
+// A datagram read on the GUI thread for the receiver thread, with who sent it.
+struct Datagram {
+    std::vector<uint8_t> bytes;
+    Requester sender;
+};
+
 // A broadcast from another process that the GUI thread is handling now.
 struct Handling {
     Endpoint sender;
@@ -113,6 +119,12 @@ public:
     // arrives, usable on its own by whatever feeds datagrams in.
     void on_datagram(std::span<const uint8_t> datagram, const Requester& sender);
 
+    // inbox.cpp: the GUI thread's sleep until `ready` holds, something is sent to this
+    // process or wake_gui_thread() is called (from any thread); datagrams that arrive
+    // meanwhile are read and filed on the GUI thread itself.
+    void gui_wait(Clock::time_point until, const std::function<bool()>& ready);
+    void wake_gui_thread();
+
 private:
     Bus() = default;
 
@@ -121,9 +133,18 @@ private:
     platform::Status bind_endpoint();
     SendResult send(const Endpoint& to, const std::vector<uint8_t>& bytes, Clock::time_point until);
     void drop_peer(const Endpoint& e);
-    void receive_loop();
     void leave();
     void forget_parent();
+
+    // inbox.cpp
+    enum class Read { None, Dropped, Ok }; // nothing waiting, a datagram refused, one read
+    int gui_wake_fd();
+    platform::Status make_wait_sets();
+    void close_wait_sets();
+    Read read_one(size_t& size, Requester& sender);
+    void receive_loop();
+    void receive_pending();
+    void read_on_gui_thread();
 
     // calls.cpp
     uint32_t add_pending(const std::vector<Endpoint>& waiting);
@@ -138,6 +159,7 @@ private:
     void on_request(const Endpoint& from, const Requester& sender, uint32_t sequence,
                     PacketReader r);
     void on_done(const Endpoint& from, uint32_t sequence, PacketReader r);
+    void on_packet(const Packet& packet, const Requester& sender);
     void on_event_packet(int pid, PacketReader r);
     void on_reaped(PacketReader r);
     void to_gui_thread(std::function<void()> work);
@@ -168,12 +190,20 @@ private:
     std::string m_dir;
     int m_dir_fd{-1};
     int m_socket{-1};
-    int m_wake_fd{-1};
+    int m_wake_fd{-1};       // wakes the receiver thread: to stop, or for m_backlog
+    int m_receiver_poll{-1}; // the receiver thread's wait: the socket and m_wake_fd
+    int m_gui_poll{-1};      // the GUI thread's wait: the socket and m_gui_wake_fd
+    std::atomic<int> m_gui_wake_fd{-1};
+    int m_gui_wake_pid{0};              // the process m_gui_wake_fd was made in
+    std::atomic<int> m_gui_sleepers{0}; // threads in gui_wait now
     std::string m_program;
     int m_timeout_ms{2000};
     std::thread::id m_gui_thread;
-    std::thread* m_receiver{nullptr}; // never destroyed: a forked child only forgets it
-    std::vector<uint8_t> m_buffer;    // the receiver's datagram buffer
+    std::thread* m_receiver{nullptr};         // never destroyed: a forked child only forgets it
+    std::mutex m_read_mutex;                  // held by the thread that reads the socket now
+    std::vector<uint8_t> m_buffer;            // the datagram being read (under m_read_mutex)
+    std::vector<Datagram> m_backlog;          // for the receiver thread, in order (m_read_mutex)
+    std::atomic<bool> m_receiver_owns{false}; // the receiver thread alone reads for now
     std::atomic<bool> m_closing{false};
     std::atomic<bool> m_left{false};
 
