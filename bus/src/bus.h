@@ -1,8 +1,9 @@
 // The desktop bus of one process: its endpoint, its peers, the calls it waits for and the
 // serving of other processes' calls. Split by thread and by concern:
-//   transport.cpp  endpoints, joining and leaving, the peer list, sending, the receiver
+//   transport.cpp  endpoints, joining and leaving, the peer list, sending
+//   inbox.cpp      reading the socket (receiver thread, or the GUI thread while it sleeps)
 //   calls.cpp      broadcasts and requests this process makes, and the waiting for answers
-//   receive.cpp    decoding of each datagram (receiver thread)
+//   receive.cpp    decoding of each datagram (whichever thread read it)
 //   serve.cpp      broadcasts and requests of other processes (GUI thread)
 //   events.cpp     events to observers
 //   process.cpp    programs a controller starts, and their reaping
@@ -10,10 +11,10 @@
 //
 // Each process that joins binds one Unix datagram socket in <prefix>/desktop/, named after
 // its pid ("<pid>.sock", or "<pid>.watch.sock" for an observer, which receives the events of
-// every other process). A receiver thread reads the socket; everything that touches windows
-// runs on the GUI thread through the window system's run_on_gui_thread. Replies are sent by
-// the GUI thread; the receiver thread never sends, so it never blocks and always drains its
-// socket.
+// every other process). The GUI thread reads the socket while it sleeps on it, a receiver
+// thread at other times; everything that touches windows runs on the GUI thread through the
+// window system's run_on_gui_thread. Replies are sent by the GUI thread; the receiver thread
+// never sends, so it never blocks and always drains the socket.
 #pragma once
 
 #include "crossing.h"
