@@ -29,6 +29,10 @@ namespace bus {
 
 namespace {
 
+// The most datagrams one thread reads in a row before it acts on them: a process that floods
+// the socket neither starves the GUI thread's queue nor fills the receiver's memory.
+constexpr int kReadBatch = 64;
+
 // Handled on the receiver thread only: their handler is the user's.
 bool for_receiver(PacketKind kind) {
     return kind == PacketKind::Event || kind == PacketKind::Reaped;
@@ -69,6 +73,9 @@ bool watch(int poll_fd, int fd, bool exclusive) {
 // The GUI thread's wake descriptor, made again in a forked child (the parent's is shared).
 int Bus::gui_wake_fd() {
     int pid = int(getpid());
+    if (m_gui_wake_pid == pid)
+        return m_gui_wake_fd;
+    std::lock_guard lock(m_gui_wake_mutex);
     if (m_gui_wake_pid != pid) {
         if (m_gui_wake_pid != 0) { // the parent's: a child only closes its copies
             close(m_gui_wake_fd.exchange(-1));
@@ -156,7 +163,8 @@ void Bus::receive_pending() {
             work.swap(m_backlog);
             size_t n = 0;
             Requester who;
-            for (Read r; (r = read_one(n, who)) != Read::None;)
+            Read r = Read::Ok;
+            for (int i = 0; i < kReadBatch && (r = read_one(n, who)) != Read::None; ++i)
                 if (r == Read::Ok)
                     work.push_back({{m_buffer.begin(), m_buffer.begin() + ptrdiff_t(n)}, who});
             m_receiver_owns = !work.empty();
@@ -177,7 +185,8 @@ void Bus::read_on_gui_thread() {
         return; // the receiver thread reads until it has caught up; it wakes this thread
     size_t n = 0;
     Requester who;
-    for (Read r; (r = read_one(n, who)) != Read::None;) {
+    Read r = Read::Ok;
+    for (int i = 0; i < kReadBatch && (r = read_one(n, who)) != Read::None; ++i) {
         if (r != Read::Ok)
             continue;
         std::span<const uint8_t> datagram{m_buffer.data(), n};
