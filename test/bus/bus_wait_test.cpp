@@ -6,6 +6,7 @@
 #include "bus/bus.h"
 
 #include <atomic>
+#include <functional>
 
 namespace {
 
@@ -86,6 +87,45 @@ TEST_F(DesktopBus, BroadcastFromAnotherThreadIsAnsweredWhileTheGuiThreadSleeps) 
         EXPECT_EQ(s->peers_skipped, 0u)
             << "a peer's broadcast back to the sleeping window went unanswered";
     }
+}
+
+// A peer tells observers of its broadcast before it sends it. The GUI thread may read the
+// broadcast itself while the event goes to the receiver thread's handler: the broadcast must
+// still reach the window only after the handler has heard of it.
+std::function<void(WPARAM)> g_on_pong; // the test's check, called from OrderProc
+UINT g_order_pong = 0;
+
+LRESULT CALLBACK OrderProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == g_order_pong && g_on_pong)
+        g_on_pong(wParam);
+    return DefWindowProcA(hwnd, msg, wParam, lParam);
+}
+
+TEST_F(DesktopBus, ObserverHearsOfABroadcastBeforeItsWindowReceivesIt) {
+    auto p = peer("echo order");
+    g_order_pong = m_pong;
+    int seen = 0, early = 0;
+    g_on_pong = [&](WPARAM wParam) {
+        ++seen;
+        bool heard = false;
+        for (auto& e : events_of(p.pid))
+            heard |= e.kind == platform::EventKind::Broadcast && e.name == "Test Pong" &&
+                     e.wparam == wParam;
+        early += !heard;
+    };
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = OrderProc;
+    wc.lpszClassName = "OrderClass";
+    RegisterClassA(&wc);
+    HWND w = CreateWindowExA(0, "OrderClass", "order", WS_OVERLAPPEDWINDOW, 0, 0, 50, 50, nullptr,
+                             nullptr, nullptr, nullptr);
+    ASSERT_NE(w, nullptr);
+    for (int i = 0; i < 200; ++i)
+        SendMessageA(HWND_BROADCAST, m_ping, WPARAM(3000 + 2 * i), 0);
+    DestroyWindow(w);
+    g_on_pong = nullptr;
+    EXPECT_EQ(seen, 200);
+    EXPECT_EQ(early, 0) << "a broadcast reached the window before the observer heard of it";
 }
 
 } // namespace
