@@ -1,6 +1,8 @@
 // The TV view from any TV record and field number (what a program hands the board) over a
 // small screen made of the remaining bytes: the picture has the size of the record's face,
-// and equal inputs give identical pictures.
+// and equal inputs give identical pictures. A face is a few hundred thousand pixels of signal
+// simulation, so the second render and the window's are made for one input in eight (chosen
+// by the field number): the rest of the inputs explore the decoder at three times the pace.
 #include "tv_view.h"
 
 #include <cstdint>
@@ -23,10 +25,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     const board::tv::Standard& standard = board::tv_standard(tv);
     platform::Image picture = board::render_tv(screen, tv, field);
-    if (picture.width != standard.width || picture.height != standard.height ||
-        picture.pixels != board::render_tv(screen, tv, field).pixels)
+    if (picture.width != standard.width || picture.height != standard.height)
         std::abort();
-    if (board::render_tv_window(screen, tv, field).pixels.size() != picture.pixels.size())
+    if ((field & 7) != 0)
+        return 0;
+    if (picture.pixels != board::render_tv(screen, tv, field).pixels ||
+        board::render_tv_window(screen, tv, field).pixels.size() != picture.pixels.size())
         std::abort();
     return 0;
 }

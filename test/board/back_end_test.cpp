@@ -5,6 +5,7 @@
 #include "board.h"
 #include "board_harness.h"
 #include "board_scenes.h"
+#include "child.h"
 #include "glide.h"
 #include "platform/image.h"
 
@@ -144,9 +145,7 @@ TEST(BoardThreads, WorkersSurviveShutdownReopeningAndFork) {
                 execl("/bin/sh", "sh", "-c", "exit 7", static_cast<char*>(nullptr));
                 _exit(1);
             }
-            int status = 0;
-            ASSERT_EQ(waitpid(pid, &status, 0), pid);
-            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 7);
+            EXPECT_EQ(wt_test::wait_for_exit(pid, std::chrono::seconds(20)), 7);
         }
         if (round == 2) {
             // A child that draws without exec has threads of its own, not its parent's.
@@ -158,9 +157,7 @@ TEST(BoardThreads, WorkersSurviveShutdownReopeningAndFork) {
                 grGlideShutdown();
                 _exit(drawn ? 9 : 1);
             }
-            int status = 0;
-            ASSERT_EQ(waitpid(pid, &status, 0), pid);
-            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 9) << status;
+            EXPECT_EQ(wt_test::wait_for_exit(pid, std::chrono::seconds(20)), 9);
         }
         grGlideShutdown();
     }

@@ -2,6 +2,8 @@
 // (which starts build/bin/wintest) with a script, in the case's own prefix, and checks the
 // events it printed, its exit code and the registry afterwards.
 #include "e2e_support.h"
+#include "child.h"
+#include "test_support.h"
 
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -126,17 +128,11 @@ TEST_F(Propsheet, FailedExpectationStopsTheProgramAndSaysWhy) {
 // ---- the desktop around the test: dying, hanging and noisy neighbours ----------------------
 
 // Starts a bus_peer on the desktop and waits for its endpoint.
-pid_t start_peer(const std::string& command_line, const std::vector<std::string>& env = {}) {
-    pid_t pid = fork();
-    if (pid == 0) {
-        setenv("WINTEST_COMMAND_LINE", command_line.c_str(), 1);
-        for (auto& e : env)
-            putenv(strdup(e.c_str()));
-        execl((kBin + "/bus_peer").c_str(), "bus_peer", nullptr);
-        _exit(127);
-    }
+pid_t start_peer(const std::string& command_line) {
+    pid_t pid = test_support::spawn_program(kBin + "/bus_peer", {},
+                                            {{"WINTEST_COMMAND_LINE", command_line}});
     std::string endpoint = platform::prefix_dir() + "/desktop/" + std::to_string(pid) + ".sock";
-    for (int i = 0; i < 500 && !fs::exists(endpoint); ++i)
+    for (int i = 0; i < 2000 && pid > 0 && !fs::exists(endpoint); ++i)
         std::this_thread::sleep_for(10ms);
     return pid;
 }
@@ -152,9 +148,7 @@ expect exit 0 1500ms
 )",
             {"WINTEST_BUS_TIMEOUT_MS=20000"});
     ASSERT_EQ(s.finish(), 0) << diagnostics(s);
-    int status = 0;
-    ASSERT_EQ(waitpid(peer, &status, 0), peer);
-    EXPECT_TRUE(WIFSIGNALED(status)) << "the peer died inside the broadcast";
+    EXPECT_GT(wt_test::wait_for_exit(peer, 20s), 128) << "the peer died inside the broadcast";
 }
 
 TEST_F(Desktop, PeerThatNeverAnswersCostsOneBound) {

@@ -75,7 +75,8 @@ protected:
         s.command_line = command_line_for;
         s.out = tmpfile();
         ASSERT_NE(s.out, nullptr);
-        ASSERT_NE(start_program(s, "0 first", error), 0) << error;
+        auto started = start_program(s, "0 first");
+        ASSERT_TRUE(started.ok()) << started.message();
     }
     void TearDown() override { fclose(s.out); }
 
@@ -87,9 +88,11 @@ protected:
         return text;
     }
 
+    // Runs a line; its reason, when it fails, in `error`.
     bool run(const std::string& line) {
-        error.clear();
-        return run_command(s, line, error);
+        auto done = run_command(s, line);
+        error = done.ok() ? std::string() : done.message();
+        return done.ok();
     }
 
     SheetEvent event(int pid, SheetEvent::Kind kind, int code = 0) {
@@ -226,6 +229,17 @@ TEST_F(Commands, JsonModePrintsOnlyObjectsWithTimeStamps) {
     EXPECT_EQ(lines, 9) << output();
     EXPECT_NE(output().find("\"client\":[0,0]"), std::string::npos) << "an empty client area";
     EXPECT_NE(output().find("\"text\":\"a \\\"b\\\" \\\\c\""), std::string::npos) << output();
+}
+
+// A controller that answers without an error but with nothing to show (no window, no process)
+// still makes the command fail with a reason of its own, never an empty or earlier one.
+TEST_F(Commands, FailuresWithoutAnAnswerCarryTheirOwnReason) {
+    EXPECT_FALSE(run("windows"));
+    EXPECT_EQ(error, "the program has no window");
+    m_fake->next_pid = 0;
+    EXPECT_FALSE(run("start gamma"));
+    EXPECT_EQ(error, "the program did not start");
+    EXPECT_EQ(s.started.size(), 1u) << "only the program of SetUp counts as started";
 }
 
 TEST(WindowFactsText, EmptyClientAreaIsReportedAsZeroByZero) {

@@ -145,23 +145,29 @@ void Child::close_input() {
     m_in = -1;
 }
 
-int Child::wait(std::chrono::milliseconds limit) {
-    if (m_pid <= 0)
-        return -1;
+int wait_for_exit(pid_t pid, std::chrono::milliseconds limit) {
     auto end = Clock::now() + limit;
     int status = 0;
     for (;;) {
-        pid_t done = waitpid(m_pid, &status, WNOHANG);
-        if (done == m_pid)
+        pid_t done = waitpid(pid, &status, WNOHANG);
+        if (done == pid)
             break;
         if (done < 0 || Clock::now() > end) {
-            kill();
+            ::kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
             return -1;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(2)); // polls the child's end
     }
-    m_pid = -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+int Child::wait(std::chrono::milliseconds limit) {
+    if (m_pid <= 0)
+        return -1;
+    const int code = wait_for_exit(m_pid, limit);
+    m_pid = -1;
+    return code;
 }
 
 void Child::kill() {

@@ -33,6 +33,10 @@ struct ChildRegistration {
 // Runs the procedure WINTEST_TEST_CHILD names; -1 when it names none (main runs the tests).
 int run_child_if_asked();
 
+// Waits for the end of a child process: its exit code, 128 + N for a death by signal N, -1
+// when it did not end within `limit` (it is killed and reaped then).
+int wait_for_exit(pid_t pid, std::chrono::milliseconds limit = std::chrono::seconds(60));
+
 // A running child procedure with its stdin and stdout piped to the test.
 class Child {
 public:

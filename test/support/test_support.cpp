@@ -70,9 +70,8 @@ std::string read_text(const std::string& path) {
 
 // Started with posix_spawn, never a bare fork(): the test process has threads (the bus's
 // receiver among them), and only exec is safe in the child of a threaded process.
-ProcessRun run_program(const std::string& path, const std::vector<std::string>& words,
-                       const EnvList& env) {
-    std::string err_path = fresh_dir() + "/stderr.txt";
+pid_t spawn_program(const std::string& path, const std::vector<std::string>& words,
+                    const EnvList& env, const std::string& err_path) {
     std::string name = path.substr(path.find_last_of('/') + 1);
     std::vector<std::string> env_strings;
     for (const auto& [key, value] : env)
@@ -89,14 +88,22 @@ ProcessRun run_program(const std::string& path, const std::vector<std::string>& 
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
+    if (!err_path.empty())
+        posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
     pid_t pid = -1;
     int spawned = posix_spawn(&pid, path.c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
+    return spawned == 0 ? pid : -1;
+}
+
+ProcessRun run_program(const std::string& path, const std::vector<std::string>& words,
+                       const EnvList& env) {
+    std::string err_path = fresh_dir() + "/stderr.txt";
+    pid_t pid = spawn_program(path, words, env, err_path);
     ProcessRun run;
     int status = 0;
-    if (spawned == 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+    if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status))
         run.exit_code = WEXITSTATUS(status);
     run.err = read_text(err_path);
     return run;

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <sys/types.h>
 #include <utility>
 #include <vector>
 
@@ -60,6 +61,11 @@ struct ProcessRun {
     int exit_code{-1}; // -1 when a signal ended the process
     std::string err;   // what the process wrote to stderr
 };
+
+// Starts a program with the given words after argv[0] and extra environment (which wins over
+// the test's own), its standard error into err_path when one is given; its pid, or -1.
+[[nodiscard]] pid_t spawn_program(const std::string& path, const std::vector<std::string>& words,
+                                  const EnvList& env = {}, const std::string& err_path = "");
 
 // Runs a program to its end with the given words after argv[0] and extra environment, its
 // standard error caught in a fresh folder of the prefix.

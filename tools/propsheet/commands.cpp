@@ -63,13 +63,6 @@ const std::map<std::string, unsigned> kKeyNames = {
     {"lctrl", 0xA2},     {"rctrl", 0xA3},   {"lalt", 0xA4},   {"ralt", 0xA5},
 };
 
-// Whether a request of the controller succeeded; its reason in `error` when it did not.
-bool succeeded(const platform::Status& status, std::string& error) {
-    if (!status)
-        error = status.message();
-    return status.ok();
-}
-
 // A message for the program waits, within the bound, until the program has a window to hear
 // it (a broadcast right after the start would reach no one). Once it has ended, none waits.
 void await_program(Session& s) {
@@ -78,113 +71,118 @@ void await_program(Session& s) {
 }
 
 // "shift+r" gives {0x10, 0x52}: modifiers first, the key last.
-bool parse_combo(const std::string& combo, std::vector<unsigned>& keys, std::string& error) {
+platform::Result<std::vector<unsigned>> parse_combo(const std::string& combo) {
+    std::vector<unsigned> keys;
     size_t start = 0;
     while (start <= combo.size()) {
         size_t plus = combo.find('+', start + 1); // "+" alone is not a separator
         std::string part = combo.substr(start, plus == std::string::npos ? plus : plus - start);
         unsigned vk = key_code(part);
         if (!vk)
-            return error = "unknown key \"" + part + "\"", false;
+            return platform::fail("unknown key \"" + part + "\"");
         keys.push_back(vk);
         if (plus == std::string::npos)
             break;
         start = plus + 1;
     }
-    return !keys.empty();
+    return keys;
 }
 
 // A key that ends the program (Escape) leaves no one to take the rest of the press: once the
 // program has ended, the remaining key-ups are not a failure.
-bool inject(Session& s, unsigned vk, bool down, std::string& error) {
+platform::Status inject(Session& s, unsigned vk, bool down) {
     if (s.exit_code && s.pressing)
-        return true;
-    if (succeeded(s.controller->key(vk, down, s.timeout_ms), error))
-        return true;
-    return s.pressing && pump_until(s, 1000, [&] { return s.exit_code.has_value(); });
+        return {};
+    auto injected = s.controller->key(vk, down, s.timeout_ms);
+    if (injected || (s.pressing && pump_until(s, 1000, [&] { return s.exit_code.has_value(); })))
+        return {};
+    return injected;
 }
 
 // key <combo> [down|up|repeat N]
-bool cmd_key(Session& s, const std::vector<std::string>& w, std::string& error) {
+platform::Status cmd_key(Session& s, const std::vector<std::string>& w) {
     if (w.size() < 2 || w.size() > 4)
-        return error = "usage: key <name>[+<name>...] [down|up|repeat <n>]", false;
-    std::vector<unsigned> keys;
-    if (!parse_combo(w[1], keys, error))
-        return false;
+        return platform::fail("usage: key <name>[+<name>...] [down|up|repeat <n>]");
+    auto combo = parse_combo(w[1]);
+    if (!combo)
+        return combo.error();
+    const std::vector<unsigned>& keys = *combo;
     std::string how = w.size() > 2 ? lower(w[2]) : "press";
     long repeat = 1;
     if (how == "repeat" && (w.size() != 4 || !parse_int(w[3], repeat) || repeat < 1))
-        return error = "repeat needs a count of 1 or more", false;
+        return platform::fail("repeat needs a count of 1 or more");
     if (how != "repeat" && w.size() == 4)
-        return error = "unexpected \"" + w[3] + "\"", false;
+        return platform::fail("unexpected \"" + w[3] + "\"");
     if (how == "down" || how == "up") {
         for (unsigned vk : keys)
-            if (!inject(s, vk, how == "down", error))
-                return false;
-        return true;
+            if (auto injected = inject(s, vk, how == "down"); !injected)
+                return injected;
+        return {};
     }
     struct Pressing {
         Session& s;
         ~Pressing() { s.pressing = false; }
     } pressing{s};
     if (how != "press" && how != "repeat")
-        return error = "expected down, up or repeat, not \"" + w[2] + "\"", false;
+        return platform::fail("expected down, up or repeat, not \"" + w[2] + "\"");
     for (size_t i = 0; i + 1 < keys.size(); ++i)
-        if (!inject(s, keys[i], true, error))
-            return false;
+        if (auto injected = inject(s, keys[i], true); !injected)
+            return injected;
     for (long i = 0; i < repeat; ++i) { // a key-down of a held key is an auto-repeat
-        if (!inject(s, keys.back(), true, error))
-            return false;
+        if (auto injected = inject(s, keys.back(), true); !injected)
+            return injected;
         s.pressing = true;
     }
     for (size_t i = keys.size(); i-- > 0;)
-        if (!inject(s, keys[i], false, error))
-            return false;
-    return true;
+        if (auto injected = inject(s, keys[i], false); !injected)
+            return injected;
+    return {};
 }
 
 // keys --batch <combo> ...: every press (modifiers down, key down, then all up in reverse)
 // goes into the program's queue at once.
-bool cmd_keys_batch(Session& s, const std::vector<std::string>& w, std::string& error) {
+platform::Status cmd_keys_batch(Session& s, const std::vector<std::string>& w) {
     std::vector<KeyStroke> strokes;
     for (size_t i = 2; i < w.size(); ++i) {
-        std::vector<unsigned> combo;
-        if (!parse_combo(w[i], combo, error))
-            return false;
-        for (unsigned vk : combo)
+        auto combo = parse_combo(w[i]);
+        if (!combo)
+            return combo.error();
+        for (unsigned vk : *combo)
             strokes.push_back({vk, true});
-        for (size_t k = combo.size(); k-- > 0;)
-            strokes.push_back({combo[k], false});
+        for (size_t k = combo->size(); k-- > 0;)
+            strokes.push_back({(*combo)[k], false});
     }
     if (strokes.empty())
-        return error = "usage: keys --batch <name> <name> ...", false;
-    return succeeded(s.controller->keys(strokes, s.timeout_ms), error);
+        return platform::fail("usage: keys --batch <name> <name> ...");
+    return s.controller->keys(strokes, s.timeout_ms);
 }
 
 // keys <combo> <combo> ...: each pressed in turn
-bool cmd_keys(Session& s, const std::vector<std::string>& w, std::string& error) {
+platform::Status cmd_keys(Session& s, const std::vector<std::string>& w) {
     if (w.size() > 1 && w[1] == "--batch")
-        return cmd_keys_batch(s, w, error);
+        return cmd_keys_batch(s, w);
+    if (w.size() < 2)
+        return platform::fail("usage: keys <name> <name> ...");
     for (size_t i = 1; i < w.size(); ++i)
-        if (!cmd_key(s, {"key", w[i]}, error))
-            return false;
-    return w.size() > 1 || (error = "usage: keys <name> <name> ...", false);
+        if (auto pressed = cmd_key(s, {"key", w[i]}); !pressed)
+            return pressed;
+    return {};
 }
 
-bool cmd_gamma(Session& s, const std::vector<std::string>& w, std::string& error) {
+platform::Status cmd_gamma(Session& s, const std::vector<std::string>& w) {
     if (w.size() != 4)
-        return error = "usage: gamma <red> <green> <blue> (values 0.0 to 25.5)", false;
+        return platform::fail("usage: gamma <red> <green> <blue> (values 0.0 to 25.5)");
     int tenths[3];
     for (int i = 0; i < 3; ++i) {
         char* end = nullptr;
         double v = strtod(w[i + 1].c_str(), &end);
         if (*end != '\0' || !(v >= 0.0 && v <= 25.5))
-            return error = "gamma value \"" + w[i + 1] + "\" is not within 0.0 to 25.5", false;
+            return platform::fail("gamma value \"" + w[i + 1] + "\" is not within 0.0 to 25.5");
         tenths[i] = int(std::lround(v * 10));
     }
     await_program(s);
     send_gamma(s.sheet, tenths[0], tenths[1], tenths[2]);
-    return true;
+    return {};
 }
 
 bool parse_on_off(const std::string& word, bool& on) {
@@ -196,23 +194,23 @@ bool parse_on_off(const std::string& word, bool& on) {
     return false;
 }
 
-bool cmd_window(Session& s, const std::vector<std::string>& w, std::string& error) {
+platform::Status cmd_window(Session& s, const std::vector<std::string>& w) {
     WindowAction action = WindowAction::Close;
     long x = 0, y = 0;
     if (w[0] == "window-close") {
         if (w.size() != 1)
-            return error = "usage: window-close", false;
+            return platform::fail("usage: window-close");
     } else {
         action = w[0] == "window-move"     ? WindowAction::Move
                  : w[0] == "window-resize" ? WindowAction::Resize
                                            : WindowAction::DisplayChange;
         if (w.size() != 3 || !parse_int(w[1], x) || !parse_int(w[2], y))
-            return error = "usage: " + w[0] + " <x> <y>", false;
+            return platform::fail("usage: " + w[0] + " <x> <y>");
     }
-    return succeeded(s.controller->window(action, int(x), int(y), s.timeout_ms), error);
+    return s.controller->window(action, int(x), int(y), s.timeout_ms);
 }
 
-bool cmd_screenshot(Session& s, const std::vector<std::string>& w, std::string& error) {
+platform::Status cmd_screenshot(Session& s, const std::vector<std::string>& w) {
     static const std::map<std::string, Shot> shots = {{"board", Shot::Board},
                                                       {"screen", Shot::Board},
                                                       {"tv", Shot::Tv},
@@ -221,21 +219,21 @@ bool cmd_screenshot(Session& s, const std::vector<std::string>& w, std::string& 
                         "0|1 <file.png>";
     bool one_field = w.size() == 5 && w[2] == "--field";
     if ((w.size() != 3 && !one_field) || !shots.count(lower(w[1])))
-        return error = usage, false;
+        return platform::fail(usage);
     Shot shot = shots.at(lower(w[1]));
     std::string field;
     if (one_field) {
         if (shot != Shot::Tv || (w[3] != "0" && w[3] != "1"))
-            return error = usage, false;
+            return platform::fail(usage);
         shot = w[3] == "0" ? Shot::TvField0 : Shot::TvField1;
         field = " --field " + w[3];
     }
-    if (!succeeded(s.controller->screenshot(shot, w.back(), s.timeout_ms), error))
-        return false;
+    if (auto taken = s.controller->screenshot(shot, w.back(), s.timeout_ms); !taken)
+        return taken;
     report(s, "screenshot " + lower(w[1]) + field + " " + w.back(), "screenshot",
            ",\"what\":" + json_string(lower(w[1])) + (one_field ? ",\"field\":" + w[3] : "") +
                ",\"file\":" + json_string(w.back()));
-    return true;
+    return {};
 }
 
 // The pattern is the rest of the line; a last word like "500ms" or "2s" is the time bound.
@@ -257,21 +255,21 @@ void split_pattern(const std::string& rest, std::string& pattern, int& ms) {
 
 // A leading "@2" names the second program started, "@<pid>" a program by its process id:
 // the pattern then looks at that program's events only. `pid` stays 0 without one.
-bool take_program(const Session& s, std::string& pattern, int& pid, std::string& error) {
+platform::Status take_program(const Session& s, std::string& pattern, int& pid) {
     if (pattern.empty() || pattern[0] != '@')
-        return true;
+        return {};
     size_t end = pattern.find_first_of(" \t");
     long n = 0;
     if (!parse_int(pattern.substr(1, end == std::string::npos ? end : end - 1), n) || n <= 0)
-        return error = "\"@\" names a program: @1, @2 ... in the order started, or @<pid>", false;
+        return platform::fail("\"@\" names a program: @1, @2 ... in the order started, or @<pid>");
     bool index = size_t(n) <= s.started.size();
     pid = index ? s.started[size_t(n) - 1] : int(n);
     if (!index && !s.all_events &&
         std::find(s.started.begin(), s.started.end(), pid) == s.started.end())
-        return error = "no program @" + std::to_string(n) + " was started", false;
+        return platform::fail("no program @" + std::to_string(n) + " was started");
     size_t next = end == std::string::npos ? end : pattern.find_first_not_of(" \t", end);
     pattern = next == std::string::npos ? "" : pattern.substr(next);
-    return true;
+    return {};
 }
 
 // The next event of this run from the cursor on that matches (of program `pid` if not 0).
@@ -284,62 +282,63 @@ std::optional<size_t> find_event(Session& s, const std::string& pattern, int pid
 }
 
 // expect [@program] <pattern> [bound]: the next matching event, after the last one expected.
-bool cmd_expect(Session& s, const std::string& rest, std::string& error) {
+platform::Status cmd_expect(Session& s, const std::string& rest) {
     std::string pattern;
     int ms = s.timeout_ms, pid = 0;
     split_pattern(rest, pattern, ms);
-    if (!take_program(s, pattern, pid, error))
-        return false;
+    if (auto taken = take_program(s, pattern, pid); !taken)
+        return taken;
     if (pattern.empty())
-        return error = "usage: expect [@<program>] <event pattern> [<n>ms|<n>s]", false;
+        return platform::fail("usage: expect [@<program>] <event pattern> [<n>ms|<n>s]");
     std::optional<size_t> found;
     if (pump_until(s, ms, [&] { return (found = find_event(s, pattern, pid)).has_value(); })) {
         s.cursor = *found + 1;
-        return true;
+        return {};
     }
-    error = "expected \"" + pattern + "\" within " + std::to_string(ms) + " ms; heard since:";
+    std::string message =
+        "expected \"" + pattern + "\" within " + std::to_string(ms) + " ms; heard since:";
     bool any = false;
     for (size_t i = s.cursor; i < s.log.size(); ++i)
         if (shown(s, s.log[i]))
-            error += "\n    " + s.log[i].program + "[" + std::to_string(s.log[i].pid) + "] " +
-                     describe(s.log[i]),
+            message += "\n    " + s.log[i].program + "[" + std::to_string(s.log[i].pid) + "] " +
+                       describe(s.log[i]),
                 any = true;
     if (!any)
-        error += " nothing";
-    return false;
+        message += " nothing";
+    return platform::fail(message);
 }
 
 // expect-no <pattern> [bound]: no matching event within the bound (default 500 ms).
-bool cmd_expect_no(Session& s, const std::string& rest, std::string& error) {
+platform::Status cmd_expect_no(Session& s, const std::string& rest) {
     std::string pattern;
     int ms = 500, pid = 0;
     split_pattern(rest, pattern, ms);
-    if (!take_program(s, pattern, pid, error))
-        return false;
+    if (auto taken = take_program(s, pattern, pid); !taken)
+        return taken;
     if (pattern.empty())
-        return error = "usage: expect-no [@<program>] <event pattern> [<n>ms|<n>s]", false;
+        return platform::fail("usage: expect-no [@<program>] <event pattern> [<n>ms|<n>s]");
     std::optional<size_t> found;
     if (pump_until(s, ms, [&] { return (found = find_event(s, pattern, pid)).has_value(); }))
-        return error = "did not expect: " + describe(s.log[*found]), false;
-    return true;
+        return platform::fail("did not expect: " + describe(s.log[*found]));
+    return {};
 }
 
 // expect-reg <key> <value> <text>: the value holds exactly the text ("-" for no value).
-bool cmd_expect_reg(Session& s, const std::vector<std::string>& w, std::string& error) {
+platform::Status cmd_expect_reg(Session& s, const std::vector<std::string>& w) {
     if (w.size() != 4)
-        return error = "usage: expect-reg <key> <value> <text>|-", false;
+        return platform::fail("usage: expect-reg <key> <value> <text>|-");
     std::string key, text;
     if (!key_below_local_machine(w[1], key))
-        return error = "only keys under HKEY_LOCAL_MACHINE are kept", false;
+        return platform::fail("only keys under HKEY_LOCAL_MACHINE are kept");
     bool present = read_setting(key, w[2], text);
     if (w[3] == "-" ? !present : (present && text == w[3]))
-        return true;
-    error = w[1] + "\\" + w[2] + " holds " + (present ? quote_text(text) : "no value") +
-            ", expected " + (w[3] == "-" ? "no value" : quote_text(w[3]));
-    return false;
+        return {};
+    return platform::fail(w[1] + "\\" + w[2] + " holds " +
+                          (present ? quote_text(text) : "no value") + ", expected " +
+                          (w[3] == "-" ? "no value" : quote_text(w[3])));
 }
 
-bool cmd_sheet(Session& s) {
+platform::Status cmd_sheet(Session& s) {
     char plain[160], fields[160];
     const SheetState& st = s.sheet;
     snprintf(plain, sizeof plain, "sheet gamma %.1f %.1f %.1f correction %s answer %s test %s",
@@ -352,7 +351,7 @@ bool cmd_sheet(Session& s) {
              st.correction_on ? "true" : "false", st.answer_enable ? "true" : "false",
              st.test_closed ? "closed" : "running");
     report(s, plain, "sheet", fields);
-    return true;
+    return {};
 }
 
 // A 32-bit message parameter, decimal or 0x hex; a negative value gives its two's complement.
@@ -372,16 +371,16 @@ bool parse_param(const std::string& word, uint32_t& out) {
 
 // send "<message name>" <wparam> <lparam>: a registered message to every top-level window;
 // returns when the broadcast has returned. lParam is a signed 32-bit value, as on Windows.
-bool cmd_send(Session& s, const std::string& rest, std::string& error) {
+platform::Status cmd_send(Session& s, const std::string& rest) {
     const std::string usage = "usage: send \"<message name>\" <wparam> <lparam>";
     size_t open = rest.find_first_not_of(" \t");
     if (open == std::string::npos)
-        return error = usage, false;
+        return platform::fail(usage);
     std::string name, params;
     if (rest[open] == '"') {
         size_t close = rest.find('"', open + 1);
         if (close == std::string::npos)
-            return error = "the message name has no closing quote", false;
+            return platform::fail("the message name has no closing quote");
         name = rest.substr(open + 1, close - open - 1);
         params = rest.substr(close + 1);
     } else {
@@ -392,28 +391,28 @@ bool cmd_send(Session& s, const std::string& rest, std::string& error) {
     auto w = split_words(params);
     uint32_t wparam = 0, lparam = 0;
     if (name.empty() || w.size() != 2)
-        return error = usage, false;
+        return platform::fail(usage);
     if (!parse_param(w[0], wparam) || !parse_param(w[1], lparam))
-        return error = "wparam and lparam are 32-bit numbers (decimal or 0x hex)", false;
+        return platform::fail("wparam and lparam are 32-bit numbers (decimal or 0x hex)");
     UINT msg = RegisterWindowMessageA(name.c_str());
     if (!msg)
-        return error = "cannot register \"" + name + "\"", false;
+        return platform::fail("cannot register \"" + name + "\"");
     await_program(s);
     SendMessageA(HWND_BROADCAST, msg, WPARAM(wparam), LPARAM(int32_t(lparam)));
-    return true;
+    return {};
 }
 
 // wait-frames <n> [bound]: until the board has presented n more frames.
-bool cmd_wait_frames(Session& s, const std::vector<std::string>& w, std::string& error) {
+platform::Status cmd_wait_frames(Session& s, const std::vector<std::string>& w) {
     long n = 0;
     int ms = s.timeout_ms;
     if (w.size() < 2 || w.size() > 3 || !parse_int(w[1], n) || n < 0 ||
         (w.size() == 3 && !parse_duration(w[2], ms)))
-        return error = "usage: wait-frames <n> [<n>ms|<n>s]", false;
+        return platform::fail("usage: wait-frames <n> [<n>ms|<n>s]");
     auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     auto first = s.controller->frame_count(ms);
     if (!first)
-        return error = first.message(), false;
+        return first.error();
     uint64_t target = *first + uint64_t(n), now = *first;
     std::string why;
     int left = int(std::max<long long>(0, std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -431,21 +430,21 @@ bool cmd_wait_frames(Session& s, const std::vector<std::string>& w, std::string&
                        return !answered || now >= target;
                    }) &&
         answered)
-        return true;
-    error = "the board showed " + std::to_string(now - *first) + " of " + std::to_string(n) +
-            " frames" + (answered ? " within " + std::to_string(ms) + " ms" : " (" + why + ")");
-    return false;
+        return {};
+    return platform::fail("the board showed " + std::to_string(now - *first) + " of " +
+                          std::to_string(n) + " frames" +
+                          (answered ? " within " + std::to_string(ms) + " ms" : " (" + why + ")"));
 }
 
 // windows: every top-level window of the started programs, with its facts.
-bool cmd_windows(Session& s, const std::vector<std::string>& w, std::string& error) {
+platform::Status cmd_windows(Session& s, const std::vector<std::string>& w) {
     if (w.size() != 1)
-        return error = "usage: windows", false;
+        return platform::fail("usage: windows");
     auto listed = s.controller->windows(s.timeout_ms);
     if (!listed)
-        error = listed.message();
-    if (!listed || listed->empty())
-        return false;
+        return listed.error();
+    if (listed->empty())
+        return platform::fail("the program has no window");
     const std::vector<WindowFacts>& all = *listed;
     report(s, "windows " + std::to_string(all.size()), "windows",
            ",\"count\":" + std::to_string(all.size()));
@@ -456,32 +455,34 @@ bool cmd_windows(Session& s, const std::vector<std::string>& w, std::string& err
                "window-facts",
                ",\"of\":" + std::to_string(f.pid) + ",\"class\":" + json_string(f.class_name) +
                    ",\"title\":" + json_string(f.title) + window_facts_json(f));
-    return true;
+    return {};
 }
 
 // start <test> [<word> ...]: another program in this run; the words replace the test's
 // default words byte for byte.
-bool cmd_start(Session& s, const std::vector<std::string>& w, const std::string& rest,
-               std::string& error) {
+platform::Status cmd_start(Session& s, const std::vector<std::string>& w, const std::string& rest) {
     int mode = w.size() >= 2 ? test_mode(w[1]) : -1;
     if (mode < 0)
-        return error = "usage: start tv|gamma|glide [<word> ...]", false;
+        return platform::fail("usage: start tv|gamma|glide [<word> ...]");
     size_t at = rest.find(w[1]) + w[1].size();
     std::string words = at < rest.size() ? rest.substr(at + 1) : "";
-    return start_program(s, s.command_line(mode, words), error) != 0;
+    auto started = start_program(s, s.command_line(mode, words));
+    if (!started)
+        return started.error();
+    return {};
 }
 
-bool cmd_reg(Session& s, const std::vector<std::string>& w, std::string& error) {
+platform::Status cmd_reg(Session& s, const std::vector<std::string>& w) {
     std::vector<std::string> args(w.begin() + 1, w.end());
     if (!s.json) {
-        bool done = succeeded(run_reg_command(s.out, args), error);
+        auto done = run_reg_command(s.out, args);
         fflush(s.out);
         return done;
     }
     FILE* text = tmpfile(); // the command's text becomes one JSON line
     if (!text)
-        return error = "cannot make a temporary file", false;
-    bool done = succeeded(run_reg_command(text, args), error);
+        return platform::fail("cannot make a temporary file");
+    auto done = run_reg_command(text, args);
     std::string all;
     rewind(text);
     for (int c; (c = fgetc(text)) != EOF;)
@@ -492,84 +493,85 @@ bool cmd_reg(Session& s, const std::vector<std::string>& w, std::string& error) 
     return done;
 }
 
-bool cmd_on_off(Session& s, const std::vector<std::string>& w, std::string& error) {
+platform::Status cmd_on_off(Session& s, const std::vector<std::string>& w) {
     bool on = false;
     if (w.size() != 2 || !parse_on_off(w[1], on))
-        return error = "usage: " + lower(w[0]) + " on|off", false;
-    if (lower(w[0]) != "enable")
-        return s.sheet.answer_enable = on, true;
+        return platform::fail("usage: " + lower(w[0]) + " on|off");
+    if (lower(w[0]) != "enable") {
+        s.sheet.answer_enable = on;
+        return {};
+    }
     await_program(s);
     send_enable(s.sheet, on);
-    return true;
+    return {};
 }
 
-bool cmd_close(Session& s, const std::vector<std::string>& w, std::string& error) {
+platform::Status cmd_close(Session& s, const std::vector<std::string>& w) {
     if (w.size() != 1)
-        return error = "usage: close", false;
+        return platform::fail("usage: close");
     await_program(s);
     send_closed(s.sheet);
-    return true;
+    return {};
 }
 
-bool cmd_frames(Session& s, std::string& error) {
+platform::Status cmd_frames(Session& s) {
     auto frames = s.controller->frame_count(s.timeout_ms);
     if (!frames)
-        return error = frames.message(), false;
+        return frames.error();
     report(s, "frames " + std::to_string(*frames), "frames",
            ",\"count\":" + std::to_string(*frames));
-    return true;
+    return {};
 }
 
-bool cmd_wait(Session& s, const std::vector<std::string>& w, std::string& error) {
+platform::Status cmd_wait(Session& s, const std::vector<std::string>& w) {
     long n = 0;
     if (w.size() != 2 || !parse_int(w[1], n) || n < 0 || n > INT_MAX)
-        return error = "usage: wait <ms> (at most 2147483647)", false;
+        return platform::fail("usage: wait <ms> (at most 2147483647)");
     pump_until(s, int(n), [] { return false; });
-    return true;
+    return {};
 }
 
-bool cmd_echo(Session& s, const std::string& rest) {
+platform::Status cmd_echo(Session& s, const std::string& rest) {
     size_t start = rest.find_first_not_of(" \t");
     std::string text = start == std::string::npos ? "" : rest.substr(start);
     report(s, text, "echo", ",\"text\":" + json_string(text));
-    return true;
+    return {};
 }
 
-// One command: its words, the text after the command word, and where a failure goes.
+// One command: its words and the text after the command word.
 struct Call {
     Session& s;
     const std::vector<std::string>& w;
     const std::string& rest;
-    std::string& error;
 };
 
-using Handler = bool (*)(Call&);
+using Handler = platform::Status (*)(Call&);
 
 const std::map<std::string, Handler>& commands() {
     static const std::map<std::string, Handler> table = {
-        {"key", [](Call& c) { return cmd_key(c.s, c.w, c.error); }},
-        {"keys", [](Call& c) { return cmd_keys(c.s, c.w, c.error); }},
-        {"gamma", [](Call& c) { return cmd_gamma(c.s, c.w, c.error); }},
-        {"enable", [](Call& c) { return cmd_on_off(c.s, c.w, c.error); }},
-        {"answer", [](Call& c) { return cmd_on_off(c.s, c.w, c.error); }},
-        {"close", [](Call& c) { return cmd_close(c.s, c.w, c.error); }},
-        {"send", [](Call& c) { return cmd_send(c.s, c.rest, c.error); }},
-        {"window-close", [](Call& c) { return cmd_window(c.s, c.w, c.error); }},
-        {"window-move", [](Call& c) { return cmd_window(c.s, c.w, c.error); }},
-        {"window-resize", [](Call& c) { return cmd_window(c.s, c.w, c.error); }},
-        {"display-change", [](Call& c) { return cmd_window(c.s, c.w, c.error); }},
-        {"windows", [](Call& c) { return cmd_windows(c.s, c.w, c.error); }},
-        {"screenshot", [](Call& c) { return cmd_screenshot(c.s, c.w, c.error); }},
-        {"frames", [](Call& c) { return cmd_frames(c.s, c.error); }},
-        {"wait", [](Call& c) { return cmd_wait(c.s, c.w, c.error); }},
-        {"wait-frames", [](Call& c) { return cmd_wait_frames(c.s, c.w, c.error); }},
-        {"start", [](Call& c) { return cmd_start(c.s, c.w, c.rest, c.error); }},
-        {"expect", [](Call& c) { return cmd_expect(c.s, c.rest, c.error); }},
-        {"expect-no", [](Call& c) { return cmd_expect_no(c.s, c.rest, c.error); }},
-        {"expect-reg", [](Call& c) { return cmd_expect_reg(c.s, c.w, c.error); }},
+        {"key", [](Call& c) { return cmd_key(c.s, c.w); }},
+        {"keys", [](Call& c) { return cmd_keys(c.s, c.w); }},
+        {"gamma", [](Call& c) { return cmd_gamma(c.s, c.w); }},
+        {"enable", [](Call& c) { return cmd_on_off(c.s, c.w); }},
+        {"answer", [](Call& c) { return cmd_on_off(c.s, c.w); }},
+        {"close", [](Call& c) { return cmd_close(c.s, c.w); }},
+        {"send", [](Call& c) { return cmd_send(c.s, c.rest); }},
+        {"window-close", [](Call& c) { return cmd_window(c.s, c.w); }},
+        {"window-move", [](Call& c) { return cmd_window(c.s, c.w); }},
+        {"window-resize", [](Call& c) { return cmd_window(c.s, c.w); }},
+        {"display-change", [](Call& c) { return cmd_window(c.s, c.w); }},
+        {"windows", [](Call& c) { return cmd_windows(c.s, c.w); }},
+        {"screenshot", [](Call& c) { return cmd_screenshot(c.s, c.w); }},
+        {"frames", [](Call& c) { return cmd_frames(c.s); }},
+        {"wait", [](Call& c) { return cmd_wait(c.s, c.w); }},
+        {"wait-frames", [](Call& c) { return cmd_wait_frames(c.s, c.w); }},
+        {"start", [](Call& c) { return cmd_start(c.s, c.w, c.rest); }},
+        {"expect", [](Call& c) { return cmd_expect(c.s, c.rest); }},
+        {"expect-no", [](Call& c) { return cmd_expect_no(c.s, c.rest); }},
+        {"expect-reg", [](Call& c) { return cmd_expect_reg(c.s, c.w); }},
         {"sheet", [](Call& c) { return cmd_sheet(c.s); }},
         {"echo", [](Call& c) { return cmd_echo(c.s, c.rest); }},
-        {"reg", [](Call& c) { return cmd_reg(c.s, c.w, c.error); }},
+        {"reg", [](Call& c) { return cmd_reg(c.s, c.w); }},
     };
     return table;
 }
@@ -611,13 +613,13 @@ int test_mode(const std::string& word) {
     return -1;
 }
 
-int start_program(Session& s, const std::string& tail, std::string& error) {
+platform::Result<int> start_program(Session& s, const std::string& tail) {
     auto started = s.controller->start(s.program_path, tail);
     if (!started)
-        return error = started.message(), 0;
+        return started.error();
     int pid = *started;
     if (!pid)
-        return 0;
+        return platform::fail("the program did not start");
     s.started.push_back(pid);
     if (s.on_started)
         s.on_started(pid);
@@ -652,25 +654,25 @@ void pump(Session& s) {
     }
 }
 
-bool run_command(Session& s, const std::string& line, std::string& error) {
+platform::Status run_command(Session& s, const std::string& line) {
     size_t first = line.find_first_not_of(" \t\r");
     if (first == std::string::npos || line[first] == '#')
-        return true;
+        return {};
     auto w = split_words(line);
     if (w.empty()) // only blanks of other kinds (vertical tab, form feed): a blank line
-        return true;
+        return {};
     std::string cmd = lower(w[0]);
     std::string rest = line.substr(line.find(w[0]) + w[0].size());
     if (cmd == "try") { // the command may fail: say so and go on
-        std::string why;
-        if (!run_command(s, rest, why))
-            report(s, "propsheet: (went on) " + why, "went-on", ",\"error\":" + json_string(why));
-        return true;
+        if (auto done = run_command(s, rest); !done)
+            report(s, "propsheet: (went on) " + done.message(), "went-on",
+                   ",\"error\":" + json_string(done.message()));
+        return {};
     }
     auto it = commands().find(cmd);
     if (it == commands().end())
-        return error = "unknown command \"" + w[0] + "\" (try --help)", false;
-    Call call{s, w, rest, error};
+        return platform::fail("unknown command \"" + w[0] + "\" (try --help)");
+    Call call{s, w, rest};
     return it->second(call);
 }
 

@@ -63,6 +63,14 @@ struct KeyStroke {
     unsigned vk{0};
     bool down{true};
 };
+// Strokes as the desktops' key injection takes them: (virtual-key code, down) pairs.
+inline std::vector<std::pair<unsigned, bool>> key_pairs(const std::vector<KeyStroke>& strokes) {
+    std::vector<std::pair<unsigned, bool>> pairs;
+    pairs.reserve(strokes.size());
+    for (const KeyStroke& k : strokes)
+        pairs.emplace_back(k.vk, k.down);
+    return pairs;
+}
 // The board's screen, its TV view (both fields, or field 0 or 1 alone), or the test window.
 enum class Shot { Board, Tv, Window, TvField0, TvField1 };
 

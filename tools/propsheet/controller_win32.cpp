@@ -96,10 +96,7 @@ public:
         auto w = test_window(wait_ms);
         if (!w)
             return w.error();
-        std::vector<std::pair<UINT, bool>> all;
-        for (const KeyStroke& k : strokes)
-            all.emplace_back(k.vk, k.down);
-        return m_desktop.inject_keys(*w, all);
+        return m_desktop.inject_keys(*w, key_pairs(strokes));
     }
 
     platform::Status window(WindowAction action, int x, int y, int wait_ms) override {

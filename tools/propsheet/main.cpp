@@ -409,7 +409,6 @@ int run_test(const Options& o) {
     if (!controller)
         return fprintf(stderr, "propsheet: %s\n", controller.message().c_str()), 1;
     s.controller = std::move(*controller);
-    std::string error;
     s.sheet.answer_enable = o.answer;
     if (!create_sheet_window(s.sheet))
         return fputs("propsheet: cannot create the sheet's window\n", stderr), 1;
@@ -419,16 +418,18 @@ int run_test(const Options& o) {
     Input input(o.script, *s.controller);
     if (!input.ok())
         return fprintf(stderr, "propsheet: cannot read %s\n", o.script.c_str()), kExitUsage;
-    if (!start_program(s, o.command_line ? *o.command_line : test_command_line(o.mode, ""), error))
-        return fprintf(stderr, "propsheet: %s\n", error.c_str()), 1;
+    auto started =
+        start_program(s, o.command_line ? *o.command_line : test_command_line(o.mode, ""));
+    if (!started)
+        return fprintf(stderr, "propsheet: %s\n", started.message().c_str()), 1;
 
     for (;;) {
         pump(s);
         bool ended = false;
         if (auto line = input.next(ended)) {
-            if (!run_command(s, *line, error)) {
+            if (auto done = run_command(s, *line); !done) {
                 fprintf(stderr, "propsheet: %s:%d: %s\n", input.name().c_str(), input.line_number(),
-                        error.c_str());
+                        done.message().c_str());
                 if (!input.interactive()) {
                     s.controller->kill_program();
                     return kExitScriptFailed;

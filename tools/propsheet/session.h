@@ -80,11 +80,12 @@ std::string describe_json(const SheetEvent& e);
 // Glob match ('*' any run, '?' one character); a pattern without '*' matches a prefix.
 bool pattern_matches(const std::string& pattern, const std::string& line);
 
-// Starts a program of the run (`start`); prints the started line. Its pid, 0 on failure.
-int start_program(Session& s, const std::string& tail, std::string& error);
+// Starts a program of the run (`start`); prints the started line. Its pid, or why it did not
+// start.
+platform::Result<int> start_program(Session& s, const std::string& tail);
 
-// Runs one command line; false with a message when it fails (a failed expect among them).
-bool run_command(Session& s, const std::string& line, std::string& error);
+// Runs one command line; an error with the reason when it fails (a failed expect among them).
+platform::Status run_command(Session& s, const std::string& line);
 
 // `propsheet reg ...` (also usable inside scripts); prints to `out`. A failure's code is the
 // exit code: 1 for a request that failed, 2 for a command line it cannot take.
