@@ -117,7 +117,8 @@ public:
     [[nodiscard]] win32::desktop::Stats stats() const;
 
     // Decodes one datagram and acts on it: the receiver thread's whole handling of what
-    // arrives, usable on its own by whatever feeds datagrams in.
+    // arrives (the GUI thread decodes and acts the same way: parse_packet, then on_packet),
+    // usable on its own by whatever feeds datagrams in.
     void on_datagram(std::span<const uint8_t> datagram, const Requester& sender);
 
     // inbox.cpp: the GUI thread's sleep until `ready` holds, something is sent to this

@@ -182,7 +182,7 @@ void Bus::receive_pending() {
 void Bus::read_on_gui_thread() {
     std::lock_guard lock(m_read_mutex);
     if (m_receiver_owns)
-        return; // the receiver thread reads until it has caught up; it wakes this thread
+        return; // the receiver thread reads until it has caught up, and queues this thread's work
     size_t n = 0;
     Requester who;
     Read r = Read::Ok;
