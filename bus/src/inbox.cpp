@@ -209,8 +209,9 @@ void Bus::read_on_gui_thread() {
 // which it then reads itself. Returns at once when `ready` holds.
 void Bus::gui_wait(Clock::time_point until, const std::function<bool()>& ready) {
     int wake = gui_wake_fd();
-    m_gui_sleepers.fetch_add(1);
-    std::atomic_thread_fence(std::memory_order_seq_cst); // against wake_gui_thread's check
+    // Read-modify-writes on both sides: either this one comes after a waker's, and sees what
+    // the waker made ready, or the waker's comes after it, and sees a sleeper to wake.
+    m_gui_sleepers.fetch_add(1, std::memory_order_acq_rel);
     bool readable = false, woken = false;
     if (!ready()) {
         int ms = ms_until(until);
@@ -234,8 +235,7 @@ void Bus::gui_wait(Clock::time_point until, const std::function<bool()>& ready) 
 }
 
 void Bus::wake_gui_thread() {
-    std::atomic_thread_fence(std::memory_order_seq_cst); // against gui_wait's check
-    if (m_gui_sleepers.load(std::memory_order_relaxed) > 0)
+    if (m_gui_sleepers.fetch_add(0, std::memory_order_acq_rel) > 0) // see gui_wait
         signal_fd(m_gui_wake_fd);
 }
 

@@ -146,7 +146,7 @@ platform::Status Bus::bind_endpoint() {
 }
 
 // Runs at exit: broadcasts being handled count as answered (this process has done with them
-// all it ever will), then the endpoint goes away.
+// all it ever will), then the endpoint's name goes away.
 void Bus::leave() {
     if (!joined() || m_left.exchange(true))
         return; // a forked child leaves the parent's endpoint alone
@@ -158,7 +158,9 @@ void Bus::leave() {
     }
     if (m_receiver->joinable() && m_receiver->get_id() != std::this_thread::get_id())
         m_receiver->join();
-    close(m_socket);
+    // The socket stays open until the process ends: a thread reaping a started program may
+    // still send its report through it, and a descriptor closed under it could be reused by
+    // another file before that send.
     unlinkat(m_dir_fd, m_self.name().c_str(), 0);
 }
 
