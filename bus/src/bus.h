@@ -196,9 +196,9 @@ private:
     int m_receiver_poll{-1}; // the receiver thread's wait: the socket and m_wake_fd
     int m_gui_poll{-1};      // the GUI thread's wait: the socket and m_gui_wake_fd
     std::atomic<int> m_gui_wake_fd{-1};
-    std::atomic<int> m_gui_wake_pid{0}; // the process m_gui_wake_fd was made in
-    std::mutex m_gui_wake_mutex;        // held while m_gui_wake_fd is made
-    std::atomic<int> m_gui_sleepers{0}; // threads in gui_wait now
+    std::atomic<int> m_gui_wake_forks{-1}; // the fork count m_gui_wake_fd was made at; -1: none
+    std::mutex m_gui_wake_mutex;           // held while m_gui_wake_fd is made
+    std::atomic<int> m_gui_sleepers{0};    // threads in gui_wait now
     std::string m_program;
     int m_timeout_ms{2000};
     std::thread::id m_gui_thread;

@@ -20,6 +20,7 @@
 #include <cstring>
 #include <new>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -32,6 +33,10 @@ namespace {
 // The most datagrams one thread reads in a row before it acts on them: a process that floods
 // the socket neither starves the GUI thread's queue nor fills the receiver's memory.
 constexpr int kReadBatch = 64;
+
+// How many times this process's line was forked (counted in each child), so that a wait can
+// tell a descriptor made in a parent without asking the kernel for its pid each time.
+constinit std::atomic<int> g_forks{0};
 
 // Handled on the receiver thread only: their handler is the user's.
 bool for_receiver(PacketKind kind) {
@@ -72,19 +77,21 @@ bool watch(int poll_fd, int fd, bool exclusive) {
 
 // The GUI thread's wake descriptor, made again in a forked child (the parent's is shared).
 int Bus::gui_wake_fd() {
-    int pid = int(getpid());
-    if (m_gui_wake_pid == pid)
+    int forks = g_forks.load(std::memory_order_acquire);
+    if (m_gui_wake_forks == forks)
         return m_gui_wake_fd;
     std::lock_guard lock(m_gui_wake_mutex);
-    if (m_gui_wake_pid != pid) {
-        if (m_gui_wake_pid != 0) { // the parent's: a child only closes its copies
+    if (m_gui_wake_forks != forks) {
+        if (m_gui_wake_forks >= 0) { // the parent's: a child only closes its copies
             close(m_gui_wake_fd.exchange(-1));
             if (m_gui_poll >= 0)
                 close(m_gui_poll);
             m_gui_poll = -1;
         }
+        static const bool s_counted = (pthread_atfork(nullptr, nullptr, [] { ++g_forks; }), true);
+        (void)s_counted;
         m_gui_wake_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-        m_gui_wake_pid = pid;
+        m_gui_wake_forks = forks;
     }
     return m_gui_wake_fd;
 }
