@@ -99,10 +99,10 @@ platform::Status Bus::on_list_windows(PacketReader& r, PacketWriter& out) {
     if (!r.at_end())
         return platform::fail(kMalformed);
     WindowSystem* ws = window_system();
-    auto all = ws ? ws->top_level_windows() : std::vector<WindowFacts>();
+    auto all = ws ? ws->top_level_windows() : std::vector<win32::desktop::WindowInfo>();
     out.u32(uint32_t(all.size()));
-    for (const WindowFacts& f : all) {
-        out.u64(uint64_t(reinterpret_cast<uintptr_t>(f.hwnd))).text(f.class_name);
+    for (const win32::desktop::WindowInfo& f : all) {
+        out.u64(f.hwnd).text(f.class_name);
         out.text(f.title).u8(f.visible ? 1 : 0);
         for (const RECT& rc : {f.window, f.client})
             out.i32(rc.left).i32(rc.top).i32(rc.right).i32(rc.bottom);
@@ -153,9 +153,10 @@ platform::Status Bus::on_window_command(PacketReader& r, PacketWriter&) {
     WindowSystem* ws = window_system();
     if (!ws || !ws->is_window(hwnd))
         return platform::fail("no such window");
-    if (action < uint8_t(WindowAction::Close) || action > uint8_t(WindowAction::DisplayChange))
+    using win32::desktop::WindowCommand;
+    if (action < uint8_t(WindowCommand::Close) || action > uint8_t(WindowCommand::DisplayChange))
         return platform::fail(kMalformed);
-    return ws->window_action(hwnd, WindowAction(action), x, y);
+    return ws->window_action(hwnd, WindowCommand(action), x, y);
 }
 
 platform::Status Bus::on_picture(PacketReader& r, PacketWriter& out, const Requester& who) {

@@ -132,6 +132,19 @@ TEST_F(Commands, KeysBatchPutsEveryPressInOneStepModifiersFirst) {
     EXPECT_EQ(m_fake->batches.size(), 1u) << "a bad name sends nothing";
 }
 
+// A slip of the finger (found by the fuzzer: "repeat 5999999999") must not hold a key down
+// for years.
+TEST_F(Commands, RepeatHoldsAKeyForABoundedCount) {
+    ASSERT_TRUE(run("key ctrl+a repeat 3")) << error;
+    EXPECT_EQ(m_fake->single.size(), 1u + 3u + 2u) << "ctrl down, three downs of a, both up";
+    m_fake->single.clear();
+    EXPECT_FALSE(run("key ctrl+alt+delete repeat 5999999999"));
+    EXPECT_EQ(error, "repeat needs a count of 10000 or less");
+    EXPECT_FALSE(run("key a repeat 0"));
+    EXPECT_EQ(error, "repeat needs a count of 1 or more");
+    EXPECT_TRUE(m_fake->single.empty()) << "a refused count presses nothing";
+}
+
 TEST_F(Commands, SendTakesEveryBitOfBothParametersAndRefusesWhatDoesNotFit) {
     std::vector<platform::Event> heard;
     int sink = platform::add_event_sink([&](const platform::Event& e) {

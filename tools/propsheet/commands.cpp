@@ -99,6 +99,9 @@ platform::Status inject(Session& s, unsigned vk, bool down) {
     return injected;
 }
 
+// Auto-repeats of one key command: at a keyboard's 30 a second, more than five minutes.
+constexpr long k_max_repeat = 10000;
+
 // key <combo> [down|up|repeat N]
 platform::Status cmd_key(Session& s, const std::vector<std::string>& w) {
     if (w.size() < 2 || w.size() > 4)
@@ -111,6 +114,9 @@ platform::Status cmd_key(Session& s, const std::vector<std::string>& w) {
     long repeat = 1;
     if (how == "repeat" && (w.size() != 4 || !parse_int(w[3], repeat) || repeat < 1))
         return platform::fail("repeat needs a count of 1 or more");
+    if (repeat > k_max_repeat) // a key held for minutes: a typing slip, not a test
+        return platform::fail("repeat needs a count of " + std::to_string(k_max_repeat) +
+                              " or less");
     if (how != "repeat" && w.size() == 4)
         return platform::fail("unexpected \"" + w[3] + "\"");
     if (how == "down" || how == "up") {

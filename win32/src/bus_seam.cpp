@@ -27,12 +27,14 @@ public:
     std::string message_name(UINT message) override { return User::the().message_name(message); }
     bool is_window(HWND hwnd) override { return User::the().window(hwnd) != nullptr; }
 
-    std::vector<bus::WindowFacts> top_level_windows() override {
-        std::vector<bus::WindowFacts> out;
+    // The pid is the receiver's to fill: a window list names no process.
+    std::vector<desktop::WindowInfo> top_level_windows() override {
+        std::vector<desktop::WindowInfo> out;
         for (HWND h : User::the().top_level_windows()) {
             Window* win = User::the().window(h);
             RECT c = client_rect_in_window(*win);
-            out.push_back({h, win->cls->name, win->title, (win->style & WS_VISIBLE) != 0, win->rect,
+            out.push_back({0, desktop::WindowId(reinterpret_cast<uintptr_t>(h)), win->cls->name,
+                           win->title, (win->style & WS_VISIBLE) != 0, win->rect,
                            offset_rect(c, win->rect.left, win->rect.top), win->style, win->ex_style,
                            User::the().focus() == h});
         }
@@ -48,19 +50,20 @@ public:
         return harness::inject_key(vk, down, hwnd);
     }
 
-    platform::Status window_action(HWND hwnd, bus::WindowAction action, int x, int y) override {
+    platform::Status window_action(HWND hwnd, desktop::WindowCommand action, int x,
+                                   int y) override {
         const UINT flags = SWP_NOZORDER | SWP_NOACTIVATE;
         switch (action) {
-        case bus::WindowAction::Close:
+        case desktop::WindowCommand::Close:
             PostMessageA(hwnd, WM_CLOSE, 0, 0);
             break;
-        case bus::WindowAction::Move:
+        case desktop::WindowCommand::Move:
             SetWindowPos(hwnd, nullptr, x, y, 0, 0, flags | SWP_NOSIZE);
             break;
-        case bus::WindowAction::Resize:
+        case desktop::WindowCommand::Resize:
             SetWindowPos(hwnd, nullptr, 0, 0, x, y, flags | SWP_NOMOVE);
             break;
-        case bus::WindowAction::DisplayChange:
+        case desktop::WindowCommand::DisplayChange:
             // The system tells every top-level window of the new mode.
             for (HWND h : User::the().top_level_windows())
                 SendMessageA(h, WM_DISPLAYCHANGE, 32, MAKELPARAM(x, y));

@@ -17,29 +17,9 @@
 
 #include "platform/image.h"
 #include "platform/result.h"
+#include "win32/desktop.h"
 
 namespace bus {
-
-// A top-level window as a controller sees it; rectangles in screen coordinates.
-struct WindowFacts {
-    HWND hwnd{nullptr};
-    std::string class_name;
-    std::string title;
-    bool visible{false};
-    RECT window{};
-    RECT client{};
-    DWORD style{0};
-    DWORD ex_style{0};
-    bool focus{false}; // the window has the keyboard focus
-};
-
-// What a controller's window command asks (the numbers travel in packets).
-enum class WindowAction : uint8_t {
-    Close = 1,         // posts WM_CLOSE, as the close button does
-    Move = 2,          // moves the window's top-left corner to (x, y)
-    Resize = 3,        // gives the window the outer size (x, y)
-    DisplayChange = 4, // the display mode became x by y: WM_DISPLAYCHANGE to every window
-};
 
 // The window manager of this process. Calls marked "GUI thread" run on the thread that owns
 // the windows; the others may come from any thread.
@@ -57,13 +37,14 @@ public:
     // GUI thread: whether the handle names a live window of this process.
     virtual bool is_window(HWND hwnd) = 0;
     // GUI thread: the top-level windows in creation order.
-    virtual std::vector<WindowFacts> top_level_windows() = 0;
+    virtual std::vector<win32::desktop::WindowInfo> top_level_windows() = 0;
     // GUI thread: calls every top-level window's procedure with the message.
     virtual void deliver_to_top_level(UINT message, WPARAM wParam, LPARAM lParam) = 0;
     // GUI thread: keyboard input as real input; false when the window does not exist.
     virtual bool inject_key(HWND hwnd, UINT vk, bool down) = 0;
     // GUI thread: what a user or the window manager does to a window.
-    virtual platform::Status window_action(HWND hwnd, WindowAction action, int x, int y) = 0;
+    virtual platform::Status window_action(HWND hwnd, win32::desktop::WindowCommand action, int x,
+                                           int y) = 0;
     // GUI thread: the client area as last painted; empty when there is no such window.
     virtual platform::Image window_picture(HWND hwnd) = 0;
 
