@@ -1,8 +1,9 @@
 // The desktop bus of one process: its endpoint, its peers, the calls it waits for and the
 // serving of other processes' calls. Split by thread and by concern:
-//   transport.cpp  endpoints, joining and leaving, the peer list, sending, the receiver
+//   transport.cpp  endpoints, joining and leaving, the peer list, sending
+//   inbox.cpp      reading the socket (receiver thread, or the GUI thread while it sleeps)
 //   calls.cpp      broadcasts and requests this process makes, and the waiting for answers
-//   receive.cpp    decoding of each datagram (receiver thread)
+//   receive.cpp    decoding of each datagram (whichever thread read it)
 //   serve.cpp      broadcasts and requests of other processes (GUI thread)
 //   events.cpp     events to observers
 //   process.cpp    programs a controller starts, and their reaping
@@ -10,10 +11,10 @@
 //
 // Each process that joins binds one Unix datagram socket in <prefix>/desktop/, named after
 // its pid ("<pid>.sock", or "<pid>.watch.sock" for an observer, which receives the events of
-// every other process). A receiver thread reads the socket; everything that touches windows
-// runs on the GUI thread through the window system's run_on_gui_thread. Replies are sent by
-// the GUI thread; the receiver thread never sends, so it never blocks and always drains its
-// socket.
+// every other process). The GUI thread reads the socket while it sleeps on it, a receiver
+// thread at other times; everything that touches windows runs on the GUI thread through the
+// window system's run_on_gui_thread. Replies are sent by the GUI thread; the receiver thread
+// never sends, so it never blocks and always drains the socket.
 #pragma once
 
 #include "crossing.h"
@@ -78,6 +79,12 @@ struct Broadcast {
     std::optional<std::string> text; // the text of a text message; none for a null lParam
 };
 
+// A datagram read on the GUI thread for the receiver thread, with who sent it.
+struct Datagram {
+    std::vector<uint8_t> bytes;
+    Requester sender;
+};
+
 // A broadcast from another process that the GUI thread is handling now.
 struct Handling {
     Endpoint sender;
@@ -110,8 +117,15 @@ public:
     [[nodiscard]] win32::desktop::Stats stats() const;
 
     // Decodes one datagram and acts on it: the receiver thread's whole handling of what
-    // arrives, usable on its own by whatever feeds datagrams in.
+    // arrives (the GUI thread decodes and acts the same way: parse_packet, then on_packet),
+    // usable on its own by whatever feeds datagrams in.
     void on_datagram(std::span<const uint8_t> datagram, const Requester& sender);
+
+    // inbox.cpp: the GUI thread's sleep until `ready` holds, something is sent to this
+    // process or wake_gui_thread() is called (from any thread); datagrams that arrive
+    // meanwhile are read and filed on the GUI thread itself.
+    void gui_wait(Clock::time_point until, const std::function<bool()>& ready);
+    void wake_gui_thread();
 
 private:
     Bus() = default;
@@ -121,9 +135,18 @@ private:
     platform::Status bind_endpoint();
     SendResult send(const Endpoint& to, const std::vector<uint8_t>& bytes, Clock::time_point until);
     void drop_peer(const Endpoint& e);
-    void receive_loop();
     void leave();
     void forget_parent();
+
+    // inbox.cpp
+    enum class Read { None, Dropped, Ok }; // nothing waiting, a datagram refused, one read
+    int gui_wake_fd();
+    platform::Status make_wait_sets();
+    void close_wait_sets();
+    Read read_one(size_t& size, Requester& sender);
+    void receive_loop();
+    void receive_pending();
+    void read_on_gui_thread();
 
     // calls.cpp
     uint32_t add_pending(const std::vector<Endpoint>& waiting);
@@ -138,6 +161,7 @@ private:
     void on_request(const Endpoint& from, const Requester& sender, uint32_t sequence,
                     PacketReader r);
     void on_done(const Endpoint& from, uint32_t sequence, PacketReader r);
+    void on_packet(const Packet& packet, const Requester& sender);
     void on_event_packet(int pid, PacketReader r);
     void on_reaped(PacketReader r);
     void to_gui_thread(std::function<void()> work);
@@ -168,12 +192,21 @@ private:
     std::string m_dir;
     int m_dir_fd{-1};
     int m_socket{-1};
-    int m_wake_fd{-1};
+    int m_wake_fd{-1};       // wakes the receiver thread: to stop, or for m_backlog
+    int m_receiver_poll{-1}; // the receiver thread's wait: the socket and m_wake_fd
+    int m_gui_poll{-1};      // the GUI thread's wait: the socket and m_gui_wake_fd
+    std::atomic<int> m_gui_wake_fd{-1};
+    std::atomic<int> m_gui_wake_forks{-1}; // the fork count m_gui_wake_fd was made at; -1: none
+    std::mutex m_gui_wake_mutex;           // held while m_gui_wake_fd is made
+    std::atomic<int> m_gui_sleepers{0};    // threads in gui_wait now
     std::string m_program;
     int m_timeout_ms{2000};
     std::thread::id m_gui_thread;
-    std::thread* m_receiver{nullptr}; // never destroyed: a forked child only forgets it
-    std::vector<uint8_t> m_buffer;    // the receiver's datagram buffer
+    std::thread* m_receiver{nullptr};         // never destroyed: a forked child only forgets it
+    std::mutex m_read_mutex;                  // held by the thread that reads the socket now
+    std::vector<uint8_t> m_buffer;            // the datagram being read (under m_read_mutex)
+    std::vector<Datagram> m_backlog;          // for the receiver thread, in order (m_read_mutex)
+    std::atomic<bool> m_receiver_owns{false}; // the receiver thread alone reads for now
     std::atomic<bool> m_closing{false};
     std::atomic<bool> m_left{false};
 

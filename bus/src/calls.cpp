@@ -37,6 +37,7 @@ void Bus::note_activity() {
         ++m_activity;
     }
     m_cv.notify_all();
+    wake_gui_thread();
 }
 
 // Pings the peers still awaited; a refused ping drops the peer.
@@ -77,8 +78,16 @@ bool Bus::wait_pending(uint32_t sequence, Clock::time_point until) {
             continue;
         }
         uint64_t seen = m_activity;
-        m_cv.wait_until(lock, std::min(until, next_probe),
-                        [&] { return m_activity != seen || m_closing; });
+        auto bound = std::min(until, next_probe);
+        if (!on_gui_thread()) {
+            m_cv.wait_until(lock, bound, [&] { return m_activity != seen || m_closing; });
+            continue;
+        }
+        lock.unlock(); // the answer may be read on this thread
+        gui_wait(bound, [&] {
+            std::lock_guard relock(m_mutex);
+            return m_activity != seen || m_closing;
+        });
     }
 }
 
@@ -186,7 +195,16 @@ void Bus::set_event_handler(std::function<void(const platform::Event&)> handler)
 void Bus::wait(int ms) {
     std::unique_lock lock(m_mutex);
     uint64_t seen = m_activity;
-    m_cv.wait_for(lock, std::chrono::milliseconds(ms), [&] { return m_activity != seen; });
+    auto until = Clock::now() + std::chrono::milliseconds(ms);
+    if (!on_gui_thread() || !joined()) {
+        m_cv.wait_until(lock, until, [&] { return m_activity != seen; });
+        return;
+    }
+    lock.unlock();
+    gui_wait(until, [&] {
+        std::lock_guard relock(m_mutex);
+        return m_activity != seen;
+    });
 }
 
 win32::desktop::Stats Bus::stats() const {

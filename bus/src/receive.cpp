@@ -1,8 +1,8 @@
-// ---- receiving (receiver thread) -------------------------------------------------------------
+// ---- receiving ------------------------------------------------------------------------------
 //
-// Each datagram is decoded here; work on windows goes to the GUI thread, answers to the calls
-// this process waits for wake it. Nothing in a datagram is trusted: whatever does not decode
-// is dropped and counted.
+// Each datagram is decoded here, on the thread that read it (inbox.cpp); work on windows goes
+// to the GUI thread, answers to the calls this process waits for wake it. Nothing in a datagram is
+// trusted: whatever does not decode is dropped and counted.
 #include "bus.h"
 
 #include "crossing.h"
@@ -17,15 +17,20 @@ void Bus::on_datagram(std::span<const uint8_t> datagram, const Requester& sender
         ++m_malformed;
         return;
     }
-    Endpoint from{packet->header.pid, (packet->header.flags & kFlagObserver) != 0};
-    PacketReader r(packet->payload);
-    switch (packet->kind()) {
+    on_packet(*packet, sender);
+}
+
+// A packet whose header checked out, on whichever thread read it (inbox.cpp).
+void Bus::on_packet(const Packet& packet, const Requester& sender) {
+    Endpoint from{packet.header.pid, (packet.header.flags & kFlagObserver) != 0};
+    PacketReader r(packet.payload);
+    switch (packet.kind()) {
     case PacketKind::Broadcast:
-        return on_broadcast(from, packet->header.sequence, r);
+        return on_broadcast(from, packet.header.sequence, r);
     case PacketKind::Request:
-        return on_request(from, sender, packet->header.sequence, r);
+        return on_request(from, sender, packet.header.sequence, r);
     case PacketKind::Done:
-        return on_done(from, packet->header.sequence, r);
+        return on_done(from, packet.header.sequence, r);
     case PacketKind::Event:
         return on_event_packet(from.pid, r);
     case PacketKind::Reaped:
@@ -120,6 +125,7 @@ void Bus::on_done(const Endpoint& from, uint32_t sequence, PacketReader r) {
         ++m_activity;
     }
     m_cv.notify_all();
+    wake_gui_thread();
 }
 
 void Bus::on_reaped(PacketReader r) {

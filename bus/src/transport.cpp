@@ -14,7 +14,6 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -111,7 +110,8 @@ platform::Status Bus::join(bool observer) {
     return {};
 }
 
-// The socket of this process's endpoint and the descriptor that stops its receiver.
+// The socket of this process's endpoint, the descriptor that wakes its receiver, and what
+// each of the two reading threads waits on.
 platform::Status Bus::bind_endpoint() {
     int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_un addr;
@@ -126,7 +126,7 @@ platform::Status Bus::bind_endpoint() {
     int buffer = 1 << 20, on = 1;
     setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
     setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on); // who sent each datagram
-    m_wake_fd = eventfd(0, EFD_CLOEXEC);
+    m_wake_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (m_wake_fd < 0) { // without it the receiver could not be stopped at exit
         std::string why = strerror(errno);
         close(fd);
@@ -134,11 +134,19 @@ platform::Status Bus::bind_endpoint() {
         return platform::fail("no event descriptor: " + why);
     }
     m_socket = fd;
+    if (auto ready = make_wait_sets(); !ready) {
+        close_wait_sets();
+        close(m_socket);
+        close(m_wake_fd);
+        m_socket = m_wake_fd = -1;
+        unlinkat(m_dir_fd, m_self.name().c_str(), 0);
+        return ready;
+    }
     return {};
 }
 
 // Runs at exit: broadcasts being handled count as answered (this process has done with them
-// all it ever will), then the endpoint goes away.
+// all it ever will), then the endpoint's name goes away.
 void Bus::leave() {
     if (!joined() || m_left.exchange(true))
         return; // a forked child leaves the parent's endpoint alone
@@ -150,7 +158,9 @@ void Bus::leave() {
     }
     if (m_receiver->joinable() && m_receiver->get_id() != std::this_thread::get_id())
         m_receiver->join();
-    close(m_socket);
+    // The socket stays open until the process ends: a thread reaping a started program may
+    // still send its report through it, and a descriptor closed under it could be reused by
+    // another file before that send.
     unlinkat(m_dir_fd, m_self.name().c_str(), 0);
 }
 
@@ -161,6 +171,7 @@ void Bus::forget_parent() {
     close(m_wake_fd);
     m_socket = m_wake_fd = -1;
     m_receiver = nullptr; // the parent's thread does not exist here
+    close_wait_sets();
     m_closing = false;
     m_left = false;
     m_handling.clear();
@@ -243,40 +254,6 @@ void Bus::drop_peer(const Endpoint& e) {
     for (auto& [seq, p] : m_pending)
         p.waiting.erase(e.name());
     m_peers_stamp = {}; // list the folder again next time
-}
-
-// Reads every datagram with the credentials the kernel attaches: who sent it is known for
-// sure, whatever the packet says.
-void Bus::receive_loop() {
-    std::vector<uint8_t>& buffer = m_buffer;
-    pollfd fds[2] = {{m_socket, POLLIN, 0}, {m_wake_fd, POLLIN, 0}};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred))];
-    while (!m_closing) {
-        if (poll(fds, 2, -1) < 0 && errno != EINTR)
-            break;
-        if (m_closing || (fds[1].revents & POLLIN))
-            break;
-        for (;;) {
-            iovec io{buffer.data(), buffer.size()};
-            msghdr msg{};
-            msg.msg_iov = &io;
-            msg.msg_iovlen = 1;
-            msg.msg_control = control;
-            msg.msg_controllen = sizeof control;
-            ssize_t n = recvmsg(m_socket, &msg, MSG_DONTWAIT | MSG_TRUNC);
-            if (n < 0)
-                break;
-            cmsghdr* c = CMSG_FIRSTHDR(&msg);
-            if (size_t(n) > kMaxPacket || !c || c->cmsg_level != SOL_SOCKET ||
-                c->cmsg_type != SCM_CREDENTIALS || c->cmsg_len != CMSG_LEN(sizeof(ucred))) {
-                ++m_malformed;
-                continue;
-            }
-            ucred cred;
-            memcpy(&cred, CMSG_DATA(c), sizeof cred);
-            on_datagram({buffer.data(), size_t(n)}, {cred.uid, cred.gid});
-        }
-    }
 }
 
 } // namespace bus

@@ -1,6 +1,7 @@
 #include "user.h"
 
 #include "display.h"
+#include "bus/bus.h"
 #include "platform/text.h"
 
 #include <algorithm>
@@ -137,8 +138,9 @@ void User::send_from_outside(std::function<void()> call) {
     wake();
 }
 
+// The GUI thread sleeps in the bus's wait, which a datagram for this process also ends.
 void User::wake() {
-    m_wakeup.notify_all();
+    bus::wake_gui_thread();
 }
 
 int User::run_incoming_sends() {
@@ -221,9 +223,12 @@ bool User::next_message(MSG& out, HWND filter, UINT min, UINT max, bool remove, 
             }
             return false;
         }
-        std::unique_lock lock(m_mutex);
-        m_wakeup.wait_for(lock, std::chrono::milliseconds(10),
-                          [this] { return !m_posted.empty() || !m_incoming.empty() || m_quit; });
+        // Woken by a post, a send from another thread or the bus; every 10 ms in any case, for
+        // the display's events.
+        bus::wait_on_gui_thread(std::chrono::milliseconds(10), [this] {
+            std::lock_guard lock(m_mutex);
+            return !m_posted.empty() || !m_incoming.empty() || m_quit;
+        });
     }
 }
 

@@ -7,7 +7,6 @@
 
 #include <windows.h>
 
-#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <map>
@@ -117,7 +116,6 @@ private:
     UINT m_next_message{0xC000};
 
     mutable std::mutex m_mutex;
-    std::condition_variable m_wakeup;
     std::deque<QueuedMessage> m_posted;
     std::deque<std::function<void()>> m_incoming;
     bool m_quit{false};

@@ -5,7 +5,9 @@
 
 #include <windows.h>
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <sys/types.h>
@@ -26,5 +28,14 @@ void window_created(const std::string& class_name, const std::string& title);
 // the GUI thread's next message retrieval. Answers go out only while this process is on the
 // desktop.
 void receive_datagram(std::span<const uint8_t> datagram, uid_t uid, gid_t gid);
+
+// The GUI thread's sleep when it has nothing to do: returns at once when `ready()` holds, else
+// when wake_gui_thread() is called, when a datagram for this process arrives (read and acted
+// on by this thread itself: its broadcasts and requests are then queued for it), or after
+// `bound`. `ready` is checked after the sleep is announced, so a wake between the two is
+// never lost.
+void wait_on_gui_thread(std::chrono::milliseconds bound, const std::function<bool()>& ready);
+// Any thread: ends the GUI thread's sleep; costs nothing when it does not sleep.
+void wake_gui_thread();
 
 } // namespace bus
