@@ -123,8 +123,10 @@ public:
 
     // inbox.cpp: the GUI thread's sleep until `ready` holds, something is sent to this
     // process or wake_gui_thread() is called (from any thread); datagrams that arrive
-    // meanwhile are read and filed on the GUI thread itself.
-    void gui_wait(Clock::time_point until, const std::function<bool()>& ready);
+    // meanwhile are read and filed on the GUI thread itself. With `spin`, the thread first
+    // polls the socket for that long without sleeping (for an answer due in microseconds).
+    void gui_wait(Clock::time_point until, const std::function<bool()>& ready,
+                  Clock::duration spin = Clock::duration::zero());
     void wake_gui_thread();
 
 private:

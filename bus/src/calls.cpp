@@ -17,6 +17,9 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr auto kProbeInterval = 20ms; // how often a waiting process checks that peers live
+// How long the GUI thread polls for the answers to its call before it sleeps: a peer on
+// another core answers within tens of microseconds, and waking from sleep costs as much again.
+constexpr auto kAnswerSpin = 50us;
 
 } // namespace
 
@@ -84,10 +87,13 @@ bool Bus::wait_pending(uint32_t sequence, Clock::time_point until) {
             continue;
         }
         lock.unlock(); // the answer may be read on this thread
-        gui_wait(bound, [&] {
-            std::lock_guard relock(m_mutex);
-            return m_activity != seen || m_closing;
-        });
+        gui_wait(
+            bound,
+            [&] {
+                std::lock_guard relock(m_mutex);
+                return m_activity != seen || m_closing;
+            },
+            kAnswerSpin);
     }
 }
 

@@ -21,6 +21,7 @@
 #include <new>
 #include <poll.h>
 #include <pthread.h>
+#include <sched.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -214,24 +215,30 @@ void Bus::read_on_gui_thread() {
 
 // The GUI thread sleeps on its wake descriptor and, when it is on the desktop, on the socket,
 // which it then reads itself. Returns at once when `ready` holds.
-void Bus::gui_wait(Clock::time_point until, const std::function<bool()>& ready) {
+void Bus::gui_wait(Clock::time_point until, const std::function<bool()>& ready,
+                   Clock::duration spin) {
     int wake = gui_wake_fd();
     // Read-modify-writes on both sides: either this one comes after a waker's, and sees what
     // the waker made ready, or the waker's comes after it, and sees a sleeper to wake.
     m_gui_sleepers.fetch_add(1, std::memory_order_acq_rel);
     bool readable = false, woken = false;
     if (!ready()) {
-        int ms = ms_until(until);
         if (m_gui_poll >= 0 && on_gui_thread() && !m_receiver_owns) {
             epoll_event events[2];
-            int n = epoll_wait(m_gui_poll, events, 2, ms);
+            int n = 0;
+            // Yielding between polls leaves the core to a peer that waits for it.
+            for (auto end = std::min(until, Clock::now() + spin); n == 0 && Clock::now() < end;
+                 sched_yield())
+                n = epoll_wait(m_gui_poll, events, 2, 0);
+            if (n == 0)
+                n = epoll_wait(m_gui_poll, events, 2, ms_until(until));
             for (int i = 0; i < n; ++i) {
                 readable |= events[i].data.fd == m_socket;
                 woken |= events[i].data.fd == wake;
             }
         } else {
             pollfd p{wake, POLLIN, 0};
-            woken = poll(&p, 1, ms) > 0;
+            woken = poll(&p, 1, ms_until(until)) > 0;
         }
     }
     m_gui_sleepers.fetch_sub(1);
