@@ -170,12 +170,11 @@ void Board::draw_point(const GrVertex& v) {
         return;
     if (!m_points_direct) {
         m_deferred.flush();
-        m_point_mode = point_mode(m_state);
         m_point_target = target();
         m_points_direct = true;
-        s_points.arm(m_point_target, m_point_mode);
+        s_points.arm(m_point_target, point_mode(m_state));
     }
-    if (!draw_point_fast(m_point_target, m_point_mode, v))
+    if (!s_points.draw(v))
         board::draw_point(m_point_target, m_state, current_texture(), v);
 }
 

@@ -114,9 +114,8 @@ private:
     RenderState m_state;
     DeferredFrame m_deferred; // what is recorded for the back buffer, and its threads
     // While m_points_direct (the board is open, nothing is recorded, the state and the
-    // buffers are as they were), the point mode of m_state and the buffer it draws into;
-    // s_points is armed then in the modes it draws.
-    PointMode m_point_mode{PointMode::Pipeline};
+    // buffers are as they were), the buffer points draw into; s_points is armed then with it
+    // and the point mode of m_state.
     Target m_point_target;
     bool m_points_direct{false};
     static constinit PointPath s_points;

@@ -68,25 +68,10 @@ enum class PointMode { Pipeline, Replace, OpaqueOver };
 #endif
 }
 
-// Draws a point of the common cases and returns true, or returns false (drawing nothing) for
-// draw_point to take it. Ignores the target's band: points are never recorded.
-[[nodiscard, gnu::always_inline]] inline bool draw_point_fast(const Target& target, PointMode mode,
-                                                              const GrVertex& v) {
-    if (mode == PointMode::Pipeline)
-        return false;
-    if (mode == PointMode::OpaqueOver && !(v.a >= 255.0f)) // alpha level below 255 (or NaN)
-        return false;
-    const uint32_t color = point_color(v);
-    if (!(v.x >= 0.0f && v.y >= 0.0f && v.x < float(target.width) && v.y < float(target.height)))
-        return false;
-    const int x = int(v.x), row = int(v.y); // both at least 0: truncation is floor
-    const int y = target.lower_left ? target.height - 1 - row : row;
-    target.pixels[std::size_t(y) * std::size_t(target.width) + std::size_t(x)] = color;
-    return true;
-}
-
 // The points of the common modes with the least work per point: what the render state and the
 // buffer decided is folded, when the path is armed, into an alpha floor and a row layout.
+// draw() draws a point of those modes and returns true, or returns false (drawing nothing)
+// for draw_point to take it. Ignores the target's band: points are never recorded.
 struct PointPath {
     uint32_t* row0{nullptr};    // the pixel of vertex row 0, column 0
     std::ptrdiff_t row_step{0}; // pixels from one vertex row to the next (negative: lower-left)
@@ -111,7 +96,6 @@ struct PointPath {
     }
     void shut() { alpha_floor = std::numeric_limits<float>::quiet_NaN(); }
 
-    // As draw_point_fast, for the armed target and mode.
     [[nodiscard, gnu::always_inline]] bool draw(const GrVertex& v) const {
         if (!(v.a >= alpha_floor))
             return false;
