@@ -153,6 +153,8 @@ private:
     // calls.cpp
     uint32_t add_pending(const std::vector<Endpoint>& waiting);
     bool wait_pending(uint32_t sequence, Clock::time_point until);
+    void await_activity(std::unique_lock<std::mutex> lock, Clock::time_point until,
+                        Clock::duration spin);
     void ping(const std::vector<std::string>& names, Clock::time_point now);
     void note_activity();
     [[nodiscard]] bool on_gui_thread() const { return std::this_thread::get_id() == m_gui_thread; }

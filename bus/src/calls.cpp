@@ -80,21 +80,29 @@ bool Bus::wait_pending(uint32_t sequence, Clock::time_point until) {
             next_probe = Clock::now() + kProbeInterval;
             continue;
         }
-        uint64_t seen = m_activity;
-        auto bound = std::min(until, next_probe);
-        if (!on_gui_thread()) {
-            m_cv.wait_until(lock, bound, [&] { return m_activity != seen || m_closing; });
-            continue;
-        }
-        lock.unlock(); // the answer may be read on this thread
-        gui_wait(
-            bound,
-            [&] {
-                std::lock_guard relock(m_mutex);
-                return m_activity != seen || m_closing;
-            },
-            kAnswerSpin);
+        await_activity(std::move(lock), std::min(until, next_probe), kAnswerSpin);
     }
+}
+
+// Waits until something happens on the bus (m_activity moves on), the bus closes, or `until`;
+// `lock` holds m_mutex. On the GUI thread the wait is the GUI thread's sleep, in which it reads
+// the socket itself: first polling it for `spin`.
+void Bus::await_activity(std::unique_lock<std::mutex> lock, Clock::time_point until,
+                         Clock::duration spin) {
+    const uint64_t seen = m_activity;
+    auto moved = [&] { return m_activity != seen || m_closing; };
+    if (!on_gui_thread() || !joined()) {
+        m_cv.wait_until(lock, until, moved);
+        return;
+    }
+    lock.unlock(); // what is awaited may be read on this thread
+    gui_wait(
+        until,
+        [&] {
+            std::lock_guard relock(m_mutex);
+            return moved();
+        },
+        spin);
 }
 
 namespace {
@@ -199,18 +207,8 @@ void Bus::set_event_handler(std::function<void(const platform::Event&)> handler)
 }
 
 void Bus::wait(int ms) {
-    std::unique_lock lock(m_mutex);
-    uint64_t seen = m_activity;
-    auto until = Clock::now() + std::chrono::milliseconds(ms);
-    if (!on_gui_thread() || !joined()) {
-        m_cv.wait_until(lock, until, [&] { return m_activity != seen; });
-        return;
-    }
-    lock.unlock();
-    gui_wait(until, [&] {
-        std::lock_guard relock(m_mutex);
-        return m_activity != seen;
-    });
+    await_activity(std::unique_lock(m_mutex), Clock::now() + std::chrono::milliseconds(ms),
+                   Clock::duration::zero());
 }
 
 win32::desktop::Stats Bus::stats() const {
