@@ -27,6 +27,12 @@ std::optional<board::Texture3df> load_3df(const char* filename) {
     return std::move(*texture);
 }
 
+// The points the quick path leaves. The vertex goes by value: a caller that sees grDrawPoint
+// whole (a build with link-time optimisation) then needs its vertex in memory only here.
+[[gnu::noinline, gnu::cold]] void draw_point_slow(GrVertex v) {
+    Board::the().draw_point(v);
+}
+
 } // namespace
 
 extern "C" {
@@ -146,7 +152,7 @@ void FX_CALL grGlideSetState(const GrState* state) {
 
 void FX_CALL grDrawPoint(const GrVertex* a) {
     if (a && !Board::draw_point_quick(*a))
-        Board::the().draw_point(*a);
+        draw_point_slow(*a);
 }
 
 void FX_CALL grDrawLine(const GrVertex* a, const GrVertex* b) {

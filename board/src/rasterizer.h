@@ -73,8 +73,8 @@ enum class PointMode { Pipeline, Replace, OpaqueOver };
 // draw() draws a point of those modes and returns true, or returns false (drawing nothing)
 // for draw_point to take it. Ignores the target's band: points are never recorded.
 struct PointPath {
-    uint32_t* row0{nullptr};    // the pixel of vertex row 0, column 0
-    std::ptrdiff_t row_step{0}; // pixels from one vertex row to the next (negative: lower-left)
+    uint32_t* row0{nullptr}; // the pixel of vertex row 0, column 0
+    int row_step{0};         // pixels from one vertex row to the next (negative: lower-left)
     // The bits of the screen's width and height as floats: a non-negative float's bits
     // compare as its value does, and those of negative numbers (-0 too, which then goes the
     // long way) and NaN compare above any width.
@@ -87,7 +87,7 @@ struct PointPath {
     void arm(const Target& target, PointMode mode) {
         const bool lower_left = target.lower_left;
         row0 = target.pixels + (lower_left ? std::ptrdiff_t(target.height - 1) * target.width : 0);
-        row_step = lower_left ? -std::ptrdiff_t(target.width) : std::ptrdiff_t(target.width);
+        row_step = lower_left ? -int(target.width) : int(target.width);
         width_bits = std::bit_cast<uint32_t>(float(target.width));
         height_bits = std::bit_cast<uint32_t>(float(target.height));
         alpha_floor = mode == PointMode::Replace      ? -std::numeric_limits<float>::infinity()
@@ -102,7 +102,7 @@ struct PointPath {
         if (!(std::bit_cast<uint32_t>(v.x) < width_bits &&
               std::bit_cast<uint32_t>(v.y) < height_bits)) // 0 <= x < width, 0 <= y < height
             return false;
-        row0[std::ptrdiff_t(int(v.y)) * row_step + int(v.x)] = point_color(v); // floor
+        row0[int(v.y) * row_step + int(v.x)] = point_color(v); // floor
         return true;
     }
 };
