@@ -169,13 +169,33 @@ void Board::draw_point(const GrVertex& v) {
     if (!is_open())
         return;
     if (!m_points_direct) {
-        m_deferred.flush();
         m_point_target = target();
         m_points_direct = true;
-        s_points.arm(m_point_target, point_mode(m_state));
+        if (defers(m_point_target)) // the recorded frame is drawn while the points are
+            m_deferred.start(m_lower_left);
+        else
+            m_deferred.flush();
+        arm_point_path();
     }
-    if (!s_points.draw(v))
-        board::draw_point(m_point_target, m_state, current_texture(), v);
+    if (s_points.draw(v))
+        return;
+    if (m_deferred.in_flight()) {
+        // A point on a row not drawn yet waits for it; any other point for the whole frame.
+        if (v.y >= 0.0f && v.y < float(m_point_target.height))
+            m_deferred.draw_rows(int(v.y) + 1);
+        else
+            m_deferred.flush();
+        arm_point_path();
+        if (s_points.draw(v))
+            return;
+        m_deferred.flush();
+        arm_point_path();
+    }
+    board::draw_point(m_point_target, m_state, current_texture(), v);
+}
+
+void Board::arm_point_path() {
+    s_points.arm(m_point_target, point_mode(m_state), m_deferred.drawn_rows(m_point_target.height));
 }
 
 void Board::draw_line(const GrVertex& a, const GrVertex& b) {

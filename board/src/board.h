@@ -61,8 +61,8 @@ public:
         forget_point_path();
         return m_state;
     }
-    // Points are drawn at once (after what is recorded before them); grDrawPoint tries
-    // draw_point_quick first.
+    // Points are drawn at once, after what is recorded before them (which the workers draw
+    // meanwhile, see DeferredFrame::start); grDrawPoint tries draw_point_quick first.
     void draw_point(const GrVertex& v);
     void draw_line(const GrVertex& a, const GrVertex& b);
     void draw_triangle(const GrVertex& a, const GrVertex& b, const GrVertex& c);
@@ -96,6 +96,8 @@ private:
         m_points_direct = false;
         s_points.shut();
     }
+    // Arms the point path for m_point_target and the state, on the rows drawn so far.
+    void arm_point_path();
     [[nodiscard]] Target target() {
         uint32_t* pixels = m_frame.color(m_state.render_buffer);
         return {pixels ? pixels : m_frame.back(), FrameBuffer::k_width, FrameBuffer::k_height,
@@ -113,9 +115,9 @@ private:
     FrameBuffer m_frame;
     RenderState m_state;
     DeferredFrame m_deferred; // what is recorded for the back buffer, and its threads
-    // While m_points_direct (the board is open, nothing is recorded, the state and the
-    // buffers are as they were), the buffer points draw into; s_points is armed then with it
-    // and the point mode of m_state.
+    // While m_points_direct (the board is open, nothing has been recorded since the first
+    // point, the state and the buffers are as they were), the buffer points draw into;
+    // s_points is armed then with it, the point mode of m_state and the rows drawn.
     Target m_point_target;
     bool m_points_direct{false};
     static constinit PointPath s_points;

@@ -54,7 +54,10 @@ void DeferredFrame::set_threads(int threads) {
 }
 
 void DeferredFrame::record(Command command, int first_row, int last_row, int64_t pixels) {
+    if (m_in_flight) // the workers read the commands and the bins
+        finish();
     m_pixels += pixels;
+    m_height = command.target.height;
     const auto index = uint32_t(m_commands.size());
     m_commands.push_back(command);
     const int bands = (command.target.height + k_band_rows - 1) / k_band_rows;
@@ -125,9 +128,15 @@ void DeferredFrame::draw_band(int band) {
 }
 
 void DeferredFrame::flush() {
-    if (m_commands.empty())
+    if (!m_in_flight)
+        start(false);
+    if (m_in_flight)
+        finish();
+}
+
+void DeferredFrame::start(bool lower_left) {
+    if (m_in_flight || m_commands.empty())
         return;
-    const int bands = int(m_bins.size());
     if (m_pixels < k_parallel_pixels) { // in order, as if drawn at once
         for (const Command& c : m_commands)
             draw(c, c.target);
@@ -137,20 +146,74 @@ void DeferredFrame::flush() {
     forget_workers_of_another_process();
     if (int(m_workers.size()) < m_threads - 1)
         start_workers();
+    const int bands = int(m_bins.size());
+    if (m_drawn_size < bands) {
+        m_drawn = std::make_unique<std::atomic<int>[]>(size_t(bands));
+        m_drawn_size = bands;
+    }
+    for (int band = 0; band < bands; ++band)
+        m_drawn[size_t(band)].store(0, std::memory_order_relaxed);
+    m_drawn_taken = 0;
     {
         std::lock_guard lock(m_mutex);
+        m_bottom_up = lower_left;
         m_next_band = 0;
         m_open = true;
         ++m_generation;
     }
+    m_in_flight = true;
     m_wake.notify_all();
-    for (int band; (band = m_next_band.fetch_add(1)) < bands;)
-        draw_band(band);
+}
+
+bool DeferredFrame::take_band() {
+    const int k = m_next_band.fetch_add(1);
+    if (k >= int(m_bins.size()))
+        return false;
+    const int band = band_taken(k);
+    draw_band(band);
+    std::atomic<int>& drawn = m_drawn[size_t(band)];
+    drawn.store(1, std::memory_order_release);
+    drawn.notify_all();
+    return true;
+}
+
+int DeferredFrame::drawn_rows(int height) {
+    if (!m_in_flight)
+        return height;
+    const int bands = int(m_bins.size());
+    while (m_drawn_taken < bands &&
+           m_drawn[size_t(band_taken(m_drawn_taken))].load(std::memory_order_acquire))
+        ++m_drawn_taken;
+    // The first m_drawn_taken bands in the order taken: rows from the top or from the bottom.
+    const int rows = m_bottom_up ? m_height - (bands - m_drawn_taken) * k_band_rows
+                                 : m_drawn_taken * k_band_rows;
+    return std::clamp(rows, 0, std::min(height, m_height));
+}
+
+void DeferredFrame::draw_rows(int rows) {
+    if (!m_in_flight)
+        return;
+    rows = std::min(rows, m_height);
+    while (drawn_rows(m_height) < rows) {
+        // Every band is taken: wait for the next one in the order taken.
+        if (!take_band())
+            m_drawn[size_t(band_taken(m_drawn_taken))].wait(0, std::memory_order_acquire);
+    }
+    if (drawn_rows(m_height) == m_height)
+        finish();
+}
+
+void DeferredFrame::finish() {
+    while (take_band()) {
+    }
     // Every band is taken: workers that have not joined yet stay out, and the flush waits
     // only for those still drawing (not for a worker the system has not run yet).
-    std::unique_lock lock(m_mutex);
-    m_open = false;
-    m_done.wait(lock, [this] { return m_active == 0; });
+    {
+        std::unique_lock lock(m_mutex);
+        m_open = false;
+        m_done.wait(lock, [this] { return m_active == 0; });
+    }
+    m_in_flight = false;
     forget();
 }
 
@@ -173,9 +236,8 @@ void DeferredFrame::work(uint64_t seen) {
                 continue;
             ++m_active;
         }
-        const int bands = int(m_bins.size());
-        for (int band; (band = m_next_band.fetch_add(1)) < bands;)
-            draw_band(band);
+        while (take_band()) {
+        }
         std::lock_guard lock(m_mutex);
         if (--m_active == 0)
             m_done.notify_one();
@@ -202,6 +264,8 @@ void DeferredFrame::start_workers() {
 }
 
 void DeferredFrame::stop() {
+    if (m_in_flight)
+        finish();
     forget_workers_of_another_process();
     {
         std::lock_guard lock(m_mutex);

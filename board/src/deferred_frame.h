@@ -5,10 +5,16 @@
 // it was recorded, and the rasteriser computes each row from the primitive alone, so the
 // pixels are the same, bit for bit, as drawing each call at once.
 //
-// Threads: only the drawing thread records and flushes; the workers run only inside flush()
-// and otherwise wait, holding no lock. stop() joins them (grGlideShutdown); a process that
-// exits or forks while the board is open leaves them waiting, which is harmless. A child of
-// fork() that draws without exec starts workers of its own (its parent's are not in it).
+// Points are not recorded: they are drawn at once, after what is recorded before them. Their
+// first one starts a flush on the workers and returns (start()): the bands are drawn in the
+// order of the program's rows (from row 0 of its vertices), and the drawing thread draws the
+// points of the rows already drawn while the workers go on (draw_rows() helps them, or waits,
+// when a point is further on).
+//
+// Threads: only the drawing thread records and flushes; the workers run only while a flush is
+// in flight and otherwise wait, holding no lock. stop() joins them (grGlideShutdown); a process
+// that exits or forks while the board is open leaves them waiting, which is harmless. A child
+// of fork() that draws without exec starts workers of its own (its parent's are not in it).
 #pragma once
 
 #include "rasterizer.h"
@@ -18,6 +24,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -41,7 +48,6 @@ public:
     void set_threads(int threads);
     [[nodiscard]] int threads() const { return m_threads; }
     [[nodiscard]] bool deferring() const { return m_threads > 1; }
-    [[nodiscard]] bool empty() const { return m_commands.empty(); }
 
     void clear(const Target& target, uint32_t argb);
     void triangle(const Target& target, const RenderState& state, const Texture* texture,
@@ -51,6 +57,16 @@ public:
 
     // Draws everything recorded and returns when it is in the buffer.
     void flush();
+    // Starts drawing what is recorded, its bands in the order of the rows of vertex y (from
+    // y = 0 at the bottom when `lower_left`), and returns: on the workers when there is work
+    // enough for them, otherwise all of it at once.
+    void start(bool lower_left);
+    [[nodiscard]] bool in_flight() const { return m_in_flight; }
+    // The rows of vertex y, [0, result), that are drawn: all of `height` unless in flight.
+    [[nodiscard]] int drawn_rows(int height);
+    // Returns when the rows of vertex y [0, rows) are drawn, drawing bands itself while there
+    // are bands no worker has taken.
+    void draw_rows(int rows);
     // Joins the workers (they start again at the next flush that needs them).
     void stop();
 
@@ -68,6 +84,9 @@ private:
     void record(Command command, int first_row, int last_row, int64_t pixels);
     static void draw(const Command& command, const Target& target);
     void draw_band(int band);
+    // Takes the next band no thread has taken and draws it; false when none is left.
+    bool take_band();
+    void finish(); // the flush in flight: draws what no worker took, waits for the workers
     void forget(); // what was recorded, once drawn
     void work(uint64_t seen);
     void start_workers();
@@ -77,9 +96,12 @@ private:
     std::vector<Command> m_commands;
     std::vector<std::vector<uint32_t>> m_bins; // per band, the commands that touch it
     int64_t m_pixels{0};                       // of triangles and lines, roughly
+    int m_height{0};                           // of the recorded commands' target
 
     // The pool: a generation counter starts a flush, workers join it while it is open and
-    // take bands from m_next_band.
+    // take bands from m_next_band, the k-th band taken being band_taken(k). A band drawn is
+    // marked in m_drawn (set with release, read with acquire); m_drawn_taken counts the bands
+    // from the first taken on that the drawing thread has seen drawn.
     std::vector<std::thread> m_workers;
     long m_workers_pid{0}; // the process that started them
     std::mutex m_mutex;
@@ -90,6 +112,15 @@ private:
     int m_active{0};    // workers drawing in the current flush
     bool m_quit{false};
     std::atomic<int> m_next_band{0};
+    bool m_bottom_up{false};
+    bool m_in_flight{false};
+    std::unique_ptr<std::atomic<int>[]> m_drawn;
+    int m_drawn_size{0};
+    int m_drawn_taken{0};
+
+    [[nodiscard]] int band_taken(int k) const {
+        return m_bottom_up ? int(m_bins.size()) - 1 - k : k;
+    }
 };
 
 // WINTEST_BOARD_THREADS, or the number of cores; at least 1, at most k_max_threads.

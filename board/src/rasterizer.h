@@ -79,17 +79,18 @@ struct PointPath {
     // compare as its value does, and those of negative numbers (-0 too, which then goes the
     // long way) and NaN compare above any width.
     uint32_t width_bits{0};
-    uint32_t height_bits{0};
+    uint32_t height_bits{0}; // of the rows open to the path: the target's, or fewer
+
     // Points with an alpha of at least this are drawn here: -inf for Replace, 255 for
     // OpaqueOver, NaN (none) while shut. A NaN alpha always goes the long way.
     float alpha_floor{std::numeric_limits<float>::quiet_NaN()};
 
-    void arm(const Target& target, PointMode mode) {
+    void arm(const Target& target, PointMode mode, int rows) {
         const bool lower_left = target.lower_left;
         row0 = target.pixels + (lower_left ? std::ptrdiff_t(target.height - 1) * target.width : 0);
         row_step = lower_left ? -int(target.width) : int(target.width);
         width_bits = std::bit_cast<uint32_t>(float(target.width));
-        height_bits = std::bit_cast<uint32_t>(float(target.height));
+        height_bits = std::bit_cast<uint32_t>(float(rows));
         alpha_floor = mode == PointMode::Replace      ? -std::numeric_limits<float>::infinity()
                       : mode == PointMode::OpaqueOver ? 255.0f
                                                       : std::numeric_limits<float>::quiet_NaN();

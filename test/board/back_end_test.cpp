@@ -1,6 +1,7 @@
 // The board's tile-binned back end: the same pictures, bit for bit, whatever the number of
 // threads, for the program's three frames and for a frame that mixes everything the recorder
-// must order (blending across bands, both buffers, writes, texture changes); and its threads
+// must order (blending across bands, both buffers, writes, texture changes, points drawn while
+// the workers draw); and its threads
 // through shutdown, reopening and fork.
 #include "board.h"
 #include "board_harness.h"
@@ -126,9 +127,50 @@ void mixed_frame() {
     }
 }
 
+// Points drawn while the workers draw what was recorded before them: rows upwards, downwards
+// and at random, off the screen, opaque and not, a blended point between, and recorded
+// drawing again after them (which must wait for the flush in flight).
+void points_in_flight_frame() {
+    std::mt19937 rng(99);
+    std::uniform_real_distribution<float> x(-8.0f, 648.0f), y(-8.0f, 488.0f), c(0.0f, 255.0f);
+    guColorCombineFunction(GR_COLORCOMBINE_ITRGB);
+    for (int round = 0; round < 3; ++round) {
+        grAlphaBlendFunction(GR_BLEND_SRC_ALPHA, GR_BLEND_ONE_MINUS_SRC_ALPHA, GR_BLEND_ONE,
+                             GR_BLEND_ZERO);
+        grBufferClear(0x00405060u + uint32_t(round), 0xFF, 0);
+        for (int i = 0; i < 12; ++i) {
+            GrVertex a = random_vertex(rng), b = random_vertex(rng), d = random_vertex(rng);
+            grDrawTriangle(&a, &b, &d);
+        }
+        grAlphaBlendFunction(GR_BLEND_ONE, GR_BLEND_ZERO, GR_BLEND_ONE, GR_BLEND_ZERO);
+        for (int i = 0; i < 4000; ++i) {
+            const float row = round == 0   ? float(i % 480)
+                              : round == 1 ? float(479 - i % 480)
+                                           : y(rng);
+            GrVertex p = board_scenes::corner(x(rng), row + 0.5f, c(rng), c(rng));
+            p.r = c(rng);
+            p.a = i % 3 ? 255.0f : c(rng);
+            grDrawPoint(&p);
+            if (i == 2500) { // a blended point: the state changes, the path is armed again
+                grAlphaBlendFunction(GR_BLEND_SRC_ALPHA, GR_BLEND_ONE_MINUS_SRC_ALPHA, GR_BLEND_ONE,
+                                     GR_BLEND_ZERO);
+                grDrawPoint(&p);
+                grAlphaBlendFunction(GR_BLEND_ONE, GR_BLEND_ZERO, GR_BLEND_ONE, GR_BLEND_ZERO);
+            }
+        }
+        GrVertex a = random_vertex(rng), b = random_vertex(rng), d = random_vertex(rng);
+        grDrawTriangle(&a, &b, &d);
+    }
+}
+
 TEST(BoardThreads, MixedDrawingIsTheSameWithAnyThreadCountAndOrigin) {
     expect_same_with_any_threads(GR_COLORFORMAT_ARGB, GR_ORIGIN_UPPER_LEFT, mixed_frame);
     expect_same_with_any_threads(GR_COLORFORMAT_ARGB, GR_ORIGIN_LOWER_LEFT, mixed_frame);
+}
+
+TEST(BoardThreads, PointsWhileTheFrameIsDrawnAreTheSameWithAnyThreadCountAndOrigin) {
+    expect_same_with_any_threads(GR_COLORFORMAT_ARGB, GR_ORIGIN_UPPER_LEFT, points_in_flight_frame);
+    expect_same_with_any_threads(GR_COLORFORMAT_ABGR, GR_ORIGIN_LOWER_LEFT, points_in_flight_frame);
 }
 
 TEST(BoardThreads, WorkersSurviveShutdownReopeningAndFork) {
