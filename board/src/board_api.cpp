@@ -27,10 +27,21 @@ std::optional<board::Texture3df> load_3df(const char* filename) {
     return std::move(*texture);
 }
 
-// The points the quick path leaves. The vertex goes by value: a caller that sees grDrawPoint
-// whole (a build with link-time optimisation) then needs its vertex in memory only here.
-[[gnu::noinline, gnu::cold]] void draw_point_slow(GrVertex v) {
+[[gnu::noinline, gnu::cold]] void draw_point_on_board(const GrVertex& v) {
     Board::the().draw_point(v);
+}
+
+// The points the quick path leaves, drawn from a copy made field by field: a caller that sees
+// grDrawPoint whole (a build with link-time optimisation) can then keep its vertex in
+// registers, where passing on its address or copying it as one block would hold it in memory,
+// stored again for every point.
+[[gnu::cold]] inline void draw_point_slow(const GrVertex& v) {
+    static_assert(GLIDE_NUM_TMU == 3);
+    auto tmu = [&v](int i) {
+        return GrTmuVertex{v.tmuvtx[i].sow, v.tmuvtx[i].tow, v.tmuvtx[i].oow};
+    };
+    const GrVertex copy{v.x, v.y, v.z, v.r, v.g, v.b, v.ooz, v.a, v.oow, {tmu(0), tmu(1), tmu(2)}};
+    draw_point_on_board(copy);
 }
 
 } // namespace

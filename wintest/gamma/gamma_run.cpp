@@ -141,8 +141,7 @@ void DrawGammaBands(void) {
     int height = (int)GammaScreenHeight;
     int bandHeight = height / 8;
 
-    GrVertex point;
-    memset(&point, 0, sizeof(point));
+    GrVertex point = {};
     point.a = 255.0f;
     point.oow = 1.0f;
     for (int row = 0; row < height; row++) {
