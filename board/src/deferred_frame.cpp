@@ -6,6 +6,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #ifdef _WIN32
 #include <process.h>
 #else
@@ -24,6 +27,22 @@ int row_of(const Target& target, double y, int slack, int fallback) {
     if (!(row == row))
         return fallback;
     return int(std::clamp(row, 0.0, double(target.height - 1)));
+}
+
+// Polls `done` for up to DeferredFrame::k_linger; true once it holds.
+template <class Done> bool poll_briefly(Done done) {
+    const auto end = std::chrono::steady_clock::now() + DeferredFrame::k_linger;
+    for (;;) {
+        for (int i = 0; i < 64; ++i) {
+            if (done())
+                return true;
+#if defined(__SSE2__)
+            _mm_pause();
+#endif
+        }
+        if (std::chrono::steady_clock::now() >= end)
+            return false;
+    }
 }
 
 long process_id() {
@@ -209,8 +228,11 @@ void DeferredFrame::finish() {
     // Every band is taken: workers that have not joined yet stay out, and the flush waits
     // only for those still drawing (not for a worker the system has not run yet).
     {
-        std::unique_lock lock(m_mutex);
+        std::lock_guard lock(m_mutex);
         m_open = false;
+    }
+    if (!poll_briefly([this] { return m_active.load() == 0; })) {
+        std::unique_lock lock(m_mutex);
         m_done.wait(lock, [this] { return m_active == 0; });
     }
     m_in_flight = false;
@@ -226,6 +248,7 @@ void DeferredFrame::forget() {
 
 void DeferredFrame::work(uint64_t seen) {
     for (;;) {
+        poll_briefly([&] { return m_quit.load() || m_generation.load() != seen; });
         {
             std::unique_lock lock(m_mutex);
             m_wake.wait(lock, [&] { return m_quit || m_generation != seen; });
@@ -259,7 +282,7 @@ void DeferredFrame::start_workers() {
     m_workers_pid = process_id();
     while (int(m_workers.size()) < m_threads - 1) {
         // A worker born now waits for the next generation, not the one already done.
-        m_workers.emplace_back([this, seen = m_generation] { work(seen); });
+        m_workers.emplace_back([this, seen = m_generation.load()] { work(seen); });
     }
 }
 

@@ -22,6 +22,7 @@
 #include "texture_memory.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -38,6 +39,11 @@ public:
     // Below this many pixels of triangles and lines (their bounding boxes), a flush is drawn
     // on the drawing thread alone: waking the workers would cost more than they save.
     static constexpr int64_t k_parallel_pixels = 32768;
+    // A worker done with a flush polls for the next one this long before it sleeps, and the
+    // drawing thread polls as long for the workers to finish: frames drawn back to back then
+    // find each other awake (waking a sleeping thread can cost tens of microseconds on a
+    // virtual machine, a good part of a frame).
+    static constexpr std::chrono::microseconds k_linger{200};
 
     DeferredFrame() = default;
     DeferredFrame(const DeferredFrame&) = delete;
@@ -107,10 +113,11 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::condition_variable m_done;
-    uint64_t m_generation{0};
+    // Changed under m_mutex; also read without it by a thread that polls before it sleeps.
+    std::atomic<uint64_t> m_generation{0};
+    std::atomic<int> m_active{0}; // workers drawing in the current flush
+    std::atomic<bool> m_quit{false};
     bool m_open{false}; // the flush takes workers (until the drawing thread runs out of bands)
-    int m_active{0};    // workers drawing in the current flush
-    bool m_quit{false};
     std::atomic<int> m_next_band{0};
     bool m_bottom_up{false};
     bool m_in_flight{false};
