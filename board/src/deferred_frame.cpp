@@ -190,10 +190,24 @@ bool DeferredFrame::take_band() {
         return false;
     const int band = band_taken(k);
     draw_band(band);
-    std::atomic<int>& drawn = m_drawn[size_t(band)];
-    drawn.store(1, std::memory_order_release);
-    drawn.notify_all();
+    // The store and the load are sequentially consistent: either the drawing thread sees the
+    // band drawn before it sleeps, or this sees it waiting (wait_for_band).
+    m_drawn[size_t(band)].store(1);
+    if (m_band_waiter.load()) {
+        std::lock_guard lock(m_mutex); // it sleeps, or has not checked the band yet
+        m_done.notify_all();
+    }
     return true;
+}
+
+void DeferredFrame::wait_for_band(int band) {
+    const std::atomic<int>& drawn = m_drawn[size_t(band)];
+    if (poll_briefly([&] { return drawn.load(std::memory_order_acquire) != 0; }))
+        return;
+    std::unique_lock lock(m_mutex);
+    m_band_waiter = true;
+    m_done.wait(lock, [&] { return drawn.load() != 0; });
+    m_band_waiter = false;
 }
 
 int DeferredFrame::drawn_rows(int height) {
@@ -216,7 +230,7 @@ void DeferredFrame::draw_rows(int rows) {
     while (drawn_rows(m_height) < rows) {
         // Every band is taken: wait for the next one in the order taken.
         if (!take_band())
-            m_drawn[size_t(band_taken(m_drawn_taken))].wait(0, std::memory_order_acquire);
+            wait_for_band(band_taken(m_drawn_taken));
     }
     if (drawn_rows(m_height) == m_height)
         finish();

@@ -92,6 +92,7 @@ private:
     void draw_band(int band);
     // Takes the next band no thread has taken and draws it; false when none is left.
     bool take_band();
+    void wait_for_band(int band); // one a worker has taken
     void finish(); // the flush in flight: draws what no worker took, waits for the workers
     void forget(); // what was recorded, once drawn
     void work(uint64_t seen);
@@ -122,6 +123,7 @@ private:
     bool m_bottom_up{false};
     bool m_in_flight{false};
     std::unique_ptr<std::atomic<int>[]> m_drawn;
+    std::atomic<bool> m_band_waiter{false}; // the drawing thread sleeps on m_done for a band
     int m_drawn_size{0};
     int m_drawn_taken{0};
 
