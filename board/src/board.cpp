@@ -183,8 +183,6 @@ void Board::draw_point(const GrVertex& v) {
         // A point on a row not drawn yet waits for it; any other point for the whole frame.
         if (v.y >= 0.0f && v.y < float(m_point_target.height))
             m_deferred.draw_rows(int(v.y) + 1);
-        else
-            m_deferred.flush();
         arm_point_path();
         if (s_points.draw(v))
             return;
