@@ -261,8 +261,11 @@ void DeferredFrame::forget() {
 }
 
 void DeferredFrame::work(uint64_t seen) {
+    auto idle_since = std::chrono::steady_clock::now();
+    bool poll = true;
     for (;;) {
-        poll_briefly([&] { return m_quit.load() || m_generation.load() != seen; });
+        if (poll)
+            poll_briefly([&] { return m_quit.load() || m_generation.load() != seen; });
         {
             std::unique_lock lock(m_mutex);
             m_wake.wait(lock, [&] { return m_quit || m_generation != seen; });
@@ -273,11 +276,15 @@ void DeferredFrame::work(uint64_t seen) {
                 continue;
             ++m_active;
         }
+        poll = std::chrono::steady_clock::now() - idle_since < k_linger;
         while (take_band()) {
         }
-        std::lock_guard lock(m_mutex);
-        if (--m_active == 0)
-            m_done.notify_one();
+        {
+            std::lock_guard lock(m_mutex);
+            if (--m_active == 0)
+                m_done.notify_one();
+        }
+        idle_since = std::chrono::steady_clock::now();
     }
 }
 
