@@ -1,16 +1,8 @@
 #include "column_mix.h"
 
-#include <initializer_list>
+#include "simd.h"
 
-#if defined(__SSE2__)
-#include <immintrin.h>
-#define WT_HAVE_SSE2 1
-#endif
-// AVX2 only where the compiler can target it per function; not on Windows, whose compilers
-// here may spill 32-byte vectors to a stack aligned to 16.
-#if defined(WT_HAVE_SSE2) && (defined(__GNUC__) || defined(__clang__)) && !defined(_WIN32)
-#define WT_HAVE_AVX2 1
-#endif
+#include <initializer_list>
 
 namespace board::detail {
 
@@ -134,8 +126,7 @@ void mix_texel_rows(uint64_t* out, const uint64_t* top, const uint64_t* bottom, 
                     uint32_t f) {
     int64_t k = 0;
 #if defined(WT_HAVE_AVX2)
-    static const bool s_avx2 = column_mix(MixKernel::Avx2) != nullptr;
-    if (s_avx2 && count >= 8)
+    if (cpu_has_avx2() && count >= 8)
         return mix_rows_avx2(out, top, bottom, count, f);
 #endif
 #if defined(WT_HAVE_SSE2)
@@ -164,7 +155,7 @@ ColumnMix column_mix(MixKernel kernel) {
 #endif
     case MixKernel::Avx2:
 #if defined(WT_HAVE_AVX2)
-        return __builtin_cpu_supports("avx2") ? mix_avx2 : nullptr;
+        return cpu_has_avx2() ? mix_avx2 : nullptr;
 #else
         return nullptr;
 #endif

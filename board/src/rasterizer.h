@@ -110,6 +110,19 @@ struct PointPath {
 
 void draw_line(const Target& target, const RenderState& state, const Texture* texture,
                const GrVertex& a, const GrVertex& b);
+
+// The kernels that work out a line's colours, for steps [first, first + count) of a line of
+// `steps` steps: fractions(f, first, count, steps) sets f[i] to (first + i) / steps, each the
+// correctly rounded quotient (a line of 0 steps has the one fraction 0); levels(out, ca, cb,
+// f, count) sets out[i] to one channel's level at f[i], ca + (cb - ca) f[i] rounded half away
+// from zero and held to [0, 255] (NaN 0). The baseline uses SSE2 where there is SSE2, the
+// other AVX2 (nullptr where the build or the CPU has none); all give the same.
+struct LineKernels {
+    void (*fractions)(double* f, int first, int count, int steps);
+    void (*levels)(uint8_t* out, float ca, float cb, const double* f, int count);
+};
+enum class LineKernel { Baseline, Avx2 };
+[[nodiscard]] const LineKernels* line_kernels(LineKernel kernel);
 void draw_triangle(const Target& target, const RenderState& state, const Texture* texture,
                    const GrVertex& a, const GrVertex& b, const GrVertex& c);
 

@@ -273,6 +273,36 @@ TEST(Rasterizer, LineColoursAreTheRoundedLevelOfEachStep) {
     }
 }
 
+// Every line kernel the machine runs gives each step's fraction and level, with ordinary, odd
+// and half-level colour ends, chunks starting anywhere and of any length (the vector tails too).
+TEST(Rasterizer, LineKernelsGiveTheRoundedLevelOfEachStep) {
+    std::mt19937 rng(11);
+    for (LineKernel kind : {LineKernel::Baseline, LineKernel::Avx2}) {
+        const LineKernels* kernels = line_kernels(kind);
+        if (!kernels)
+            continue;
+        for (int trial = 0; trial < 400; ++trial) {
+            const int steps = int(rng() % 1000), first = int(rng() % unsigned(steps + 1));
+            const int count = 1 + int(rng() % unsigned(std::min(256, steps + 1 - first)));
+            // Ends on a half level every third trial: ties at the first steps.
+            auto end = [&] {
+                return trial % 3 ? awkward_value(rng, 255.0f) : float(rng() % 256) + 0.5f;
+            };
+            const float ca = end(), cb = end();
+            double f[256];
+            uint8_t levels[256];
+            kernels->fractions(f, first, count, steps);
+            kernels->levels(levels, ca, cb, f, count);
+            for (int i = 0; i < count; ++i) {
+                ASSERT_EQ(f[i], steps ? double(first + i) / steps : 0.0) << "step " << first + i;
+                ASSERT_EQ(levels[i], line_level(ca, cb, first + i, steps))
+                    << "kernel " << int(kind) << " from " << ca << " to " << cb << " step "
+                    << first + i << " of " << steps;
+            }
+        }
+    }
+}
+
 TEST(Rasterizer, LineUnderLowerLeftOriginCountsRowsFromTheBottom) {
     Canvas c(4, 4, true);
     draw_line(c.target, flat_state(), nullptr, vertex(0, 0, 1, 0, 0), vertex(0, 3, 1, 0, 0));
