@@ -261,30 +261,32 @@ void DeferredFrame::forget() {
 }
 
 void DeferredFrame::work(uint64_t seen) {
-    auto idle_since = std::chrono::steady_clock::now();
-    bool poll = true;
+    auto last_flush = std::chrono::steady_clock::now();
+    bool poll = true; // the last two flushes started within k_linger of each other
     for (;;) {
         if (poll)
             poll_briefly([&] { return m_quit.load() || m_generation.load() != seen; });
+        bool join;
         {
             std::unique_lock lock(m_mutex);
             m_wake.wait(lock, [&] { return m_quit || m_generation != seen; });
             if (m_quit)
                 return;
             seen = m_generation;
-            if (!m_open) // woken too late: the drawing thread has taken every band
-                continue;
-            ++m_active;
+            join = m_open; // not when woken too late: the drawing thread has taken every band
+            if (join)
+                ++m_active;
         }
-        poll = std::chrono::steady_clock::now() - idle_since < k_linger;
+        const auto now = std::chrono::steady_clock::now();
+        poll = now - last_flush < k_linger;
+        last_flush = now;
+        if (!join)
+            continue;
         while (take_band()) {
         }
-        {
-            std::lock_guard lock(m_mutex);
-            if (--m_active == 0)
-                m_done.notify_one();
-        }
-        idle_since = std::chrono::steady_clock::now();
+        std::lock_guard lock(m_mutex);
+        if (--m_active == 0)
+            m_done.notify_one();
     }
 }
 

@@ -39,11 +39,11 @@ public:
     // Below this many pixels of triangles and lines (their bounding boxes), a flush is drawn
     // on the drawing thread alone: waking the workers would cost more than they save.
     static constexpr int64_t k_parallel_pixels = 32768;
-    // A worker done with a flush whose flush came within this time of the one before polls
-    // this long for the next one before it sleeps, and the drawing thread polls as long for
-    // the workers to finish: frames drawn back to back then find each other awake (waking a
-    // sleeping thread can cost tens of microseconds on a virtual machine, a good part of a
-    // frame), and frames a retrace apart cost no polling.
+    // While flushes start within this time of each other, a worker done with one polls this
+    // long for the next before it sleeps, and the drawing thread polls as long for the workers
+    // to finish: frames drawn back to back then find each other awake (waking a sleeping
+    // thread can cost tens of microseconds on a virtual machine, a good part of a frame), and
+    // frames a retrace apart cost no polling.
     static constexpr std::chrono::microseconds k_linger{1000};
 
     DeferredFrame() = default;
