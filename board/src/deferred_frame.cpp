@@ -2,13 +2,11 @@
 
 #include "frame_buffer.h"
 #include "platform/prefix.h"
+#include "simd.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 #ifdef _WIN32
 #include <process.h>
 #else
@@ -36,7 +34,7 @@ template <class Done> bool poll_briefly(Done done) {
         for (int i = 0; i < 64; ++i) {
             if (done())
                 return true;
-#if defined(__SSE2__)
+#if defined(WT_HAVE_SSE2)
             _mm_pause();
 #endif
         }
@@ -166,10 +164,8 @@ void DeferredFrame::start(bool lower_left) {
     if (int(m_workers.size()) < m_threads - 1)
         start_workers();
     const int bands = int(m_bins.size());
-    if (m_drawn_size < bands) {
-        m_drawn = std::make_unique<std::atomic<int>[]>(size_t(bands));
-        m_drawn_size = bands;
-    }
+    if (m_drawn.size() < size_t(bands))
+        m_drawn = std::vector<std::atomic<int>>(size_t(bands));
     for (int band = 0; band < bands; ++band)
         m_drawn[size_t(band)].store(0, std::memory_order_relaxed);
     m_drawn_taken = 0;

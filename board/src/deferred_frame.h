@@ -25,7 +25,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -108,8 +107,8 @@ private:
 
     // The pool: a generation counter starts a flush, workers join it while it is open and
     // take bands from m_next_band, the k-th band taken being band_taken(k). A band drawn is
-    // marked in m_drawn (set with release, read with acquire); m_drawn_taken counts the bands
-    // from the first taken on that the drawing thread has seen drawn.
+    // marked in m_drawn; m_drawn_taken counts the bands from the first taken on that the
+    // drawing thread has seen drawn.
     std::vector<std::thread> m_workers;
     long m_workers_pid{0}; // the process that started them
     std::mutex m_mutex;
@@ -123,9 +122,8 @@ private:
     std::atomic<int> m_next_band{0};
     bool m_bottom_up{false};
     bool m_in_flight{false};
-    std::unique_ptr<std::atomic<int>[]> m_drawn;
+    std::vector<std::atomic<int>> m_drawn;  // per band
     std::atomic<bool> m_band_waiter{false}; // the drawing thread sleeps on m_done for a band
-    int m_drawn_size{0};
     int m_drawn_taken{0};
 
     [[nodiscard]] int band_taken(int k) const {

@@ -14,6 +14,7 @@
 
 #include "glide.h"
 #include "render_state.h"
+#include "simd.h"
 #include "texture_memory.h"
 
 #include <bit>
@@ -21,9 +22,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace board {
 
@@ -49,7 +47,7 @@ enum class PointMode { Pipeline, Replace, OpaqueOver };
 // A vertex's colour as 0xAARRGGBB: each channel held to [0, 255] (NaN gives 0), then
 // truncated. Without branches: the colours of neighbouring points need not agree.
 [[nodiscard, gnu::always_inline]] inline uint32_t point_color(const GrVertex& v) {
-#if defined(__SSE2__)
+#if defined(WT_HAVE_SSE2)
     // One load per channel: the caller has just stored them one by one, and a wide load
     // across those stores would wait for them to reach the cache.
     // Held to 255 first (min returns its second operand, a NaN, when either is one); then
