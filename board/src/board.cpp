@@ -2,7 +2,9 @@
 
 #include "board_harness.h"
 #include "platform/prefix.h"
-#ifndef _WIN32
+#ifdef _WIN32
+#include "screen_follow.h"
+#else
 #include "bus/seams.h"
 #endif
 
@@ -93,7 +95,9 @@ void Board::shutdown() {
     m_lock.release();
     forget_point_path();
     m_open = false;
-#ifndef _WIN32
+#ifdef _WIN32
+    screen_follow_closed_board();
+#else
     if (bus::BoardDisplay* display = bus::board_display())
         display->closed();
 #endif

@@ -24,6 +24,18 @@ case_direct_exit_codes() {
     finish
 }
 
+# The board's screen window is hidden when grGlideShutdown returns, and a program that exits
+# right after the shutdown ends.
+case_screen_cycle() {
+    case_dir screen_cycle
+    local out
+    out=$(run_exe 120 screen_cycle.exe 20 | tr -d "\r")
+    check "rounds" "hidden when the shutdown returned: 20 of 20" "$out"
+    run_exe 60 screen_cycle.exe 0
+    check "exit right after the shutdown: exit code" 0 "$RC"
+    finish
+}
+
 # joined KIND: the events of a kind on one line, separated by spaces.
 joined() {
     events "$1" | tr '\n' ' ' | sed 's/ $//'

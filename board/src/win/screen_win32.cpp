@@ -10,6 +10,7 @@
 #include "board_harness.h"
 #include "platform/image.h"
 #include "retrace_win32.h"
+#include "screen_follow.h"
 #include "screen_protocol.h"
 
 #include <cstdio>
@@ -20,6 +21,7 @@ namespace board {
 namespace {
 
 constexpr DWORD k_poll_ms = 16; // about one retrace of the 60 Hz clock
+constexpr DWORD k_follow_timeout_ms = 1000;
 constexpr DWORD k_style = WS_OVERLAPPED | WS_CAPTION;
 constexpr DWORD k_ex_style = WS_EX_NOACTIVATE;
 
@@ -31,6 +33,13 @@ struct ScreenState {
     uint64_t frames_painted{~uint64_t(0)};
 };
 ScreenState s_screen;
+
+// The request of screen_follow_closed_board and its answer (auto-reset events, made before the
+// thread starts), and the thread.
+HANDLE s_follow_now = nullptr;
+HANDLE s_followed = nullptr;
+HANDLE s_thread = nullptr;
+DWORD s_thread_id = 0;
 
 // Draws the board's picture over the whole client area of the device context.
 void paint_picture(HWND window, HDC dc) {
@@ -153,13 +162,16 @@ void follow_board() {
 DWORD WINAPI screen_thread(void*) {
     use_fine_timer();
     for (;;) {
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, k_poll_ms, QS_ALLINPUT);
+        const DWORD woke =
+            MsgWaitForMultipleObjects(1, &s_follow_now, FALSE, k_poll_ms, QS_ALLINPUT);
         MSG msg;
         while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
             TranslateMessage(&msg);
             DispatchMessageA(&msg);
         }
         follow_board();
+        if (woke == WAIT_OBJECT_0)
+            SetEvent(s_followed);
     }
 }
 
@@ -167,9 +179,34 @@ DWORD WINAPI screen_thread(void*) {
 
 void start_screen(HINSTANCE instance) {
     s_screen.instance = instance;
-    HANDLE thread = CreateThread(nullptr, 0, screen_thread, nullptr, 0, nullptr);
-    if (thread)
-        CloseHandle(thread);
+    s_follow_now = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    s_followed = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (!s_follow_now || !s_followed)
+        return;
+    s_thread = CreateThread(nullptr, 0, screen_thread, nullptr, 0, &s_thread_id);
+}
+
+void screen_follow_closed_board() {
+    if (!s_thread || GetCurrentThreadId() == s_thread_id)
+        return;
+    ResetEvent(s_followed);
+    SetEvent(s_follow_now);
+    // Messages that the screen's window work sends to this thread's windows are answered
+    // while waiting; posted messages stay queued for the program. A thread that has ended (at
+    // the exit of the process) answers nothing: its handle is signalled.
+    const HANDLE answers[2] = {s_followed, s_thread};
+    const DWORD start = GetTickCount();
+    for (;;) {
+        const DWORD spent = GetTickCount() - start;
+        if (spent >= k_follow_timeout_ms)
+            return;
+        const DWORD woke = MsgWaitForMultipleObjects(2, answers, FALSE, k_follow_timeout_ms - spent,
+                                                     QS_SENDMESSAGE);
+        if (woke != WAIT_OBJECT_0 + 2)
+            return; // answered, ended, timed out or failed
+        MSG msg;
+        PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
 }
 
 } // namespace board
