@@ -20,8 +20,8 @@ namespace board {
 
 namespace {
 
-constexpr DWORD k_poll_ms = 16; // about one retrace of the 60 Hz clock
-constexpr DWORD k_follow_timeout_ms = 1000;
+constexpr DWORD k_poll_ms = 16;             // about one retrace of the 60 Hz clock
+constexpr DWORD k_follow_timeout_ms = 5000; // only a stuck thread takes it
 constexpr DWORD k_style = WS_OVERLAPPED | WS_CAPTION;
 constexpr DWORD k_ex_style = WS_EX_NOACTIVATE;
 
