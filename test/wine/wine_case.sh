@@ -495,6 +495,22 @@ case_tv_sheet() {
     finish
 }
 
+# Keys sent as soon as a program's window is made, before it is shown, go in as real input
+# once it is: GetKeyState sees Shift held for the key after it.
+case_late_window() {
+    case_dir late_window
+    drive <<EOF
+start $(win_path "$WINE_BIN_DIR/late_window.exe")
+window
+key 0x10 down
+key 0x42 press
+key 0x10 up
+exit 20000
+EOF
+    check "B after Shift: exit code" "exit 0" "$(echo "$OUT" | grep '^exit ')"
+    finish
+}
+
 # The other ways out of mode 0: the window closed (broadcast with wParam 0), the sheet closed
 # (no broadcast), neither saving; a command line of four words ends with 1.
 case_tv_endings() {

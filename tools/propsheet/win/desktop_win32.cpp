@@ -17,6 +17,7 @@ namespace {
 constexpr const char* k_listener_class = board::k_observer_class;
 constexpr char k_dialog_class[] = "#32770"; // the class of message boxes and dialogs
 constexpr char k_ime_class[] = "IME";
+constexpr DWORD k_show_wait_ms = 2000; // how long keys wait for a window that is not shown yet
 constexpr char k_sheet_prefix[] = KVXPS_SHEET_PREFIX; // the messages the sheet sends
 
 std::string class_of(HWND window) {
@@ -412,7 +413,9 @@ std::optional<WindowInfo> Desktop::wait_window(DWORD pid, const std::string& cla
 // Keys go in as real input when the window can be brought to the foreground: SendInput then
 // updates the key state that GetKeyState reads, and the system makes WM_SYSKEYDOWN of Alt and
 // F10. Otherwise the key messages are posted to the window, with the lParam that real input
-// would carry.
+// would carry. A program's window is found as soon as it is made and shown a moment later, and
+// a hidden window cannot take the foreground: keys for it wait until it is shown, for at most
+// k_show_wait_ms, so that keys sent right after a program started are real input too.
 platform::Status Desktop::inject_key(HWND window, UINT vk, bool down) {
     return inject_keys(window, {{vk, down}});
 }
@@ -429,8 +432,15 @@ static bool post_key(HWND window, UINT vk, bool down) {
     return PostMessageA(window, message, vk, lparam) != 0;
 }
 
+void Desktop::wait_shown(HWND window) {
+    const DWORD start = GetTickCount();
+    while (IsWindow(window) && !IsWindowVisible(window) && GetTickCount() - start < k_show_wait_ms)
+        pump(10);
+}
+
 platform::Status Desktop::inject_keys(HWND window,
                                       const std::vector<std::pair<UINT, bool>>& strokes) {
+    wait_shown(window);
     if (!IsWindow(window))
         return platform::fail("no such window");
     SetForegroundWindow(window);
