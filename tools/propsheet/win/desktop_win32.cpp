@@ -17,8 +17,21 @@ namespace {
 constexpr const char* k_listener_class = board::k_observer_class;
 constexpr char k_dialog_class[] = "#32770"; // the class of message boxes and dialogs
 constexpr char k_ime_class[] = "IME";
-constexpr DWORD k_show_wait_ms = 2000; // how long keys wait for a window that is not shown yet
+constexpr int k_show_wait_ms = 2000; // how long keys wait for a window that is not shown yet
 constexpr char k_sheet_prefix[] = KVXPS_SHEET_PREFIX; // the messages the sheet sends
+
+// Serves the desktop's messages until find() gives a value that tests true or `ms` passed;
+// that value, or an empty one.
+template <class Find> auto pump_until(Desktop& desktop, int ms, Find find) -> decltype(find()) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        if (auto found = find())
+            return found;
+        if (LONG(GetTickCount() - start) >= ms)
+            return {};
+        desktop.pump(10);
+    }
+}
 
 std::string class_of(HWND window) {
     char name[256] = {};
@@ -363,18 +376,13 @@ void Desktop::pump(int ms) {
 }
 
 std::optional<int> Desktop::wait_exit(DWORD pid, int ms) {
-    DWORD start = GetTickCount();
-    for (;;) {
-        {
-            std::lock_guard guard(m_mutex);
-            for (const Event& e : m_events)
-                if (e.kind == EventKind::Exit && DWORD(e.pid) == pid)
-                    return e.code;
-        }
-        if (LONG(GetTickCount() - start) >= ms)
-            return std::nullopt;
-        pump(10);
-    }
+    return pump_until(*this, ms, [&]() -> std::optional<int> {
+        std::lock_guard guard(m_mutex);
+        for (const Event& e : m_events)
+            if (e.kind == EventKind::Exit && DWORD(e.pid) == pid)
+                return e.code;
+        return std::nullopt;
+    });
 }
 
 std::vector<WindowInfo> Desktop::windows(DWORD pid) {
@@ -399,15 +407,12 @@ std::vector<WindowInfo> Desktop::windows(DWORD pid) {
 }
 
 std::optional<WindowInfo> Desktop::wait_window(DWORD pid, const std::string& class_name, int ms) {
-    DWORD start = GetTickCount();
-    for (;;) {
+    return pump_until(*this, ms, [&]() -> std::optional<WindowInfo> {
         for (const WindowInfo& info : windows(pid))
             if (info.class_name == class_name)
                 return info;
-        if (LONG(GetTickCount() - start) >= ms)
-            return std::nullopt;
-        pump(10);
-    }
+        return std::nullopt;
+    });
 }
 
 // Keys go in as real input when the window can be brought to the foreground: SendInput then
@@ -432,15 +437,9 @@ static bool post_key(HWND window, UINT vk, bool down) {
     return PostMessageA(window, message, vk, lparam) != 0;
 }
 
-void Desktop::wait_shown(HWND window) {
-    const DWORD start = GetTickCount();
-    while (IsWindow(window) && !IsWindowVisible(window) && GetTickCount() - start < k_show_wait_ms)
-        pump(10);
-}
-
 platform::Status Desktop::inject_keys(HWND window,
                                       const std::vector<std::pair<UINT, bool>>& strokes) {
-    wait_shown(window);
+    pump_until(*this, k_show_wait_ms, [&] { return !IsWindow(window) || IsWindowVisible(window); });
     if (!IsWindow(window))
         return platform::fail("no such window");
     SetForegroundWindow(window);

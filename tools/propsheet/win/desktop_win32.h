@@ -102,8 +102,6 @@ private:
     void record(Event event);
     bool board_event(const COPYDATASTRUCT* data);
     void look_at_windows();
-    // Pumps until the window is shown, it is gone or two seconds passed.
-    void wait_shown(HWND window);
     Program* find_program(DWORD pid);
 
     HWND m_listener{nullptr};
